@@ -1,0 +1,247 @@
+#include "tools/ReplayScript.h"
+
+#include "app/MainFormState.h"
+#include "app/StoredCalibration.h"
+#include "common/ArithmeticError.h"
+#include "pen/PenPipeline.h"
+#include "pen/RestartableTimer.h"
+#include "platform/PointerOutput.h"
+
+#include <charconv>
+#include <algorithm>
+#include <istream>
+#include <ostream>
+#include <vector>
+
+namespace oru {
+
+namespace {
+
+constexpr ReplayMicros kMicrosPerMs = 1000;
+constexpr ReplayMicros kWatchdogIntervalUs = 250 * kMicrosPerMs;
+constexpr ReplayMicros kDrainAfterEndUs = 1000 * kMicrosPerMs;
+
+std::vector<std::string_view> splitWords(std::string_view line)
+{
+    std::vector<std::string_view> words;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
+        std::size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') ++i;
+        if (i > start) words.push_back(line.substr(start, i - start));
+    }
+    return words;
+}
+
+int parsePositiveInt(std::string_view word, const char* what)
+{
+    int value = 0;
+    const auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), value);
+    if (ec != std::errc() || end != word.data() + word.size() || value <= 0 || value > 100000) {
+        throw ReplaySyntaxError(std::string("bad ") + what + " '" + std::string(word) + "'");
+    }
+    return value;
+}
+
+ReplayMicros parseMillis(std::string_view word)
+{
+    const auto bad = [&] { return ReplaySyntaxError("bad time '" + std::string(word) + "'"); };
+    const std::size_t dot = word.find('.');
+    const std::string_view whole = word.substr(0, dot);
+    std::int64_t ms = 0;
+    const auto [end, ec] = std::from_chars(whole.data(), whole.data() + whole.size(), ms);
+    if (whole.empty() || ec != std::errc() || end != whole.data() + whole.size() || ms < 0 ||
+        ms > 1'000'000'000'000LL) {
+        throw bad();
+    }
+    ReplayMicros micros = ms * kMicrosPerMs;
+    if (dot != std::string_view::npos) {
+        const std::string_view fraction = word.substr(dot + 1);
+        if (fraction.empty() || fraction.size() > 3) throw bad();
+        ReplayMicros scale = 100;
+        for (char c : fraction) {
+            if (c < '0' || c > '9') throw bad();
+            micros += (c - '0') * scale;
+            scale /= 10;
+        }
+    }
+    return micros;
+}
+
+std::uint8_t parseHexByte(std::string_view word)
+{
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), value, 16);
+    if (word.empty() || word.size() > 2 || ec != std::errc() || end != word.data() + word.size()) {
+        throw ReplaySyntaxError("bad hex byte '" + std::string(word) + "'");
+    }
+    return static_cast<std::uint8_t>(value);
+}
+
+// Everything the replay prints goes through one clock, so the program's
+// timing is reproduced exactly: the 10 ms pause after a press moves it on,
+// the watchdog ticks at its due times.
+class ReplayMachine final : public PointerOutput, public RestartableTimer {
+public:
+    ReplayMachine(std::ostream& out, bool printRaw) : out_(out), printRaw_(printRaw), pipeline_(state_, *this, *this)
+    {
+        state_.InsetRatio = kInsetRatio;
+    }
+
+    void setScreen(ReplayScreen screen) { screen_ = screen; }
+    void setCalibration(const ReplayCalibration& calibration) { texts_ = calibration.texts; }
+    bool shown() const { return shown_; }
+
+    // The main window's first show: fit the stored calibration, or stay
+    // uncalibrated (the program would calibrate here; a replay cannot).
+    void firstShow()
+    {
+        shown_ = true;
+        try {
+            applyStoredCalibration(state_, texts_, screen_.widthPx, screen_.heightPx);
+        } catch (const std::exception& error) {
+            printError(error.what());
+        }
+    }
+
+    void handle(const ReplayReport& report)
+    {
+        if (report.time < lastReportTime_) throw ReplaySyntaxError("time goes backwards");
+        lastReportTime_ = report.time;
+        const ReplayMicros handledAt = std::max(report.time, clock_);
+        runTicksUpTo(handledAt);
+        clock_ = handledAt;
+        try {
+            const BoardPoint board = pipeline_.decode(report.bytes.data(), report.size);
+            if (printRaw_) {
+                out_ << formatReplayMillis(clock_) << " raw " << state_.PenState << ' ' << state_.RawX << ' '
+                     << state_.RawY << '\n';
+            }
+            pipeline_.mapAndDrive(board);
+        } catch (const std::exception& error) {
+            printError(error.what());
+        }
+    }
+
+    void finish() { runTicksUpTo(clock_ + kDrainAfterEndUs); }
+
+    void setCursorPos(int xPx, int yPx) override { print("cursor", xPx, yPx); }
+    void mouseEvent(MouseButtonEvent event, int dx, int dy) override
+    {
+        switch (event) {
+        case MouseButtonEvent::LeftDown: print("down left", dx, dy); break;
+        case MouseButtonEvent::LeftUp: print("up left", dx, dy); break;
+        case MouseButtonEvent::RightDown: print("down right", dx, dy); break;
+        case MouseButtonEvent::RightUp: print("up right", dx, dy); break;
+        }
+    }
+    void pause(int ms) override
+    {
+        out_ << formatReplayMillis(clock_) << " sleep " << ms << '\n';
+        clock_ += ms * kMicrosPerMs;
+    }
+    void restart() override { nextTick_ = clock_ + kWatchdogIntervalUs; }
+
+private:
+    void runTicksUpTo(ReplayMicros time)
+    {
+        while (nextTick_ <= time) {
+            clock_ = std::max(clock_, nextTick_);
+            nextTick_ += kWatchdogIntervalUs;
+            pipeline_.gerisayimTimer();
+        }
+    }
+    void print(const char* what, int x, int y)
+    {
+        out_ << formatReplayMillis(clock_) << ' ' << what << ' ' << x << ' ' << y << '\n';
+    }
+    void printError(const char* text) { out_ << formatReplayMillis(clock_) << " error " << text << '\n'; }
+
+    std::ostream& out_;
+    bool printRaw_;
+    TMainFormState state_;
+    PenPipeline pipeline_;
+    ReplayScreen screen_{1920, 1080};
+    CalibrationTexts texts_{"0", "0", "0", "0", "0", "0", "0", "0"};
+    bool shown_ = false;
+    ReplayMicros clock_ = 0;  // the main window's creation starts the watchdog
+    ReplayMicros nextTick_ = kWatchdogIntervalUs;
+    ReplayMicros lastReportTime_ = 0;
+};
+
+} // namespace
+
+std::string formatReplayMillis(ReplayMicros time)
+{
+    std::string text = std::to_string(time / kMicrosPerMs);
+    if (const ReplayMicros fraction = time % kMicrosPerMs) {
+        std::string digits = std::to_string(kMicrosPerMs + fraction).substr(1);
+        while (digits.back() == '0') digits.pop_back();
+        text += '.' + digits;
+    }
+    return text;
+}
+
+ReplayItem parseReplayLine(std::string_view line)
+{
+    if (const std::size_t hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
+    const auto words = splitWords(line);
+    if (words.empty()) return ReplayBlank{};
+
+    const std::string_view keyword = words[0];
+    if (keyword == "screen") {
+        if (words.size() != 3) throw ReplaySyntaxError("'screen' takes a width and a height");
+        return ReplayScreen{parsePositiveInt(words[1], "width"), parsePositiveInt(words[2], "height")};
+    }
+    if (keyword == "calibration") {
+        if (words.size() != 9) {
+            throw ReplaySyntaxError("'calibration' takes 8 texts, got " + std::to_string(words.size() - 1));
+        }
+        ReplayCalibration calibration;
+        for (int i = 0; i < 8; ++i) calibration.texts[i] = std::string(words[i + 1]);
+        return calibration;
+    }
+    if (keyword == "report") {
+        if (words.size() < 2) throw ReplaySyntaxError("'report' needs a time");
+        if (words.size() - 2 > kMaxReplayReportBytes) {
+            throw ReplaySyntaxError("a report has at most " + std::to_string(kMaxReplayReportBytes) + " bytes");
+        }
+        ReplayReport report{parseMillis(words[1]), static_cast<std::uint16_t>(words.size() - 2), {}};
+        for (std::size_t i = 2; i < words.size(); ++i) report.bytes[i - 2] = parseHexByte(words[i]);
+        return report;
+    }
+    throw ReplaySyntaxError("unknown word '" + std::string(keyword) + "'");
+}
+
+int runReplay(std::istream& in, std::ostream& out, std::ostream& err, bool printRaw)
+{
+    ReplayMachine machine(out, printRaw);
+    std::string line;
+    long lineNumber = 0;
+    try {
+        while (std::getline(in, line)) {
+            ++lineNumber;
+            const ReplayItem item = parseReplayLine(line);
+            if (const auto* screen = std::get_if<ReplayScreen>(&item)) {
+                if (machine.shown()) throw ReplaySyntaxError("'screen' must come before the first report");
+                machine.setScreen(*screen);
+            } else if (const auto* calibration = std::get_if<ReplayCalibration>(&item)) {
+                if (machine.shown()) throw ReplaySyntaxError("'calibration' must come before the first report");
+                machine.setCalibration(*calibration);
+            } else if (const auto* report = std::get_if<ReplayReport>(&item)) {
+                if (!machine.shown()) machine.firstShow();
+                machine.handle(*report);
+            }
+        }
+    } catch (const ReplaySyntaxError& error) {
+        out.flush();
+        err << "line " << lineNumber << ": " << error.what() << '\n';
+        return 2;
+    }
+    if (!machine.shown()) machine.firstShow();
+    machine.finish();
+    return 0;
+}
+
+} // namespace oru
