@@ -1,0 +1,41 @@
+#include "app/Form1.h"
+
+#include "app/HandlerErrors.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace oru {
+
+TForm1::TForm1(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("oruDriver"));
+    // No system menu, minimise, maximise or close box: "Kapat" closes it.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setFixedSize(229, 144);
+
+    Label1 = new QLabel(QStringLiteral("Oru Akıllı Tahta Sürücüsü"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label2 = new QLabel(QString::fromLatin1(kProductWebAddress), this);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Button1 = new QPushButton(QStringLiteral("Kapat"), this);
+    Button1->setObjectName(QStringLiteral("Button1"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(Label1, 0, Qt::AlignHCenter);
+    layout->addWidget(Label2, 0, Qt::AlignHCenter);
+    layout->addStretch();
+    layout->addWidget(Button1, 0, Qt::AlignHCenter);
+
+    connect(Button1, &QPushButton::clicked, this, [this] { guarded([this] { Button1Click(); }); });
+}
+
+void TForm1::Button1Click()
+{
+    accept();
+}
+
+} // namespace oru

@@ -1,0 +1,57 @@
+#include "app/HandlerErrors.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace oru {
+
+namespace {
+
+void showMessageBox(const std::string& text)
+{
+    QMessageBox::critical(nullptr, QStringLiteral("oruDriver"), QString::fromStdString(text));
+}
+
+HandlerErrorReporter& reporter()
+{
+    static HandlerErrorReporter current = showMessageBox;
+    return current;
+}
+
+bool reporting = false;
+
+} // namespace
+
+std::string handlerErrorText(const std::exception& error)
+{
+    std::string text = error.what();
+    if (text.empty() || text.back() != '.') text += '.';
+    return text;
+}
+
+void setHandlerErrorReporter(HandlerErrorReporter reporter_)
+{
+    reporter() = reporter_ ? std::move(reporter_) : HandlerErrorReporter(showMessageBox);
+}
+
+void reportHandlerError(const std::exception& error)
+{
+    const std::string text = handlerErrorText(error);
+    // A message box runs a nested loop; an error raised inside it is shown
+    // once on stderr rather than stacking boxes.
+    if (reporting) {
+        std::fprintf(stderr, "oruDriver: %s\n", text.c_str());
+        return;
+    }
+    reporting = true;
+    try {
+        reporter()(text);
+    } catch (...) {
+    }
+    reporting = false;
+}
+
+} // namespace oru

@@ -1,0 +1,160 @@
+#include "app/MainForm.h"
+
+#include "app/Form1.h"
+#include "app/HandlerErrors.h"
+#include "app/StoredCalibration.h"
+#include "calibration/CalibrationForm.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QScreen>
+
+namespace oru {
+
+TMainForm::TMainForm(PointerOutput& pointer, QWidget* parent)
+    : QWidget(parent), watchdogRestarter_(gerisayim), pipeline_(state, pointer, watchdogRestarter_)
+{
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QStringLiteral("oru USB Driver"));
+    resize(139, 147);
+
+    // The show runs once the event loop starts, after the other windows exist
+    // and before the first device scan that the controller posts.
+    QMetaObject::invokeMethod(this, [this] { firstShow(); }, Qt::QueuedConnection);
+
+    for (int i = 0; i < 8; ++i) Edits[i] = new TEdit(QStringLiteral("Edit%1").arg(i + 1), this);
+    buildMenu();
+
+    gerisayim.setObjectName(QStringLiteral("gerisayim"));
+    gerisayim.setInterval(250);
+    connect(&gerisayim, &QTimer::timeout, this, [this] { guarded([this] { gerisayimTimer(); }); });
+    gerisayim.start();
+
+    FormCreate();
+}
+
+TMainForm::~TMainForm()
+{
+    shutdown();
+}
+
+void TMainForm::buildMenu()
+{
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    Kalibre1 = PopupMenu1->addAction(QStringLiteral("Kalibre"));
+    Kalibre1->setObjectName(QStringLiteral("Kalibre1"));
+    Hakknda1 = PopupMenu1->addAction(QStringLiteral("Hakkında"));
+    Hakknda1->setObjectName(QStringLiteral("Hakknda1"));
+    N1 = PopupMenu1->addSeparator();
+    N1->setObjectName(QStringLiteral("N1"));
+    k1 = PopupMenu1->addAction(QStringLiteral("Çıkış"));
+    k1->setObjectName(QStringLiteral("k1"));
+    connect(Kalibre1, &QAction::triggered, this, [this] { guarded([this] { Kalibre1Click(); }); });
+    connect(Hakknda1, &QAction::triggered, this, [this] { guarded([this] { Hakknda1Click(); }); });
+    connect(k1, &QAction::triggered, this, [this] { guarded([this] { k1Click(); }); });
+}
+
+void TMainForm::setWindows(TcalibrationForm* calibrationForm, TForm1* aboutBox)
+{
+    calibrationForm_ = calibrationForm;
+    aboutBox_ = aboutBox;
+}
+
+void TMainForm::FormCreate()
+{
+    state.PenDevice = nullptr;
+    state.ReportBuffer.fill(0);
+    state.InsetRatio = kInsetRatio;
+    state.Warper = TWarper{};
+}
+
+void TMainForm::firstShow()
+{
+    guarded([this] { FormShow(); });
+}
+
+void TMainForm::FormShow()
+{
+    // Kept off-screen; the window is never mapped anyway.
+    move(5000, 5000);
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const int widthPx = qRound(screen->geometry().width() * screen->devicePixelRatio());
+    const int heightPx = qRound(screen->geometry().height() * screen->devicePixelRatio());
+    if (applyStoredCalibration(state, calibrationTexts(), widthPx, heightPx) == FirstShowOutcome::NeedsCalibration) {
+        Kalibre1Click();
+        setTrayColors(kColorBlue, kColorWhite);
+    }
+}
+
+void TMainForm::Kalibre1Click()
+{
+    if (!calibrationForm_) return;
+    // One calibration at a time: a second "Kalibre" while the window is up
+    // would start a run inside the running one.
+    if (calibrationForm_->isVisible() || calibrationForm_->running()) {
+        calibrationForm_->raise();
+        calibrationForm_->activateWindow();
+        return;
+    }
+    state.Calibrating = 1;
+    calibrationForm_->exec();
+    QCoreApplication::processEvents();
+}
+
+void TMainForm::Hakknda1Click()
+{
+    if (aboutBox_ && !aboutBox_->isVisible()) aboutBox_->exec();
+}
+
+void TMainForm::k1Click()
+{
+    shutdown();
+    if (calibrationForm_) calibrationForm_->setQuitRequested();
+    QCoreApplication::quit();
+}
+
+void TMainForm::gerisayimTimer()
+{
+    pipeline_.gerisayimTimer();
+}
+
+void TMainForm::ShowRead(const std::uint8_t* data, std::uint16_t size)
+{
+    pipeline_.ShowRead(data, size);
+}
+
+void TMainForm::shutdown()
+{
+    if (shutDown_) return;
+    shutDown_ = true;
+    // Never leave the desktop with a mouse button held down.
+    pipeline_.releaseHeldButton();
+    gerisayim.stop();
+}
+
+CalibrationTexts TMainForm::calibrationTexts() const
+{
+    CalibrationTexts texts;
+    for (int i = 0; i < 8; ++i) texts[i] = Edits[i]->text().toStdString();
+    return texts;
+}
+
+void TMainForm::storeCalibrationTexts(const CalibrationTexts& texts)
+{
+    for (int i = 0; i < 8; ++i) Edits[i]->setText(QString::fromStdString(texts[i]));
+}
+
+void TMainForm::setTrayColors(std::uint32_t colorBgr, std::uint32_t fontColorBgr)
+{
+    trayColor_ = colorBgr;
+    trayFontColor_ = fontColorBgr;
+}
+
+void TMainForm::calibrationCompleted()
+{
+}
+
+} // namespace oru

@@ -1,0 +1,164 @@
+#include "calibration/CalibrationForm.h"
+
+#include "app/HandlerErrors.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QScreen>
+
+namespace oru {
+
+namespace {
+
+QScreen* primaryScreen()
+{
+    return QGuiApplication::primaryScreen();
+}
+
+} // namespace
+
+TcalibrationForm::TcalibrationForm(TMainFormState& state, CalibrationHost& host, QWidget* parent)
+    : QDialog(parent), state_(state), procedure_(state, *this, host)
+{
+    setObjectName(QStringLiteral("calibrationForm"));
+    setWindowTitle(QStringLiteral("CalibrationForm"));
+    // Frameless and sized to the screen by hand: without a window manager a
+    // full-screen request alone leaves a small window.
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    setCursor(Qt::BlankCursor);
+    setAutoFillBackground(true);
+
+    Label1 = new QLabel(QStringLiteral("Kalibre işlemini iptal etmek için ESC tuşuna basın"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    QFont labelFont(QStringLiteral("Calibri"));
+    labelFont.setPixelSize(19);
+    Label1->setFont(labelFont);
+    Label1->move(8, 8);
+    Label1->adjustSize();
+
+    target1 = new QLabel(this);
+    target1->setObjectName(QStringLiteral("target1"));
+    target1->setPixmap(crosshair(QColor(255, 0, 0)));
+    target1->resize(kTargetImagePx, kTargetImagePx);
+    target1->hide();
+    target2 = new QLabel(this);
+    target2->setObjectName(QStringLiteral("target2"));
+    target2->setPixmap(crosshair(QColor(0, 6, 255)));
+    target2->resize(kTargetImagePx, kTargetImagePx);
+    target2->hide();
+    target2->raise();
+
+    Timer1.setObjectName(QStringLiteral("Timer1"));
+    Timer1.setSingleShot(true);
+    Timer1.setInterval(500);
+    connect(&Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+}
+
+QPixmap TcalibrationForm::crosshair(const QColor& color)
+{
+    QPixmap image(kTargetImagePx, kTargetImagePx);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color);
+    const int centre = kTargetImagePx / 2;
+    // Two-pixel lines covering pixels centre-1 and centre: they cross at (36, 36).
+    painter.drawRect(0, centre - 1, kTargetImagePx, 2);
+    painter.drawRect(centre - 1, 0, 2, kTargetImagePx);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(color, 2));
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.drawEllipse(QPointF(centre, centre), 20, 20);
+    return image;
+}
+
+int TcalibrationForm::screenWidthPx() const
+{
+    QScreen* screen = primaryScreen();
+    return qRound(screen->geometry().width() * screen->devicePixelRatio());
+}
+
+int TcalibrationForm::screenHeightPx() const
+{
+    QScreen* screen = primaryScreen();
+    return qRound(screen->geometry().height() * screen->devicePixelRatio());
+}
+
+void TcalibrationForm::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    guarded([this] { FormShow(); });
+}
+
+void TcalibrationForm::FormShow()
+{
+    setGeometry(primaryScreen()->geometry());
+    raise();
+    activateWindow();
+    closeRequested_ = false;
+    procedure_.prepareShow();
+    target1->hide();
+    target2->hide();
+    Timer1.start();
+}
+
+void TcalibrationForm::keyPressEvent(QKeyEvent* event)
+{
+    // Every key stops here: the dialog's own ESC handling would close the
+    // window in the middle of a run.
+    guarded([&] { FormKeyPress(event->key()); });
+    event->accept();
+}
+
+void TcalibrationForm::FormKeyPress(int key)
+{
+    if (key != Qt::Key_Escape) return;
+    state_.CalCancelled = 1;
+    requestClose();
+}
+
+void TcalibrationForm::Timer1Timer()
+{
+    Timer1.stop();
+    running_ = true;
+    guarded([this] { procedure_.run(); });
+    running_ = false;
+    if (closeRequested_) {
+        closeRequested_ = false;
+        if (isVisible()) reject();
+    }
+}
+
+void TcalibrationForm::pump()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void TcalibrationForm::waitAndPump()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+void TcalibrationForm::showTargets(TPoint targetPx, bool redVisible, bool blueVisible)
+{
+    // Target points are physical pixels; the widget works in Qt's scaled ones.
+    const qreal ratio = primaryScreen()->devicePixelRatio();
+    const QPoint topLeft(qRound(targetPx.x / ratio) - kTargetImagePx / 2,
+                         qRound(targetPx.y / ratio) - kTargetImagePx / 2);
+    target1->move(topLeft);
+    target2->move(topLeft);
+    target1->setVisible(redVisible);
+    target2->setVisible(blueVisible);
+}
+
+void TcalibrationForm::requestClose()
+{
+    // A close asked for during the run takes effect once the run's handler
+    // has returned; before the run it closes at once.
+    if (running_) closeRequested_ = true;
+    else if (isVisible()) reject();
+}
+
+} // namespace oru

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "calibration/CalibrationProcedure.h"
+
+#include <QDialog>
+#include <QTimer>
+
+class QLabel;
+
+namespace oru {
+
+/// The full-screen calibration window: borderless over the whole primary
+/// screen, pointer hidden, a red and a blue crosshair that it moves from
+/// target to target. Shown modally; the run starts 500 ms after the show,
+/// inside Timer1's handler, and pumps events while it waits for the pen.
+class TcalibrationForm : public QDialog, public CalibrationView {
+    Q_OBJECT
+
+public:
+    /// Crosshair images are this many pixels square, centred on their target.
+    static constexpr int kTargetImagePx = 72;
+
+    TcalibrationForm(TMainFormState& state, CalibrationHost& host, QWidget* parent = nullptr);
+
+    QLabel* Label1;
+    QLabel* target1;  // red
+    QLabel* target2;  // blue, above target1
+    QTimer Timer1;
+
+    void FormShow();
+    void FormKeyPress(int key);
+    void Timer1Timer();
+
+    /// The program is ending: a running calibration stops as if cancelled.
+    void setQuitRequested() { quitRequested_ = true; }
+    bool running() const { return running_; }
+
+    // CalibrationView
+    void pump() override;
+    void waitAndPump() override;
+    void showTargets(TPoint targetPx, bool redVisible, bool blueVisible) override;
+    void requestClose() override;
+    int screenWidthPx() const override;
+    int screenHeightPx() const override;
+    bool quitRequested() const override { return quitRequested_; }
+
+    /// Draws one crosshair: two 2-pixel lines across the image crossing at its
+    /// centre, and a circle of 40 pixels diameter around the crossing.
+    static QPixmap crosshair(const QColor& color);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    TMainFormState& state_;
+    CalibrationProcedure procedure_;
+    bool running_ = false;
+    bool closeRequested_ = false;
+    bool quitRequested_ = false;
+};
+
+} // namespace oru

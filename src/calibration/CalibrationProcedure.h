@@ -1,0 +1,82 @@
+#pragma once
+
+#include "app/MainFormState.h"
+#include "app/StoredCalibration.h"
+
+namespace oru {
+
+/// What the calibration run needs of its window and of the rest of the program.
+/// The Qt calibration window implements it; tests script it.
+class CalibrationView {
+public:
+    virtual ~CalibrationView() = default;
+    /// Runs every pending event (reports, keys, repaints) and returns.
+    virtual void pump() = 0;
+    /// Like pump(), but when nothing is pending blocks until something comes,
+    /// so waiting for the pen costs no CPU.
+    virtual void waitAndPump() = 0;
+    /// Shows or hides the red and the blue crosshair, centred on a target point.
+    virtual void showTargets(TPoint targetPx, bool redVisible, bool blueVisible) = 0;
+    /// Asks the window to close once the run's handler has returned.
+    virtual void requestClose() = 0;
+    /// Primary screen size in physical pixels.
+    virtual int screenWidthPx() const = 0;
+    virtual int screenHeightPx() const = 0;
+    /// The program is ending: the run stops as if cancelled.
+    virtual bool quitRequested() const { return false; }
+};
+
+/// What a completed run hands back to the main window.
+class CalibrationHost {
+public:
+    virtual ~CalibrationHost() = default;
+    /// The new texts of Edit1..Edit8.
+    virtual void storeCalibrationTexts(const CalibrationTexts& texts) = 0;
+    /// Tray square colour and text colour, 0x00BBGGRR.
+    virtual void setTrayColors(std::uint32_t colorBgr, std::uint32_t fontColorBgr) = 0;
+    /// The run completed and its fit was taken: a chance to save at once.
+    virtual void calibrationCompleted() = 0;
+};
+
+inline constexpr std::uint32_t kColorRed = 0x0000FF;
+inline constexpr std::uint32_t kColorGreen = 0x008000;
+inline constexpr std::uint32_t kColorBlue = 0xFF0000;
+inline constexpr std::uint32_t kColorWhite = 0xFFFFFF;
+
+/// The four-target calibration run: for each target, waits for the pen to be
+/// lifted, then for 22 successive pen-down samples each within 14 board units
+/// of the one before; then fits the warp. Reads PenState/RawX/RawY, which the
+/// report handler updates inside the pumps.
+class CalibrationProcedure {
+public:
+    /// Board units a sample may differ from the one before and still count.
+    static constexpr std::int32_t kTolerance = 15;
+    /// Counted samples needed: the count must exceed this.
+    static constexpr int kStableCountNeeded = 20;
+
+    CalibrationProcedure(TMainFormState& state, CalibrationView& view, CalibrationHost& host)
+        : state_(state), view_(view), host_(host)
+    {
+    }
+
+    /// Prepares a show of the window: clears CalCancelled and computes TargetPoints.
+    void prepareShow();
+
+    /// The whole run (all four targets, then the fit). A degenerate set of
+    /// samples raises the fit's error and changes nothing of the previous
+    /// calibration (texts, tray colour, warp, Calibrated).
+    void run();
+
+    /// Pen-down samples for one target; stores the last one in CalValues.
+    void AcquireTarget(int i);
+
+private:
+    bool cancelled() const { return state_.CalCancelled == 1 || view_.quitRequested(); }
+    void finishCompletedRun();
+
+    TMainFormState& state_;
+    CalibrationView& view_;
+    CalibrationHost& host_;
+};
+
+} // namespace oru

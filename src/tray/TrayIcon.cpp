@@ -1,0 +1,78 @@
+#include "tray/TrayIcon.h"
+
+#include <QCoreApplication>
+#include <QMenu>
+
+#include <cstdio>
+
+namespace oru {
+
+TTrayIcon::TTrayIcon(QObject* owner) : QObject(owner) {}
+
+TTrayIcon::~TTrayIcon()
+{
+    tray_.hide();
+}
+
+void TTrayIcon::setIconVisible(bool visible)
+{
+    iconVisible_ = visible;
+    updateVisibility();
+}
+
+void TTrayIcon::setIcon(const QIcon& icon)
+{
+    icon_ = icon;
+    tray_.setIcon(icon_);
+    updateVisibility();
+}
+
+void TTrayIcon::setPopupMenu(QMenu* menu)
+{
+    popupMenu_ = menu;
+    updateContextMenu();
+}
+
+void TTrayIcon::setEnabled(bool enabled)
+{
+    enabled_ = enabled;
+    updateContextMenu();
+}
+
+void TTrayIcon::updateVisibility()
+{
+    // Qt refuses to show a tray icon without an image; the icon appears with
+    // its first image instead.
+    const bool show = iconVisible_ && !icon_.isNull();
+    if (show == tray_.isVisible())
+        return;
+    if (show && !QSystemTrayIcon::isSystemTrayAvailable())
+        reportMissingTrayOnce();
+    // Without a tray host Qt keeps the icon pending and docks it when one
+    // appears, so showing it now is right in both cases.
+    tray_.setVisible(show);
+}
+
+void TTrayIcon::updateContextMenu()
+{
+    // Qt opens the context menu itself: on an XEmbed tray on the right button's
+    // press, at the cursor, and the menu ignores the release that follows; a
+    // StatusNotifier tray host opens it the way the desktop does. So the menu
+    // is handed over rather than opened from the activated() signal, which
+    // would open it a second time.
+    tray_.setContextMenu(enabled_ ? popupMenu_.data() : nullptr);
+}
+
+void TTrayIcon::reportMissingTrayOnce()
+{
+    if (reportedMissingTray_)
+        return;
+    reportedMissingTray_ = true;
+    std::fprintf(stderr,
+                 "%s: no system tray (notification area) is running; the tray icon will appear "
+                 "as soon as one starts. Start a desktop panel with a system tray, or a "
+                 "stand-alone tray such as trayer.\n",
+                 qPrintable(QCoreApplication::applicationName()));
+}
+
+} // namespace oru
