@@ -49,7 +49,9 @@ void CalibrationProcedure::AcquireTarget(int i)
 
     // A pen still down from the previous target must be lifted first.
     while (state_.PenState != psUp) {
-        view_.waitAndPump();
+        // Once cancelled, nothing is worth waiting for.
+        if (cancelled()) view_.pump();
+        else view_.waitAndPump();
         if (cancelled()) {
             state_.Calibrating = 0;
             break;

@@ -9,6 +9,8 @@
 #include <QImage>
 #include <QString>
 
+#include <cstdint>
+
 namespace oru {
 
 /// A tray icon whose 16 x 16 image is painted from a short text in a font on a

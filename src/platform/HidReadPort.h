@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace oru {
+
+/// Outcome of one wait for an input report.
+enum class HidReadStatus {
+    Report,    // one report was read
+    TimedOut,  // nothing arrived within the wait
+    Woken,     // wake() interrupted the wait
+    Gone,      // the device went away (unplug); the port is closed
+    Failed,    // the read was refused; errorCode says why
+};
+
+struct HidReadResult {
+    HidReadStatus status = HidReadStatus::TimedOut;
+    /// Bytes in the buffer, report-ID byte included (Report only).
+    std::size_t bytes = 0;
+    /// The system's error number (Failed only).
+    int errorCode = 0;
+};
+
+/// The reading end of one HID interface, owned and used by one reader thread.
+/// Only wake() may be called from another thread.
+class HidReadPort {
+public:
+    virtual ~HidReadPort() = default;
+
+    /// Opens the interface's node for reading. false with the system's error
+    /// number in errorCode when it can't be opened.
+    virtual bool open(const std::string& path, int& errorCode) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+
+    /// Waits up to timeoutMs for one input report and reads exactly that one
+    /// report into buffer: byte 0 the report ID (0 for a device without
+    /// numbered reports), then its data bytes, at most length bytes in all.
+    /// Returns at once with Woken when wake() was called since the last wait.
+    virtual HidReadResult read(std::uint8_t* buffer, std::size_t length, int timeoutMs) = 0;
+
+    /// Waits timeoutMs, or less when wake() is called; used to pace retries.
+    virtual void pause(int timeoutMs) = 0;
+
+    /// Interrupts the current or the next wait at once. Any thread.
+    virtual void wake() = 0;
+};
+
+} // namespace oru

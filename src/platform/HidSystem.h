@@ -1,0 +1,58 @@
+#pragma once
+
+#include "platform/HidReadPort.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace oru {
+
+/// One HID interface as the system lists it.
+struct HidInterfaceInfo {
+    /// Node that opens the interface ("/dev/hidraw3").
+    std::string path;
+    /// Stays the same while the device stays plugged in and changes with every
+    /// plug ("0003:0020:0002.000A" on Linux).
+    std::string identity;
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::uint16_t version = 0;
+};
+
+/// What a read-write open of an interface's node gives.
+enum class HidAccess {
+    ReadWrite,  // the driver can read reports
+    QueryOnly,  // the node exists but refuses us (permissions): IDs only
+    Missing,    // the node can't be opened at all (gone meanwhile)
+};
+
+/// The system's HID layer as the driver needs it. Main thread only, except
+/// the read ports it makes.
+class HidSystem {
+public:
+    virtual ~HidSystem() = default;
+
+    /// Whether HID access works at all; decided once, when the backend is made.
+    virtual bool available() const = 0;
+
+    /// The HID interfaces present now, in the system's enumeration order.
+    /// Empty when unavailable or when the list can't be obtained.
+    virtual std::vector<HidInterfaceInfo> listInterfaces() = 0;
+
+    /// Tries a read-write open of the node (and closes it again). errorCode
+    /// receives the system's error number of a refused open, else 0.
+    virtual HidAccess probeAccess(const std::string& path, int& errorCode) = 0;
+
+    /// Length of the interface's largest input report as read: its data bytes
+    /// plus one for the report-ID byte, which is counted also for a device
+    /// without numbered reports. 0 when the report descriptor can't be read
+    /// or has no input report.
+    virtual std::uint16_t inputReportLength(const std::string& path) = 0;
+
+    /// A fresh, closed read port for one reader thread.
+    virtual std::unique_ptr<HidReadPort> makeReadPort() = 0;
+};
+
+} // namespace oru

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/HidDeviceMonitor.h"
+#include "platform/HidSystem.h"
+
+#include <memory>
+
+struct udev;
+
+namespace oru {
+
+/// HID access through libudev (subsystem "hidraw") and /dev/hidrawN nodes.
+/// Identity is the sysfs name of the node's "hid" parent; vendor and product
+/// come from the parent's HID_ID, the version from the USB device's bcdDevice
+/// (0 for devices on other buses). Report lengths come from the parent's
+/// report_descriptor in sysfs, or the HIDIOCGRDESC ioctl where sysfs lacks it.
+class LinuxHidSystem final : public HidSystem {
+public:
+    /// Decides once whether udev can be used (a udev context and /sys).
+    LinuxHidSystem();
+    ~LinuxHidSystem() override;
+
+    bool available() const override { return udev_ != nullptr; }
+    std::vector<HidInterfaceInfo> listInterfaces() override;
+    HidAccess probeAccess(const std::string& path, int& errorCode) override;
+    std::uint16_t inputReportLength(const std::string& path) override;
+    std::unique_ptr<HidReadPort> makeReadPort() override;
+
+    /// A monitor of hidraw nodes added and removed (a udev netlink socket).
+    /// nullptr when udev is unavailable or the socket can't be made; the
+    /// reason then goes to stderr.
+    std::unique_ptr<HidDeviceMonitor> openMonitor();
+
+private:
+    struct UdevUnref {
+        void operator()(udev* context) const;
+    };
+    std::unique_ptr<udev, UdevUnref> udev_;
+};
+
+/// The read port of a hidraw node: poll + read of one report, an eventfd to
+/// interrupt a wait. Works on any pollable node; where the report descriptor
+/// can't be found the device counts as one without numbered reports.
+std::unique_ptr<HidReadPort> makeHidrawReadPort();
+
+} // namespace oru

@@ -1,0 +1,57 @@
+#include "tray/TrayIcon1Config.h"
+
+#include "tray/TextTrayIcon.h"
+
+#include <QAction>
+#include <QMenu>
+
+namespace oru {
+
+namespace {
+
+QAction* addNamedAction(QMenu* menu, const char* objectName, const QString& caption)
+{
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(QString::fromLatin1(objectName));
+    return action;
+}
+
+} // namespace
+
+PopupMenu1Items createPopupMenu1(QWidget* owner)
+{
+    PopupMenu1Items items;
+    items.PopupMenu1 = new QMenu(owner);
+    items.PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    items.Kalibre1 = addNamedAction(items.PopupMenu1, "Kalibre1", QStringLiteral("Kalibre"));
+    items.Hakknda1 = addNamedAction(items.PopupMenu1, "Hakknda1", QStringLiteral("Hakkında"));
+    items.N1 = items.PopupMenu1->addSeparator();
+    items.N1->setObjectName(QStringLiteral("N1"));
+    items.k1 = addNamedAction(items.PopupMenu1, "k1", QStringLiteral("Çıkış"));
+    return items;
+}
+
+TTrayFont trayIcon1Font()
+{
+    // The 9-pixel bitmap face of the original desktop isn't available here;
+    // DejaVu Sans at 9 pixels without antialiasing renders "oru" 15 pixels wide
+    // and stays legible.
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(9);
+    font.setStyleStrategy(QFont::NoAntialias);
+    return TTrayFont(font, clWhite);
+}
+
+void configureTrayIcon1(TTextTrayIcon& trayIcon, QMenu* popupMenu)
+{
+    trayIcon.setObjectName(QStringLiteral("TrayIcon1"));
+    trayIcon.setPopupMenu(popupMenu);
+    trayIcon.setText(QStringLiteral("oru"));
+    trayIcon.setFont(trayIcon1Font());
+    trayIcon.setColor(clRed);
+    trayIcon.setBorder(false);
+    trayIcon.setIconVisible(true);
+}
+
+} // namespace oru
