@@ -4,6 +4,8 @@
 #include "app/HandlerErrors.h"
 #include "app/StoredCalibration.h"
 #include "calibration/CalibrationForm.h"
+#include "tray/TextTrayIcon.h"
+#include "tray/TrayIcon1Config.h"
 
 #include <QAction>
 #include <QApplication>
@@ -26,6 +28,9 @@ TMainForm::TMainForm(PointerOutput& pointer, QWidget* parent)
 
     for (int i = 0; i < 8; ++i) Edits[i] = new TEdit(QStringLiteral("Edit%1").arg(i + 1), this);
     buildMenu();
+    TrayIcon1 = new TTextTrayIcon(this);
+    TrayIcon1->setObjectName(QStringLiteral("TrayIcon1"));
+    configureTrayIcon1(*TrayIcon1, PopupMenu1);
 
     gerisayim.setObjectName(QStringLiteral("gerisayim"));
     gerisayim.setInterval(250);
@@ -42,16 +47,12 @@ TMainForm::~TMainForm()
 
 void TMainForm::buildMenu()
 {
-    PopupMenu1 = new QMenu(this);
-    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    Kalibre1 = PopupMenu1->addAction(QStringLiteral("Kalibre"));
-    Kalibre1->setObjectName(QStringLiteral("Kalibre1"));
-    Hakknda1 = PopupMenu1->addAction(QStringLiteral("Hakkında"));
-    Hakknda1->setObjectName(QStringLiteral("Hakknda1"));
-    N1 = PopupMenu1->addSeparator();
-    N1->setObjectName(QStringLiteral("N1"));
-    k1 = PopupMenu1->addAction(QStringLiteral("Çıkış"));
-    k1->setObjectName(QStringLiteral("k1"));
+    const PopupMenu1Items menu = createPopupMenu1(this);
+    PopupMenu1 = menu.PopupMenu1;
+    Kalibre1 = menu.Kalibre1;
+    Hakknda1 = menu.Hakknda1;
+    N1 = menu.N1;
+    k1 = menu.k1;
     connect(Kalibre1, &QAction::triggered, this, [this] { guarded([this] { Kalibre1Click(); }); });
     connect(Hakknda1, &QAction::triggered, this, [this] { guarded([this] { Hakknda1Click(); }); });
     connect(k1, &QAction::triggered, this, [this] { guarded([this] { k1Click(); }); });
@@ -149,8 +150,8 @@ void TMainForm::storeCalibrationTexts(const CalibrationTexts& texts)
 
 void TMainForm::setTrayColors(std::uint32_t colorBgr, std::uint32_t fontColorBgr)
 {
-    trayColor_ = colorBgr;
-    trayFontColor_ = fontColorBgr;
+    TrayIcon1->setColor(static_cast<TColor>(colorBgr));
+    TrayIcon1->Font().setColor(static_cast<TColor>(fontColorBgr));
 }
 
 void TMainForm::calibrationCompleted()

@@ -17,6 +17,7 @@ class QMenu;
 namespace oru {
 
 class PointerOutput;
+class TTextTrayIcon;
 class TcalibrationForm;
 class TForm1;
 
@@ -35,6 +36,7 @@ public:
 
     TMainFormState state;
     std::array<TEdit*, 8> Edits{};  // Edit1..Edit8
+    TTextTrayIcon* TrayIcon1 = nullptr;
     QMenu* PopupMenu1 = nullptr;
     QAction* Kalibre1 = nullptr;
     QAction* Hakknda1 = nullptr;
@@ -64,9 +66,6 @@ public:
     void setTrayColors(std::uint32_t colorBgr, std::uint32_t fontColorBgr) override;
     void calibrationCompleted() override;
 
-    /// Colours last given to the tray square (0x00BBGGRR), for the record.
-    std::uint32_t trayColor() const { return trayColor_; }
-    std::uint32_t trayFontColor() const { return trayFontColor_; }
 
 private:
     class WatchdogRestarter final : public RestartableTimer {
@@ -84,8 +83,6 @@ private:
     PenPipeline pipeline_;
     TcalibrationForm* calibrationForm_ = nullptr;
     TForm1* aboutBox_ = nullptr;
-    std::uint32_t trayColor_ = kColorRed;
-    std::uint32_t trayFontColor_ = kColorWhite;
     bool shutDown_ = false;
 };
 

@@ -1,0 +1,326 @@
+// The main window and the calibration window on Qt's offscreen platform,
+// driven as the program drives them: reports go through ShowRead on the main
+// thread while the calibration pumps events.
+
+#include "app/Form1.h"
+#include "app/HandlerErrors.h"
+#include "app/MainForm.h"
+#include "calibration/CalibrationForm.h"
+#include "fakes/PenReportEncoder.h"
+#include "fakes/RecordingPointerOutput.h"
+#include "tray/TextTrayIcon.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <memory>
+
+namespace oru {
+namespace {
+
+using Report = std::array<std::uint8_t, 5>;
+
+class MainWindow : public ::testing::Test {
+protected:
+    MainWindow()
+    {
+        setHandlerErrorReporter([this](const std::string& text) { errors.push_back(text); });
+        main = std::make_unique<TMainForm>(pointer);
+        calibration = std::make_unique<TcalibrationForm>(main->state, *main);
+        about = std::make_unique<TForm1>();
+        main->setWindows(calibration.get(), about.get());
+        feeder.setInterval(1);
+        QObject::connect(&feeder, &QTimer::timeout, [this] { feedOne(); });
+    }
+    ~MainWindow() override
+    {
+        feeder.stop();
+        about.reset();
+        calibration.reset();
+        main.reset();
+        setHandlerErrorReporter(nullptr);
+    }
+
+    void setTexts(const CalibrationTexts& texts)
+    {
+        for (int i = 0; i < 8; ++i) main->Edits[i]->setText(QString::fromStdString(texts[i]));
+    }
+
+    // Reports the program would receive, one per millisecond.
+    void queue(const Report& report, int times = 1)
+    {
+        for (int i = 0; i < times; ++i) script.push_back(report);
+        if (!feeder.isActive()) feeder.start();
+    }
+    void queueSteadyTarget(double x, double y)
+    {
+        queue(test::reportAt(psUp, x, y));
+        queue(test::reportAt(psLeft, x, y), 25);
+        queue(test::reportAt(psUp, x, y));
+    }
+    void queueEscape()
+    {
+        script.push_back(std::nullopt);
+        if (!feeder.isActive()) feeder.start();
+    }
+    void feedOne()
+    {
+        if (script.empty()) return;
+        const auto next = script.front();
+        script.pop_front();
+        if (!next) {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QApplication::sendEvent(calibration.get(), &press);
+            return;
+        }
+        try {
+            main->ShowRead(next->data(), static_cast<std::uint16_t>(next->size()));
+        } catch (const std::exception& error) {
+            errors.push_back(error.what());
+        }
+    }
+    // Runs the event loop until the condition holds (or fails the test).
+    template <class Condition>
+    void waitFor(Condition condition, int timeoutMs = 5000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!condition()) {
+            ASSERT_LT(clock.elapsed(), timeoutMs) << "timed out";
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+    }
+    // Lets the queued first show run, with whatever it starts.
+    void runFirstShow()
+    {
+        bool returned = false;
+        QTimer::singleShot(0, [&] { returned = true; });
+        waitFor([&] { return returned && !calibration->isVisible() && !calibration->running(); }, 15000);
+    }
+    // Decoded board point of a report, as the calibration sees it.
+    static std::pair<std::string, std::string> rawTexts(const Report& report)
+    {
+        TMainFormState state;
+        test::RecordingPointerOutput pointer;
+        struct : RestartableTimer {
+            void restart() override {}
+        } timer;
+        PenPipeline(state, pointer, timer).decode(report.data(), 5);
+        return {std::to_string(state.RawX), std::to_string(state.RawY)};
+    }
+    CalibrationTexts expectedTexts(const std::array<std::pair<double, double>, 4>& board)
+    {
+        CalibrationTexts texts;
+        for (int k = 0; k < 4; ++k) {
+            const auto [x, y] = rawTexts(test::reportAt(psLeft, board[k].first, board[k].second));
+            texts[2 * k] = x;
+            texts[2 * k + 1] = y;
+        }
+        return texts;
+    }
+    std::uint32_t trayColor() const { return static_cast<std::uint32_t>(main->TrayIcon1->Color()); }
+
+    test::RecordingPointerOutput pointer;
+    std::unique_ptr<TMainForm> main;
+    std::unique_ptr<TcalibrationForm> calibration;
+    std::unique_ptr<TForm1> about;
+    std::vector<std::string> errors;
+    std::deque<std::optional<Report>> script;
+    QTimer feeder;
+};
+
+const std::array<std::pair<double, double>, 4> kBoard = {{{100, -150}, {550, -160}, {110, -500}, {540, -510}}};
+
+TEST_F(MainWindow, FreshWindowHasEveryFlagClearAndTextsAtZero)
+{
+    EXPECT_EQ(main->state.Calibrating, 0);
+    EXPECT_EQ(main->state.Calibrated, 0);
+    EXPECT_EQ(main->state.PenDevice, nullptr);
+    EXPECT_EQ(main->state.InsetRatio, 0.1f);
+    for (auto* edit : main->Edits) EXPECT_EQ(edit->text(), "0");
+    EXPECT_EQ(main->Edits[0]->objectName(), "Edit1");
+    EXPECT_EQ(main->Edits[7]->property("Text").toString(), "0");
+    EXPECT_EQ(trayColor(), kColorRed);
+    EXPECT_FALSE(main->isVisible()) << "the main window is never mapped";
+}
+
+TEST_F(MainWindow, StoredCalibrationIsFittedWithoutCalibrating)
+{
+    setTexts({"0", "-150", "550", "-160", "110", "-500", "540", "-510"});  // Edit1 "0" alone is not "missing"
+    runFirstShow();
+    EXPECT_EQ(main->state.Calibrated, 1);
+    EXPECT_EQ(main->state.Calibrating, 0);
+    EXPECT_FALSE(main->state.Warper.Dirty);
+    EXPECT_EQ(trayColor(), kColorRed) << "the first show leaves the colour alone";
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(MainWindow, TargetsZeroAndOneAtZeroStartACalibrationThenTurnBlue)
+{
+    setTexts({"0", "0", "0", "0", "110", "-500", "540", "-510"});
+    QTimer::singleShot(700, [this] { queueEscape(); });
+    runFirstShow();
+    EXPECT_EQ(main->state.Calibrated, 0);
+    EXPECT_EQ(trayColor(), kColorBlue);
+    EXPECT_EQ(main->TrayIcon1->Font().Color(), static_cast<TColor>(kColorWhite));
+    EXPECT_EQ(main->Edits[4]->text(), "110") << "a cancelled run keeps the texts";
+}
+
+TEST_F(MainWindow, NonIntegerTextIsReportedAndNothingElseHappens)
+{
+    setTexts({"12", "1.5", "3", "4", "5", "6", "7", "8"});
+    runFirstShow();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], "'1.5' is not a valid integer value.");
+    EXPECT_EQ(main->state.Calibrated, 0);
+    EXPECT_FALSE(calibration->isVisible());
+}
+
+TEST_F(MainWindow, CalibrationFromTheMenuTakesReportsThroughShowRead)
+{
+    setTexts({"0", "0", "0", "0", "0", "0", "0", "0"});
+    QTimer::singleShot(600, [this] {
+        for (const auto& [x, y] : kBoard) queueSteadyTarget(x, y);
+    });
+    runFirstShow();  // nothing stored: the first show calibrates
+    EXPECT_EQ(main->calibrationTexts(), expectedTexts(kBoard));
+    EXPECT_EQ(main->state.Calibrated, 1);
+    EXPECT_EQ(main->state.Calibrating, 0);
+    EXPECT_EQ(trayColor(), kColorBlue) << "the first show's blue overrides the run's green";
+    EXPECT_TRUE(pointer.calls.empty()) << "no pointer output while calibrating";
+
+    // Now calibrated: a pen-down report at board corner 0 lands on target 0.
+    pointer.calls.clear();
+    queue(test::reportAt(psLeft, kBoard[0].first, kBoard[0].second));
+    waitFor([&] { return script.empty() && !pointer.calls.empty(); });
+    const TPoint target = main->state.TargetPoints[0];
+    ASSERT_GE(pointer.calls.size(), 2u);
+    EXPECT_EQ(pointer.calls[1].rfind("down left ", 0), 0u);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    EXPECT_EQ(target.x, qRound(screen->geometry().width() * 0.1));
+}
+
+TEST_F(MainWindow, RunFromTheMenuTurnsGreen)
+{
+    setTexts({"100", "-150", "550", "-160", "110", "-500", "540", "-510"});
+    runFirstShow();
+    QTimer::singleShot(600, [this] {
+        const std::array<std::pair<double, double>, 4> moved = {{{120, -150}, {570, -160}, {130, -500}, {560, -510}}};
+        for (const auto& [x, y] : moved) queueSteadyTarget(x, y);
+    });
+    main->Kalibre1->trigger();
+    EXPECT_EQ(trayColor(), kColorGreen);
+    EXPECT_EQ(main->Edits[0]->text().toInt(), std::stoi(rawTexts(test::reportAt(psLeft, 120, -150)).first));
+    EXPECT_EQ(main->state.Calibrating, 0);
+}
+
+TEST_F(MainWindow, EscapeBeforeTheRunClosesAtOnceAndTheRunEndsLater)
+{
+    setTexts({"100", "-150", "550", "-160", "110", "-500", "540", "-510"});
+    runFirstShow();
+    QTimer::singleShot(50, [this] { queueEscape(); });
+    QElapsedTimer clock;
+    clock.start();
+    main->Kalibre1Click();
+    EXPECT_LT(clock.elapsed(), 450) << "closed before the run started";
+    EXPECT_EQ(main->state.Calibrating, 1) << "until the armed start runs on the hidden window";
+    waitFor([&] { return main->state.Calibrating == 0; });
+    EXPECT_EQ(main->state.Calibrated, 1);
+    EXPECT_EQ(main->Edits[0]->text(), "100");
+}
+
+TEST_F(MainWindow, DegenerateSamplesShowTheErrorAndKeepThePreviousCalibration)
+{
+    const CalibrationTexts stored{"100", "-150", "550", "-160", "110", "-500", "540", "-510"};
+    setTexts(stored);
+    runFirstShow();
+    main->setTrayColors(kColorRed, kColorWhite);
+    const Mat4 before = main->state.Warper.WarpMatrix;
+    QTimer::singleShot(600, [this] {
+        for (int i = 0; i < 4; ++i) queueSteadyTarget(300, -300);
+    });
+    main->Kalibre1Click();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], "Floating point division by zero.");
+    EXPECT_EQ(main->calibrationTexts(), stored);
+    EXPECT_EQ(trayColor(), kColorRed);
+    EXPECT_EQ(main->state.Calibrated, 1);
+    EXPECT_EQ(main->state.Warper.WarpMatrix, before);
+    EXPECT_FALSE(calibration->isVisible());
+}
+
+TEST_F(MainWindow, ExitReleasesAButtonThePenStillHolds)
+{
+    setTexts({"100", "-150", "550", "-160", "110", "-500", "540", "-510"});
+    runFirstShow();
+    queue(test::reportAt(psLeft, 300, -300));
+    waitFor([&] { return main->state.LastPenState == psLeft; });
+    pointer.calls.clear();
+    main->shutdown();
+    ASSERT_EQ(pointer.calls.size(), 1u);
+    EXPECT_EQ(pointer.calls[0].rfind("up left ", 0), 0u);
+    EXPECT_EQ(main->state.LastPenState, psUp);
+}
+
+TEST_F(MainWindow, WatchdogReleasesTheButtonWhenReportsStop)
+{
+    setTexts({"100", "-150", "550", "-160", "110", "-500", "540", "-510"});
+    runFirstShow();
+    queue(test::reportAt(psRight, 300, -300));
+    waitFor([&] { return main->state.LastPenState == psRight; });
+    waitFor([&] { return main->state.LastPenState == psUp; }, 1000);
+    EXPECT_EQ(pointer.calls.back().rfind("up right ", 0), 0u);
+}
+
+TEST_F(MainWindow, AboutBoxShowsTheProduct)
+{
+    EXPECT_EQ(about->windowTitle(), "oruDriver");
+    EXPECT_EQ(about->Label1->text(), "Oru Akıllı Tahta Sürücüsü");
+    EXPECT_EQ(about->Button1->text(), "Kapat");
+    setTexts({"100", "-150", "550", "-160", "110", "-500", "540", "-510"});
+    runFirstShow();
+    QTimer::singleShot(50, [this] { about->Button1->click(); });
+    main->Hakknda1Click();
+    EXPECT_FALSE(about->isVisible());
+}
+
+TEST(CalibrationWindow, CrosshairCentreIsOnTheTargetPoint)
+{
+    TMainFormState state;
+    struct : CalibrationHost {
+        void storeCalibrationTexts(const CalibrationTexts&) override {}
+        void setTrayColors(std::uint32_t, std::uint32_t) override {}
+        void calibrationCompleted() override {}
+    } host;
+    TcalibrationForm form(state, host);
+    form.showTargets({192, 108}, true, false);
+    // The two-pixel lines cover image rows/columns 35 and 36.
+    EXPECT_EQ(form.target1->geometry().topLeft() + QPoint(36, 36), QPoint(192, 108));
+    const QImage image = TcalibrationForm::crosshair(Qt::red).toImage();
+    EXPECT_EQ(image.pixelColor(36, 0), QColor(Qt::red));
+    EXPECT_EQ(image.pixelColor(35, 71), QColor(Qt::red));
+    EXPECT_EQ(image.pixelColor(0, 36), QColor(Qt::red));
+    EXPECT_EQ(image.pixelColor(10, 10).alpha(), 0) << "background transparent";
+    EXPECT_TRUE(form.target1->isVisible() || !form.isVisible());
+    EXPECT_TRUE(form.target2->isHidden());
+}
+
+} // namespace
+} // namespace oru
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
