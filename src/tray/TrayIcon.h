@@ -1,12 +1,11 @@
 #pragma once
 
 #include <QIcon>
+#include <QMenu>
 #include <QObject>
 #include <QPointer>
 #include <QRect>
 #include <QSystemTrayIcon>
-
-class QMenu;
 
 namespace oru {
 
