@@ -1,0 +1,121 @@
+// Cost of the per-report pen path (decode, trilaterate, map, state machine,
+// smoothing) against the cost of one XTest cursor placement, and the number
+// of heap allocations per report, which must be zero.
+//
+// Run: xvfb-run -a build/bench/oru-bench-pen   (the XTest benchmark needs an X display)
+
+#include "pen/PenReports.h"
+#include "calibration/CalibrationGeometry.h"
+#include "pen/PenPipeline.h"
+#include "pen/RestartableTimer.h"
+#include "platform/linux/XTestPointerOutput.h"
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+namespace {
+std::atomic<long> allocationCount{0};
+} // namespace
+
+void* operator new(std::size_t size)
+{
+    allocationCount.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+using namespace oru;
+
+class NullPointerOutput final : public PointerOutput {
+public:
+    void setCursorPos(int, int) override {}
+    void mouseEvent(MouseButtonEvent, int, int) override {}
+    void pause(int) override {}
+};
+
+class NullTimer final : public RestartableTimer {
+public:
+    void restart() override {}
+};
+
+// Strokes over a tilted board seen from a 1920x1080 screen: hovering, tip
+// down, drags, lifts and the odd right click, 1024 distinct reports.
+std::vector<test::PenReport> strokes()
+{
+    std::vector<test::PenReport> reports;
+    for (int i = 0; i < 1024; ++i) {
+        const int penState = (i / 40) % 4 == 3 ? 2 : ((i / 20) % 2);
+        reports.push_back(test::penReportAt(penState, 110 + (i % 97) * 4.5, -160 - (i % 89) * 3.8, ReceiverBaseline));
+    }
+    return reports;
+}
+
+void BM_ShowRead(benchmark::State& bench)
+{
+    TMainFormState state;
+    state.InsetRatio = kInsetRatio;
+    state.Calibrated = 1;
+    fitWarp(state.Warper, {100, 550, 110, 540, -150, -160, -500, -510}, 1920, 1080, kInsetRatio);
+    NullPointerOutput pointer;
+    NullTimer watchdog;
+    PenPipeline pipeline(state, pointer, watchdog);
+    const auto reports = strokes();
+
+    std::size_t next = 0;
+    const long allocationsBefore = allocationCount.load();
+    for (auto _ : bench) {
+        const auto& report = reports[next];
+        pipeline.ShowRead(report.data(), report.size());
+        benchmark::DoNotOptimize(state.Warper.MappedX);
+        next = (next + 1) % reports.size();
+    }
+    const long allocations = allocationCount.load() - allocationsBefore;
+    bench.counters["allocs_per_report"] =
+        benchmark::Counter(static_cast<double>(allocations), benchmark::Counter::kAvgIterations);
+    bench.SetItemsProcessed(bench.iterations());
+}
+
+void BM_XTestPlacement(benchmark::State& bench)
+{
+    XTestPointerOutput output;
+    int i = 0;
+    for (auto _ : bench) {
+        // A new place every time, as a moving pen gives.
+        output.setCursorPos(100 + (i % 700), 100 + (i % 500));
+        ++i;
+    }
+    bench.SetItemsProcessed(bench.iterations());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+
+    benchmark::RegisterBenchmark("ShowRead/calibrated", BM_ShowRead)->Repetitions(10)->ReportAggregatesOnly(true);
+    if (std::getenv("DISPLAY")) {
+        benchmark::RegisterBenchmark("XTest/placementWithFlush", BM_XTestPlacement)
+            ->Repetitions(10)
+            ->ReportAggregatesOnly(true)
+            ->Unit(benchmark::kMicrosecond);
+    } else {
+        std::fprintf(stderr, "XTest/placementWithFlush skipped: DISPLAY is not set (run under xvfb-run -a)\n");
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,213 @@
+#include "platform/linux/XTestPointerOutput.h"
+
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace oru {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct DisplayCloser {
+    void operator()(Display* display) const { XCloseDisplay(display); }
+};
+using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
+
+// The backend talks to the server on a connection of its own; the test watches
+// through a second one, so every check waits until the server has caught up.
+class XTestPointer : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "DISPLAY is not set: run this test under xvfb-run";
+        watcher.reset(XOpenDisplay(nullptr));
+        ASSERT_TRUE(watcher) << "cannot open the X display " << XDisplayName(nullptr);
+        root = DefaultRootWindow(watcher.get());
+        screenWidthPx = DisplayWidth(watcher.get(), DefaultScreen(watcher.get()));
+        screenHeightPx = DisplayHeight(watcher.get(), DefaultScreen(watcher.get()));
+    }
+
+    struct PointerState {
+        int x = 0;
+        int y = 0;
+        unsigned buttons = 0;
+    };
+
+    PointerState query()
+    {
+        Window rootReturn = 0, child = 0;
+        int winX = 0, winY = 0;
+        PointerState state;
+        XQueryPointer(watcher.get(), root, &rootReturn, &child, &state.x, &state.y, &winX, &winY, &state.buttons);
+        return state;
+    }
+
+    // Polls until the pointer satisfies the condition, for at most two seconds.
+    bool waitFor(const std::function<bool(const PointerState&)>& condition)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + 2s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (condition(query())) return true;
+            std::this_thread::sleep_for(1ms);
+        }
+        return condition(query());
+    }
+
+    bool waitForPosition(int x, int y)
+    {
+        return waitFor([&](const PointerState& s) { return s.x == x && s.y == y; });
+    }
+
+    DisplayPtr watcher;
+    Window root = 0;
+    int screenWidthPx = 0;
+    int screenHeightPx = 0;
+};
+
+struct PlacementRow {
+    int originX;
+    int originY;
+    int x;
+    int y;
+    int expectedX;  // -1: the right or bottom edge of the screen
+    int expectedY;
+};
+
+class XTestPlacement : public XTestPointer, public testing::WithParamInterface<PlacementRow> {};
+
+TEST_P(XTestPlacement, MovesThePointerToTheScreenPositionPlusOrigin)
+{
+    const auto& row = GetParam();
+    // Start from a place no row expects, so a placement that does nothing fails.
+    XWarpPointer(watcher.get(), None, root, 0, 0, 0, 0, 641, 401);
+    XSync(watcher.get(), False);
+    ASSERT_TRUE(waitForPosition(641, 401));
+
+    XTestPointerOutput output(nullptr, row.originX, row.originY);
+    output.setCursorPos(row.x, row.y);
+    const int expectedX = row.expectedX < 0 ? screenWidthPx - 1 : row.expectedX;
+    const int expectedY = row.expectedY < 0 ? screenHeightPx - 1 : row.expectedY;
+    EXPECT_TRUE(waitForPosition(expectedX, expectedY))
+        << "pointer at " << query().x << "," << query().y << ", expected " << expectedX << "," << expectedY;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, XTestPlacement,
+                         testing::Values(PlacementRow{0, 0, 100, 200, 100, 200},
+                                         PlacementRow{0, 0, 0, 0, 0, 0},
+                                         // A primary screen that starts right of another monitor.
+                                         PlacementRow{300, 50, 100, 200, 400, 250},
+                                         // The server clips what lies off the screen.
+                                         PlacementRow{0, 0, -40, 5000, 0, -1},
+                                         PlacementRow{200, 0, 5000, -3, -1, 0}));
+
+TEST_F(XTestPointer, OriginCanChangeLater)
+{
+    XTestPointerOutput output;
+    output.setOrigin(640, 10);
+    output.setCursorPos(15, 25);
+    EXPECT_TRUE(waitForPosition(655, 35));
+}
+
+TEST_F(XTestPointer, ButtonsAreHeldUntilReleasedAndDontMoveThePointer)
+{
+    XTestPointerOutput output;
+    output.setCursorPos(50, 60);
+    ASSERT_TRUE(waitForPosition(50, 60));
+
+    struct Step {
+        MouseButtonEvent event;
+        unsigned heldMask;
+    };
+    for (const Step step : {Step{MouseButtonEvent::LeftDown, Button1Mask},
+                            Step{MouseButtonEvent::RightDown, Button1Mask | Button3Mask},
+                            Step{MouseButtonEvent::RightUp, Button1Mask}, Step{MouseButtonEvent::LeftUp, 0u}}) {
+        output.mouseEvent(step.event, 999, 999);  // dx/dy are for the record only
+        EXPECT_TRUE(waitFor([&](const PointerState& s) {
+            return (s.buttons & (Button1Mask | Button3Mask)) == step.heldMask;
+        })) << "after event " << static_cast<int>(step.event) << " mask " << std::hex << query().buttons;
+        EXPECT_EQ(query().x, 50);
+        EXPECT_EQ(query().y, 60);
+    }
+}
+
+// A window over the whole screen receives the clicks, so the test sees each
+// press and release with the place where it happened, even when they follow
+// each other too fast to be seen in the button mask.
+TEST_F(XTestPointer, WindowUnderThePointerReceivesPressesAndReleasesWhereTheCursorIs)
+{
+    Display* d = watcher.get();
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    attributes.event_mask = ButtonPressMask | ButtonReleaseMask | StructureNotifyMask;
+    const Window window = XCreateWindow(d, root, 0, 0, screenWidthPx, screenHeightPx, 0, CopyFromParent, InputOutput,
+                                        CopyFromParent, CWOverrideRedirect | CWEventMask, &attributes);
+    XMapWindow(d, window);
+    XEvent event;
+    XWindowEvent(d, window, StructureNotifyMask, &event);  // until MapNotify
+    while (event.type != MapNotify) XWindowEvent(d, window, StructureNotifyMask, &event);
+
+    {
+        XTestPointerOutput output;
+        output.setCursorPos(300, 400);
+        output.mouseEvent(MouseButtonEvent::LeftDown, 300, 400);
+        output.setCursorPos(320, 410);  // a drag
+        output.mouseEvent(MouseButtonEvent::LeftUp, 320, 410);
+        output.mouseEvent(MouseButtonEvent::RightDown, 320, 410);
+        output.mouseEvent(MouseButtonEvent::RightUp, 320, 410);
+    }
+
+    std::vector<std::string> seen;
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (seen.size() < 4 && std::chrono::steady_clock::now() < deadline) {
+        if (!XPending(d)) {
+            pollfd fd{ConnectionNumber(d), POLLIN, 0};
+            poll(&fd, 1, 50);
+            continue;
+        }
+        XNextEvent(d, &event);
+        if (event.type != ButtonPress && event.type != ButtonRelease) continue;
+        seen.push_back(std::string(event.type == ButtonPress ? "press " : "release ") +
+                       std::to_string(event.xbutton.button) + " " + std::to_string(event.xbutton.x_root) + " " +
+                       std::to_string(event.xbutton.y_root));
+    }
+    XDestroyWindow(d, window);
+    XSync(d, False);
+
+    EXPECT_EQ(seen, (std::vector<std::string>{"press 1 300 400", "release 1 320 410", "press 3 320 410",
+                                              "release 3 320 410"}));
+}
+
+TEST_F(XTestPointer, PauseBlocksForAtLeastTheGivenTime)
+{
+    XTestPointerOutput output;
+    const auto start = std::chrono::steady_clock::now();
+    output.pause(10);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 10ms);
+}
+
+TEST(XTestPointerOutputOpen, MissingDisplayIsReportedWithWhatToDo)
+{
+    try {
+        XTestPointerOutput output(":987");
+        FAIL() << "display :987 opened";
+    } catch (const std::runtime_error& error) {
+        const std::string message = error.what();
+        EXPECT_NE(message.find("Cannot open X display ':987'"), std::string::npos) << message;
+        EXPECT_NE(message.find("DISPLAY"), std::string::npos) << message;
+    }
+}
+
+} // namespace
+} // namespace oru
