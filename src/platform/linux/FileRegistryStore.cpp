@@ -1,0 +1,472 @@
+#include "platform/linux/FileRegistryStore.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace oru {
+
+namespace {
+
+constexpr const char* kTemporaryInfix = ".tmp-";
+constexpr const char* kAsideInfix = ".damaged-";
+
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd = -1) : fd_(fd) {}
+    ~UniqueFd()
+    {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    int get() const { return fd_; }
+    // close(2) reports late write errors on some file systems (NFS), so a
+    // file being written is closed explicitly and checked.
+    int close()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd);
+    }
+
+private:
+    int fd_;
+};
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+std::string failed(const char* call, int error)
+{
+    return std::string(call) + ": " + std::strerror(error);
+}
+
+bool isAbsolute(const char* path)
+{
+    return path && path[0] == '/';
+}
+
+bool writeAll(int fd, const std::string& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Reads at most limit + 1 bytes, so that a file over the limit is noticed
+// without reading all of it.
+bool readUpTo(int fd, std::size_t limit, std::string& bytes)
+{
+    bytes.clear();
+    char buffer[16384];
+    while (bytes.size() <= limit) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) break;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+} // namespace
+
+bool FileRegistryStore::FileIdentity::operator==(const FileIdentity& other) const
+{
+    return device == other.device && inode == other.inode && sizeBytes == other.sizeBytes &&
+           modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec &&
+           changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+}
+
+FileRegistryStore::FileIdentity FileRegistryStore::identityOf(const struct stat& st)
+{
+    return FileIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+}
+
+std::filesystem::path FileRegistryStore::storeDirectoryFor(const char* xdgConfigHome, const char* home)
+{
+    // XDG: a relative XDG_CONFIG_HOME is invalid and must be ignored.
+    if (isAbsolute(xdgConfigHome)) return std::filesystem::path(xdgConfigHome) / "oruDriver";
+    if (isAbsolute(home)) return std::filesystem::path(home) / ".config" / "oruDriver";
+    return {};
+}
+
+std::filesystem::path FileRegistryStore::userStoreDirectory()
+{
+    return storeDirectoryFor(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+}
+
+FileRegistryStore::FileRegistryStore(std::filesystem::path directory) : directory_(std::move(directory))
+{
+    if (!directory_.empty()) file_ = directory_ / kFileName;
+}
+
+void FileRegistryStore::warn(const std::string& line)
+{
+    // A store that stays broken is asked again on every access; say it once.
+    if (line == lastWarning_) return;
+    lastWarning_ = line;
+    std::fprintf(stderr, "oruDriver: %s\n", line.c_str());
+}
+
+void FileRegistryStore::setMissing()
+{
+    contents_ = StoreContents();
+    disk_ = Disk::Missing;
+    identity_.reset();
+}
+
+void FileRegistryStore::forget()
+{
+    contents_ = StoreContents();
+    disk_ = Disk::NotRead;
+    identity_.reset();
+}
+
+void FileRegistryStore::setUnreadable(const std::string& what, const std::optional<FileIdentity>& identity)
+{
+    contents_ = StoreContents();
+    disk_ = Disk::Unreadable;
+    identity_ = identity;
+    warn("cannot read the settings store " + file_.string() + " (" + what +
+         "); settings keep their defaults and are not saved over it. Give this user read and write access to it "
+         "(chmod 600) or move it away");
+}
+
+void FileRegistryStore::refresh()
+{
+    // Writes held for an update are newer than the file.
+    if (updating_) return;
+    if (file_.empty()) {
+        setMissing();
+        return;
+    }
+
+    struct stat st {};
+    if (::stat(file_.c_str(), &st) != 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) {
+            setMissing();
+        } else {
+            setUnreadable(failed("stat", error), std::nullopt);
+        }
+        return;
+    }
+    const FileIdentity identity = identityOf(st);
+    if (disk_ != Disk::NotRead && identity_ && *identity_ == identity) return;
+
+    if (!S_ISREG(st.st_mode)) {
+        setUnreadable("it is not a regular file", identity);
+        return;
+    }
+    if (static_cast<std::size_t>(st.st_size) > kMaxFileBytes) {
+        setDamaged("it is " + std::to_string(st.st_size) + " bytes, more than the 1 MiB a settings store can reach",
+                   identity);
+        return;
+    }
+    UniqueFd fd(::open(file_.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        setUnreadable(failed("open", errno), identity);
+        return;
+    }
+    // What was read belongs to the file as it is now, not as stat saw it.
+    struct stat opened {};
+    load(fd.get(), ::fstat(fd.get(), &opened) == 0 ? identityOf(opened) : identity);
+}
+
+void FileRegistryStore::load(int fd, const FileIdentity& identity)
+{
+    std::string bytes;
+    if (!readUpTo(fd, kMaxFileBytes, bytes)) {
+        setUnreadable(failed("read", errno), identity);
+        return;
+    }
+    if (bytes.size() > kMaxFileBytes) {
+        setDamaged("it is more than the 1 MiB a settings store can reach", identity);
+        return;
+    }
+    std::string problem;
+    auto parsed = StoreContents::parse(bytes, problem);
+    if (!parsed) {
+        setDamaged(problem, identity);
+        return;
+    }
+    contents_ = std::move(*parsed);
+    disk_ = Disk::Loaded;
+    identity_ = identity;
+    copyKept_ = false;
+}
+
+void FileRegistryStore::setDamaged(const std::string& problem, const FileIdentity& identity)
+{
+    std::string error;
+    if (const auto aside = moveAside(error)) {
+        warn("the settings store " + file_.string() + " is damaged (" + problem + "); it was kept as " +
+             aside->string() + " and settings start from their defaults");
+        setMissing();
+        return;
+    }
+    contents_ = StoreContents();
+    disk_ = Disk::DamagedInPlace;
+    identity_ = identity;
+    warn("the settings store " + file_.string() + " is damaged (" + problem + ") and could not be moved aside (" +
+         error + "); settings keep their defaults and are not saved until the file is moved or deleted");
+}
+
+std::filesystem::path FileRegistryStore::asideName(int attempt) const
+{
+    char stamp[32] = "";
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    if (::gmtime_r(&now, &utc)) std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+    std::string name = file_.string() + kAsideInfix + stamp;
+    if (attempt > 0) name += "-" + std::to_string(attempt + 1);
+    return name;
+}
+
+std::optional<std::filesystem::path> FileRegistryStore::moveAside(std::string& error)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path target = asideName(attempt);
+        // Never replace an earlier damaged file kept in the same second.
+        if (::renameat2(AT_FDCWD, file_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return target;
+        int cause = errno;
+        if (cause == EINVAL || cause == ENOSYS) {
+            // A file system without RENAME_NOREPLACE: test, then rename.
+            struct stat st {};
+            if (::lstat(target.c_str(), &st) == 0) continue;
+            if (::rename(file_.c_str(), target.c_str()) == 0) return target;
+            cause = errno;
+        }
+        if (cause == EEXIST) continue;
+        error = failed("rename", cause);
+        return std::nullopt;
+    }
+    error = "too many damaged copies kept already";
+    return std::nullopt;
+}
+
+std::optional<std::filesystem::path> FileRegistryStore::copyAside(std::string& error)
+{
+    UniqueFd source(::open(file_.c_str(), O_RDONLY | O_CLOEXEC));
+    std::string bytes;
+    if (source.get() < 0 || !readUpTo(source.get(), kMaxFileBytes, bytes)) {
+        error = failed("read", errno);
+        return std::nullopt;
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path target = asideName(attempt);
+        UniqueFd copy(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (copy.get() < 0) {
+            if (errno == EEXIST) continue;
+            error = failed("open", errno);
+            return std::nullopt;
+        }
+        if (!writeAll(copy.get(), bytes) || copy.close() != 0) {
+            error = failed("write", errno);
+            ::unlink(target.c_str());
+            return std::nullopt;
+        }
+        return target;
+    }
+    error = "too many copies kept already";
+    return std::nullopt;
+}
+
+RegistryStore::KeyState FileRegistryStore::keyState(const std::string& keyPath)
+{
+    refresh();
+    if (disk_ == Disk::Unreadable) return KeyState::Unreadable;
+    return contents_.keyExists(keyPath) ? KeyState::Present : KeyState::Missing;
+}
+
+std::optional<StoredValue> FileRegistryStore::queryValue(const std::string& keyPath, const std::string& name)
+{
+    refresh();
+    const StoredValue* value = contents_.value(keyPath, name);
+    if (!value) return std::nullopt;
+    return *value;
+}
+
+bool FileRegistryStore::prepareWrite()
+{
+    refresh();
+    if (disk_ == Disk::Unreadable) return false;
+    if (disk_ == Disk::DamagedInPlace) {
+        // Perhaps the directory became writable since.
+        std::string error;
+        const auto aside = moveAside(error);
+        if (!aside) return false;
+        warn("the damaged settings store was kept as " + aside->string());
+        setMissing();
+    }
+    return true;
+}
+
+bool FileRegistryStore::commit(bool changed)
+{
+    if (!changed) return true;
+    if (updating_) {
+        pendingWrite_ = true;
+        return true;
+    }
+    if (writeFile()) return true;
+    // The file still holds what it held; read it again before the next use.
+    forget();
+    return false;
+}
+
+bool FileRegistryStore::createKey(const std::string& keyPath)
+{
+    if (!StoreContents::canHoldKeyPath(keyPath) || !prepareWrite()) return false;
+    return commit(contents_.createKey(keyPath));
+}
+
+bool FileRegistryStore::setValue(const std::string& keyPath, const std::string& name, const StoredValue& value)
+{
+    if (!StoreContents::canHoldKeyPath(keyPath) || !prepareWrite()) return false;
+    // A value that is already stored as it is needs no new file.
+    return commit(contents_.setValue(keyPath, name, value));
+}
+
+void FileRegistryStore::beginUpdate()
+{
+    refresh();
+    updating_ = true;
+    pendingWrite_ = false;
+}
+
+bool FileRegistryStore::endUpdate(bool keep)
+{
+    updating_ = false;
+    if (!pendingWrite_) return true;
+    pendingWrite_ = false;
+    if (!keep) {
+        forget();
+        return true;
+    }
+    return commit(true);
+}
+
+bool FileRegistryStore::makeDirectory()
+{
+    // Create the missing tail of the path, as mkdir -p would, with 0700 so that
+    // the settings of one user stay private to that user.
+    std::filesystem::path partial;
+    for (const auto& part : directory_) {
+        partial /= part;
+        struct stat st {};
+        if (::stat(partial.c_str(), &st) == 0) {
+            if (S_ISDIR(st.st_mode)) continue;
+            warn("cannot save settings: " + partial.string() + " is not a directory; move it away so that " +
+                 directory_.string() + " can be created");
+            return false;
+        }
+        if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
+            warn("cannot save settings: cannot create " + partial.string() + " (" + failed("mkdir", errno) +
+                 "); make its parent directory writable for this user");
+            return false;
+        }
+    }
+    return true;
+}
+
+void FileRegistryStore::removeStaleTemporaries()
+{
+    // A save killed before its rename leaves its temporary file behind; only
+    // one driver runs per user, so any such file is stale.
+    if (temporariesChecked_) return;
+    temporariesChecked_ = true;
+    std::unique_ptr<DIR, DirCloser> dir(::opendir(directory_.c_str()));
+    if (!dir) return;
+    const std::string prefix = std::string(kFileName) + kTemporaryInfix;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
+            ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
+        }
+    }
+}
+
+bool FileRegistryStore::writeFile()
+{
+    if (file_.empty()) {
+        warn("cannot save settings: neither XDG_CONFIG_HOME nor HOME is set to an absolute path; set HOME to "
+             "the user's home directory");
+        return false;
+    }
+    if (!makeDirectory()) return false;
+    removeStaleTemporaries();
+
+    auto cannotWrite = [this](const std::string& what) {
+        warn("cannot save settings to " + file_.string() + " (" + what + "); make sure " + directory_.string() +
+             " is writable for this user and the disk has free space");
+        return false;
+    };
+
+    std::string temporary = file_.string() + kTemporaryInfix + "XXXXXX";
+    UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (fd.get() < 0) return cannotWrite(failed("mkstemp", errno));
+
+    const std::string text = contents_.format();
+    const char* step = nullptr;
+    if (::fchmod(fd.get(), 0600) != 0) step = "fchmod";
+    else if (!writeAll(fd.get(), text)) step = "write";
+    else if (::fsync(fd.get()) != 0) step = "fsync";
+    else if (fd.close() != 0) step = "close";
+    else if (::rename(temporary.c_str(), file_.c_str()) != 0) step = "rename";
+    if (step) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        return cannotWrite(failed(step, error));
+    }
+
+    // The rename must reach the disk too, or a crash could bring back the old file.
+    UniqueFd dir(::open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0) ::fsync(dir.get());
+
+    struct stat st {};
+    if (::stat(file_.c_str(), &st) == 0) {
+        identity_ = identityOf(st);
+        disk_ = Disk::Loaded;
+    } else {
+        forget();
+    }
+    lastWarning_.clear();
+    return true;
+}
+
+void FileRegistryStore::reportUnusableValue(const std::string& keyPath, const std::string& name,
+                                            const std::string& found)
+{
+    std::string line = "value \"" + name + "\" of key [" + keyPath + "] in " + file_.string() + " holds " + found +
+                       "; the default is used instead and the next save replaces it";
+    if (disk_ == Disk::Loaded && !copyKept_) {
+        copyKept_ = true;
+        std::string error;
+        if (const auto copy = copyAside(error)) {
+            line += " (the file as it was is kept as " + copy->string() + ")";
+        } else {
+            line += " (no copy of the file could be kept: " + error + ")";
+        }
+    }
+    warn(line);
+}
+
+} // namespace oru

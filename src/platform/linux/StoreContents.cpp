@@ -1,0 +1,307 @@
+#include "platform/linux/StoreContents.h"
+
+#include "common/ArithmeticError.h"
+#include "common/FloatMath.h"
+
+#include <algorithm>
+
+namespace oru {
+
+namespace {
+
+constexpr char kKindNumber[] = "int";
+constexpr char kKindText[] = "text";
+
+char lowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+bool needsEscape(unsigned char c)
+{
+    return c < 0x20 || c == 0x7F || c == '"' || c == '\\';
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string quoted(std::string_view text)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out = "\"";
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (!needsEscape(c)) {
+            out += ch;
+            continue;
+        }
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 0x0F];
+        }
+    }
+    out += '"';
+    return out;
+}
+
+// Reads one line's parts from left to right; every failure says what was expected.
+class LineReader {
+public:
+    explicit LineReader(std::string_view line) : line_(line) {}
+
+    void skipBlanks()
+    {
+        while (pos_ < line_.size() && isBlank(line_[pos_])) ++pos_;
+    }
+    bool atEnd()
+    {
+        skipBlanks();
+        return pos_ == line_.size();
+    }
+    bool take(char c)
+    {
+        skipBlanks();
+        if (pos_ < line_.size() && line_[pos_] == c) {
+            ++pos_;
+            return true;
+        }
+        return false;
+    }
+    std::string word()
+    {
+        skipBlanks();
+        const std::size_t from = pos_;
+        while (pos_ < line_.size() && !isBlank(line_[pos_]) && line_[pos_] != '"') ++pos_;
+        return std::string(line_.substr(from, pos_ - from));
+    }
+    // A quoted text; sets problem and returns nothing when it is malformed.
+    std::optional<std::string> quotedText(std::string& problem)
+    {
+        if (!take('"')) {
+            problem = "a quoted text was expected";
+            return std::nullopt;
+        }
+        std::string out;
+        while (pos_ < line_.size()) {
+            const char c = line_[pos_++];
+            if (c == '"') return out;
+            if (needsEscape(static_cast<unsigned char>(c))) {
+                if (c != '\\') {
+                    problem = "a control character inside quotes must be written as \\xHH";
+                    return std::nullopt;
+                }
+                if (pos_ == line_.size()) break;
+                const char e = line_[pos_++];
+                switch (e) {
+                case '"': out += '"'; break;
+                case '\\': out += '\\'; break;
+                case 'n': out += '\n'; break;
+                case 'r': out += '\r'; break;
+                case 't': out += '\t'; break;
+                case 'x': {
+                    const int high = pos_ < line_.size() ? hexDigit(line_[pos_]) : -1;
+                    const int low = pos_ + 1 < line_.size() ? hexDigit(line_[pos_ + 1]) : -1;
+                    if (high < 0 || low < 0) {
+                        problem = "\\x must be followed by two hex digits";
+                        return std::nullopt;
+                    }
+                    out += static_cast<char>(high * 16 + low);
+                    pos_ += 2;
+                    break;
+                }
+                default: problem = std::string("unknown escape \\") + e; return std::nullopt;
+                }
+                continue;
+            }
+            out += c;
+        }
+        problem = "a quoted text is not closed";
+        return std::nullopt;
+    }
+
+private:
+    std::string_view line_;
+    std::size_t pos_ = 0;
+};
+
+} // namespace
+
+bool sameStoreName(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
+}
+
+bool StoreContents::canHoldKeyPath(std::string_view path)
+{
+    return std::none_of(path.begin(), path.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    });
+}
+
+std::optional<StoreContents> StoreContents::parse(std::string_view text, std::string& problem)
+{
+    auto fail = [&](const std::string& why) -> std::optional<StoreContents> {
+        problem = why;
+        return std::nullopt;
+    };
+    auto damaged = [&](std::size_t lineNo, const std::string& why) {
+        return fail("line " + std::to_string(lineNo) + ": " + why);
+    };
+
+    if (text.empty()) return fail("the file is empty");
+    if (text.find('\0') != std::string_view::npos) return fail("the file holds binary data (NUL bytes)");
+    if (text.back() != '\n') return fail("the last line is cut short (no line end)");
+
+    StoreContents contents;
+    Key* current = nullptr;
+    std::size_t lineNo = 0;
+    std::size_t from = 0;
+    while (from < text.size()) {
+        const std::size_t end = text.find('\n', from);
+        std::string_view line = text.substr(from, end - from);
+        from = end + 1;
+        ++lineNo;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+
+        LineReader reader(line);
+        if (reader.atEnd()) continue;
+        const std::size_t firstNonBlank = line.find_first_not_of(" \t");
+        if (line[firstNonBlank] == '#') continue;
+
+        if (line[firstNonBlank] == '[') {
+            const std::size_t close = line.find_last_of(']');
+            const std::size_t lastNonBlank = line.find_last_not_of(" \t");
+            if (close == std::string_view::npos || close != lastNonBlank) return damaged(lineNo, "a key line must end in \"]\"");
+            const std::string_view path = line.substr(firstNonBlank + 1, close - firstNonBlank - 1);
+            if (!canHoldKeyPath(path)) return damaged(lineNo, "a key path holds a control character");
+            if (contents.findKey(path)) return damaged(lineNo, "key [" + std::string(path) + "] appears twice");
+            contents.keys_.push_back(Key{std::string(path), {}});
+            current = &contents.keys_.back();
+            continue;
+        }
+
+        if (line[firstNonBlank] != '"') return damaged(lineNo, "not a [key], # comment or \"name\" = value line");
+        const auto name = reader.quotedText(problem);
+        if (!name) return damaged(lineNo, problem);
+        if (!current) return damaged(lineNo, "a value comes before the first [key] line");
+        if (!reader.take('=')) return damaged(lineNo, "\"=\" is missing after the value name");
+        const std::string kind = reader.word();
+        StoredValue value;
+        if (kind == kKindNumber) {
+            const std::string digits = reader.word();
+            try {
+                value = StoredValue::ofNumber(textToInt(digits));
+            } catch (const EConvertError&) {
+                return damaged(lineNo, "\"" + digits + "\" is not a 32-bit integer");
+            }
+        } else if (kind == kKindText) {
+            const auto text = reader.quotedText(problem);
+            if (!text) return damaged(lineNo, problem);
+            value = StoredValue::ofText(*text);
+        } else {
+            return damaged(lineNo, "unknown value kind \"" + kind + "\" (int and text are known)");
+        }
+        if (!reader.atEnd()) return damaged(lineNo, "unexpected characters after the value");
+        const auto twice = std::find_if(current->values.begin(), current->values.end(),
+                                        [&](const auto& entry) { return sameStoreName(entry.first, *name); });
+        if (twice != current->values.end()) return damaged(lineNo, "value " + quoted(*name) + " appears twice");
+        current->values.emplace_back(*name, std::move(value));
+    }
+    return contents;
+}
+
+std::string StoreContents::format() const
+{
+    std::string out =
+        "# oruDriver per-user settings, rewritten whole on every save. Edit only while the driver\n"
+        "# is not running. [key] lines start a key; value lines read \"name\" = int <number> or\n"
+        "# \"name\" = text \"<text>\", with \\\" \\\\ \\n \\r \\t \\xHH inside quotes.\n";
+    for (const Key& key : keys_) {
+        out += "\n[" + key.path + "]\n";
+        for (const auto& [name, value] : key.values) {
+            out += quoted(name);
+            if (value.kind == StoredKind::Number) {
+                out += " = " + std::string(kKindNumber) + " " + intToText(value.number) + "\n";
+            } else {
+                out += " = " + std::string(kKindText) + " " + quoted(value.text) + "\n";
+            }
+        }
+    }
+    return out;
+}
+
+StoreContents::Key* StoreContents::findKey(std::string_view path)
+{
+    const auto found = std::find_if(keys_.begin(), keys_.end(), [&](const Key& key) { return sameStoreName(key.path, path); });
+    return found == keys_.end() ? nullptr : &*found;
+}
+
+const StoreContents::Key* StoreContents::findKey(std::string_view path) const
+{
+    return const_cast<StoreContents*>(this)->findKey(path);
+}
+
+bool StoreContents::keyExists(std::string_view path) const
+{
+    if (path.empty()) return true;
+    return std::any_of(keys_.begin(), keys_.end(), [&](const Key& key) {
+        if (key.path.size() == path.size()) return sameStoreName(key.path, path);
+        return key.path.size() > path.size() && key.path[path.size()] == '\\' &&
+               sameStoreName(std::string_view(key.path).substr(0, path.size()), path);
+    });
+}
+
+const StoredValue* StoreContents::value(std::string_view keyPath, std::string_view name) const
+{
+    const Key* key = findKey(keyPath);
+    if (!key) return nullptr;
+    for (const auto& entry : key->values) {
+        if (sameStoreName(entry.first, name)) return &entry.second;
+    }
+    return nullptr;
+}
+
+bool StoreContents::createKey(std::string_view path)
+{
+    if (findKey(path)) return false;
+    keys_.push_back(Key{std::string(path), {}});
+    return true;
+}
+
+bool StoreContents::setValue(std::string_view keyPath, std::string_view name, const StoredValue& value)
+{
+    Key* key = findKey(keyPath);
+    if (!key) {
+        keys_.push_back(Key{std::string(keyPath), {}});
+        key = &keys_.back();
+    }
+    for (auto& entry : key->values) {
+        if (!sameStoreName(entry.first, name)) continue;
+        if (entry.second == value) return false;
+        entry.second = value;
+        return true;
+    }
+    key->values.emplace_back(std::string(name), value);
+    return true;
+}
+
+} // namespace oru
