@@ -13,7 +13,7 @@ work=$(mktemp -d)
 installed=0
 cleanup() {
   [[ -n "${driver_pid:-}" ]] && kill "$driver_pid" 2>/dev/null || true
-  ((installed)) && DEBIAN_FRONTEND=noninteractive apt-get remove -y oru-driver >/dev/null 2>&1 || true
+  ((installed)) && DEBIAN_FRONTEND=noninteractive apt-get purge -y oru-driver >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -46,7 +46,7 @@ kill -TERM "$driver_pid"
 wait "$driver_pid" || fail "installed driver did not end cleanly on SIGTERM"
 driver_pid=
 
-DEBIAN_FRONTEND=noninteractive apt-get remove -y oru-driver >/dev/null || fail "apt-get could not remove the package"
+DEBIAN_FRONTEND=noninteractive apt-get purge -y oru-driver >/dev/null || fail "apt-get could not purge the package"
 installed=0
 [[ ! -e /usr/bin/oru-driver ]] || fail "/usr/bin/oru-driver left behind after removal"
 echo "package install test passed"
