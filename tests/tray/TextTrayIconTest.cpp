@@ -54,6 +54,7 @@ struct FillRow {
     QColor expectedFill; // written out independently of the TColor byte order
     QColor expectedText;
     bool fillTransparent;
+    friend void PrintTo(const FillRow& row, std::ostream* os) { *os << row.name; }
 };
 
 class FillColourRule : public ::testing::TestWithParam<FillRow> {
@@ -110,6 +111,22 @@ INSTANTIATE_TEST_SUITE_P(
         FillRow{"NoneWhiteText", clNone, clWhite, QColor(0, 0, 0), QColor(255, 255, 255), true},
         FillRow{"NoneGreenText", clNone, 0x00FF00, QColor(255, 0, 255), QColor(0, 255, 0), true}),
     [](const ::testing::TestParamInfo<FillRow>& info) { return std::string(info.param.name); });
+
+TEST(TextTrayIcon, TakesPaletteColoursFromTheDesktopPalette)
+{
+    trayTestApp();
+    const QPalette palette = QGuiApplication::palette();
+    ASSERT_NE(palette.color(QPalette::Button), palette.color(QPalette::Text));
+    TTextTrayIcon icon;
+    setUp(icon, QStringLiteral("oru"), clBtnFace, clWindowText);
+    EXPECT_EQ(QColor(icon.TextBitmap().pixel(0, 0)), palette.color(QPalette::Button));
+    EXPECT_GT(countPixels(icon.TextBitmap(), palette.color(QPalette::Text).rgb()), 15);
+
+    // Equal palette colours still count as equal: the resolved font colour, inverted.
+    icon.setColor(clWindowText);
+    const QRgb text = palette.color(QPalette::Text).rgb();
+    EXPECT_EQ(QColor(icon.TextBitmap().pixel(0, 0)), QColor(255 - qRed(text), 255 - qGreen(text), 255 - qBlue(text)));
+}
 
 TEST(TextTrayIcon, FramesTheSquareInBorderColourAndLeavesTheInsideAlone)
 {
@@ -266,6 +283,7 @@ struct SetterRow {
     const char* name;
     std::function<void(TTextTrayIcon&)> change;
     int expectedRepaints;
+    friend void PrintTo(const SetterRow& row, std::ostream* os) { *os << row.name; }
 };
 
 class SetterRepaint : public ::testing::TestWithParam<SetterRow> {
