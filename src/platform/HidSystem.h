@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/HidDeviceMonitor.h"
 #include "platform/HidReadPort.h"
 
 #include <cstdint>
@@ -53,6 +54,10 @@ public:
 
     /// A fresh, closed read port for one reader thread.
     virtual std::unique_ptr<HidReadPort> makeReadPort() = 0;
+
+    /// Starts listening for interfaces added and removed; nullptr when that
+    /// is impossible (the backend says why on stderr).
+    virtual std::unique_ptr<HidDeviceMonitor> openMonitor() = 0;
 };
 
 } // namespace oru

@@ -17,6 +17,8 @@
 
 #include <iostream>
 #include <optional>
+#include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace oru {

@@ -29,7 +29,7 @@ public:
     /// A monitor of hidraw nodes added and removed (a udev netlink socket).
     /// nullptr when udev is unavailable or the socket can't be made; the
     /// reason then goes to stderr.
-    std::unique_ptr<HidDeviceMonitor> openMonitor();
+    std::unique_ptr<HidDeviceMonitor> openMonitor() override;
 
 private:
     struct UdevUnref {

@@ -1,0 +1,136 @@
+#include "device/HidDeviceReadThread.h"
+
+#include "device/HidDevice.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <exception>
+#include <string>
+
+namespace oru {
+
+THidDeviceReadThread::THidDeviceReadThread(THidDevice& device, std::uint16_t reportLength,
+                                           std::unique_ptr<HidReadPort> port, MainThreadHandoff& handoff,
+                                           DiagnosticSink diagnostics)
+    : device_(device), port_(std::move(port)), handoff_(handoff), diagnostics_(std::move(diagnostics)),
+      ReadBuffer(reportLength, 0)
+{
+}
+
+THidDeviceReadThread::~THidDeviceReadThread()
+{
+    if (thread_.joinable()) terminateAndWait();
+}
+
+void THidDeviceReadThread::start() { thread_ = std::thread(&THidDeviceReadThread::execute, this); }
+
+void THidDeviceReadThread::terminate()
+{
+    terminated_.store(true, std::memory_order_release);
+    port_->wake();
+}
+
+void THidDeviceReadThread::terminateAndWait()
+{
+    terminate();
+    if (!thread_.joinable()) return;
+    handoff_.serveUntilEnded(ended_);
+    thread_.join();
+}
+
+void THidDeviceReadThread::execute()
+{
+    while (!Terminated()) {
+        std::fill(ReadBuffer.begin(), ReadBuffer.end(), std::uint8_t{0});
+        if (!device_.Accessible()) {
+            // Unplugged (or released): the channel is closed and stays closed.
+            port_->close();
+            refused(ENODEV);
+            continue;
+        }
+        if (!port_->isOpen()) {
+            int openError = 0;
+            if (!port_->open(device_.InterfacePath(), openError)) {
+                refused(openError);
+                continue;
+            }
+        }
+        const HidReadResult result = port_->read(ReadBuffer.data(), ReadBuffer.size(), device_.WaitSlice());
+        switch (result.status) {
+        case HidReadStatus::Report:
+            BytesRead = static_cast<std::uint32_t>(result.bytes);
+            handOver(reportEntry_);
+            break;
+        case HidReadStatus::TimedOut:
+        case HidReadStatus::Woken:
+            break;  // look at the stop request and the record again, then wait on
+        case HidReadStatus::Gone:
+            // Normal on unplug: nothing to deliver; the next pass finds the
+            // node missing or the record no longer present.
+            BytesRead = 0;
+            break;
+        case HidReadStatus::Failed:
+            refused(result.errorCode);
+            break;
+        }
+    }
+    port_->close();
+    handoff_.signalEnded(ended_);
+}
+
+void THidDeviceReadThread::refused(int errorCode)
+{
+    errorCode_ = static_cast<std::uint32_t>(errorCode);
+    handOver(errorEntry_);
+    // A refused read is not retried at once: that would spin a core for as
+    // long as the device stays unreadable (until the holder releases it).
+    if (!Terminated()) port_->pause(device_.WaitSlice());
+}
+
+void THidDeviceReadThread::handOver(MainThreadHandoff::Entry& entry)
+{
+    try {
+        handoff_.handOver(entry);
+    } catch (...) {
+        if (dropped_.fetch_add(1, std::memory_order_relaxed) > 0) return;
+        std::string what = "unknown error";
+        try {
+            throw;
+        } catch (const std::exception& error) {
+            what = error.what();
+        } catch (...) {
+        }
+        diagnostics_("oruDriver: a report handler of " + device_.InterfacePath() + " failed (" + what +
+                     "); that report was dropped and reading goes on. Later failures are not reported.");
+    }
+}
+
+void THidDeviceReadThread::deliverReport(void* self)
+{
+    auto& reader = *static_cast<THidDeviceReadThread*>(self);
+    THidDevice& device = reader.device_;
+    if (device.deliveriesMuted() || !device.OnReport()) return;
+    reader.delivering_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{reader.delivering_};
+    // BytesRead >= 1 here: the report ID byte is always counted.
+    device.OnReport()(device, reader.ReadBuffer[0], reader.ReadBuffer.data() + 1,
+                      static_cast<std::uint16_t>(reader.BytesRead - 1));
+}
+
+void THidDeviceReadThread::deliverError(void* self)
+{
+    auto& reader = *static_cast<THidDeviceReadThread*>(self);
+    THidDevice& device = reader.device_;
+    if (device.deliveriesMuted() || !device.OnReportError()) return;
+    reader.delivering_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{reader.delivering_};
+    device.OnReportError()(device, reader.errorCode_);
+}
+
+} // namespace oru

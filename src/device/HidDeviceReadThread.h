@@ -1,0 +1,76 @@
+#pragma once
+
+#include "device/DiagnosticSink.h"
+#include "device/MainThreadHandoff.h"
+#include "platform/HidReadPort.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace oru {
+
+class THidDevice;
+
+/// The reader of one claimed device: reads its input reports one at a time
+/// and hands each to the main thread, waiting until the record's OnReport has
+/// returned before it reads the next. A read the system refuses is handed
+/// over as an error (OnReportError) and retried after one WaitSlice.
+///
+/// An exception escaping a handler drops that one report: the reader goes on
+/// reading and says so once on the diagnostic sink.
+///
+/// Owned by its record; only THidDevice::StopReader ends and destroys it.
+class THidDeviceReadThread {
+public:
+    /// ReadBuffer gets reportLength bytes; they are reused for every report.
+    THidDeviceReadThread(THidDevice& device, std::uint16_t reportLength, std::unique_ptr<HidReadPort> port,
+                         MainThreadHandoff& handoff, DiagnosticSink diagnostics);
+    /// Stops the thread if it still runs (see terminateAndWait).
+    ~THidDeviceReadThread();
+    THidDeviceReadThread(const THidDeviceReadThread&) = delete;
+    THidDeviceReadThread& operator=(const THidDeviceReadThread&) = delete;
+
+    void start();
+    /// Sets the terminate flag and interrupts a waiting read; any thread.
+    void terminate();
+    bool Terminated() const { return terminated_.load(std::memory_order_acquire); }
+    /// Main thread: terminate, then wait for the thread's end while running
+    /// queued hand-offs, then join it.
+    void terminateAndWait();
+    /// Wakes a waiting read so the reader looks at its record again (unplug).
+    void interrupt() { port_->wake(); }
+    /// True while this reader's delivery runs on the main thread.
+    bool delivering() const { return delivering_; }
+
+    /// Reports dropped because their handler raised.
+    std::uint64_t droppedReports() const { return dropped_.load(std::memory_order_relaxed); }
+
+private:
+    void execute();
+    void refused(int errorCode);
+    void handOver(MainThreadHandoff::Entry& entry);
+    static void deliverReport(void* self);
+    static void deliverError(void* self);
+
+    THidDevice& device_;
+    std::unique_ptr<HidReadPort> port_;
+    MainThreadHandoff& handoff_;
+    DiagnosticSink diagnostics_;
+
+    std::vector<std::uint8_t> ReadBuffer;
+    std::uint32_t BytesRead = 0;
+    std::uint32_t errorCode_ = 0;
+    std::atomic<bool> terminated_{false};
+    bool delivering_ = false;  // main thread only
+    std::atomic<std::uint64_t> dropped_{0};
+
+    MainThreadHandoff::Entry reportEntry_{&deliverReport, this};
+    MainThreadHandoff::Entry errorEntry_{&deliverError, this};
+    MainThreadHandoff::EndFlag ended_;
+    std::thread thread_;
+};
+
+} // namespace oru

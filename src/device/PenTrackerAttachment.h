@@ -1,0 +1,65 @@
+#pragma once
+
+#include "app/MainFormState.h"
+#include "device/DiagnosticSink.h"
+#include "device/HidDeviceController.h"
+#include "device/TrayStatus.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace oru {
+
+class PenPipeline;
+
+/// USB IDs of the pen tracker.
+inline constexpr std::int32_t kPenTrackerVendorId = 0x0020;
+inline constexpr std::int32_t kPenTrackerProductId = 0x0002;
+
+/// Tray colours of the device state, 0x00BBGGRR.
+inline constexpr std::uint32_t kTrayPenTrackerFound = 0x008000;    // green
+inline constexpr std::uint32_t kTrayNoPenTracker = 0x0000FF;       // red
+inline constexpr std::uint32_t kTrayFontColor = 0xFFFFFF;          // white
+
+/// Name of the udev rule file that gives the logged-in user the tracker's node.
+inline constexpr const char* kPenTrackerUdevRule = "70-oru-pen-tracker.rules";
+
+/// The main window's use of the controller: find the pen tracker after every
+/// device change, claim it into PenDevice, show on the tray whether it was
+/// found, and attach ShowRead so its reports reach the pen pipeline.
+class PenTrackerAttachment {
+public:
+    /// Called once per plugged-in tracker that is found but can't be read
+    /// (no read-write access to its node). The program shows a notification.
+    using NoAccessNotice = std::function<void(const THidDevice& device)>;
+
+    PenTrackerAttachment(TMainFormState& state, THidDeviceController& controller, PenPipeline& pipeline,
+                         TrayStatus& tray, DiagnosticSink diagnostics = writeDiagnosticToStderr);
+
+    /// This attachment's HidDeviceControllerDeviceChange as an OnDeviceChange handler.
+    TNotifyEvent deviceChangeHandler() { return TNotifyEvent::bind<&PenTrackerAttachment::HidDeviceControllerDeviceChange>(*this); }
+    /// This attachment's ShowRead as an OnReport handler.
+    THidDataEvent reportHandler() { return THidDataEvent::bind<&PenTrackerAttachment::ShowRead>(*this); }
+
+    /// Release PenDevice, claim the first free pen tracker, set the tray
+    /// colours, attach ShowRead. Leaves the pen state and the watchdog alone.
+    void HidDeviceControllerDeviceChange(THidDeviceController& Sender);
+    /// Hands the report's data bytes to PenPipeline::ShowRead.
+    void ShowRead(THidDevice& HidDev, std::uint8_t ReportID, const std::uint8_t* Data, std::uint16_t Size);
+
+    void setOnNoAccess(NoAccessNotice notice) { onNoAccess_ = std::move(notice); }
+
+private:
+    void tellNoAccess(const THidDevice& device);
+
+    TMainFormState& state_;
+    THidDeviceController& controller_;
+    PenPipeline& pipeline_;
+    TrayStatus& tray_;
+    DiagnosticSink diagnostics_;
+    NoAccessNotice onNoAccess_;
+    std::string toldNoAccessFor_;  // InstanceId of the last tracker we warned about
+};
+
+} // namespace oru

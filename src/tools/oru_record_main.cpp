@@ -1,0 +1,101 @@
+// oru-record: prints the pen tracker's input reports as oru-replay input
+// ("report T B0 B1 ...") until interrupted. Needs read access to the
+// tracker's hidraw node (packaging/70-oru-pen-tracker.rules).
+
+#include "device/HidDeviceController.h"
+#include "device/ReportRecorder.h"
+#include "platform/linux/EventFdWaker.h"
+#include "platform/linux/LinuxHidSystem.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+namespace {
+
+std::string localTimeText()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[64];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %z", &local);
+    return text;
+}
+
+std::int64_t steadyMicros()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::cout << "usage: oru-record\n"
+                         "Prints the pen tracker's reports in oru-replay's format until Ctrl+C.\n";
+            return 0;
+        }
+        std::cerr << "oru-record: unknown argument '" << argv[i] << "' (usage: oru-record > FILE)\n";
+        return 2;
+    }
+
+    // Signals arrive as readable data on a descriptor, so the loop below ends
+    // in order and the last reports reach the output.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);  // before any reader thread starts
+    const int signalFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
+    if (signalFd < 0) {
+        std::cerr << "oru-record: signalfd failed: " << std::strerror(errno) << '\n';
+        return 1;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+
+    try {
+        oru::LinuxHidSystem hidSystem;
+        oru::EventFdWaker waker;
+        oru::THidDeviceController controller(hidSystem, waker);
+        oru::ReportRecorder recorder(controller, std::cout, std::cerr, steadyMicros);
+        if (const int code = recorder.start(localTimeText()); code != oru::ReportRecorder::kRecorded) return code;
+        controller.Loaded();
+
+        while (true) {
+            pollfd fds[3] = {{signalFd, POLLIN, 0}, {waker.fd(), POLLIN, 0}, {controller.DeviceNotificationFd(), POLLIN, 0}};
+            const nfds_t count = fds[2].fd >= 0 ? 3 : 2;
+            if (::poll(fds, count, -1) < 0) {
+                if (errno == EINTR) continue;
+                std::cerr << "oru-record: poll failed: " << std::strerror(errno) << '\n';
+                return 1;
+            }
+            if (fds[0].revents & POLLIN) break;
+            if (fds[1].revents & POLLIN) {
+                waker.consume();
+                controller.runPending();
+            }
+            if (count == 3 && (fds[2].revents & POLLIN)) controller.DeviceNotificationReady();
+            if (!std::cout) {
+                std::cerr << "oru-record: cannot write the output any more; stopping.\n";
+                return 1;
+            }
+        }
+        recorder.stop();
+        std::cerr << "oru-record: " << recorder.reportsWritten() << " reports recorded.\n";
+    } catch (const std::exception& error) {
+        std::cerr << "oru-record: " << error.what() << '\n';
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,249 @@
+#pragma once
+
+#include "platform/HidSystem.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace oru::test {
+
+/// An in-memory HID layer: the test plugs and unplugs interfaces and queues
+/// reports; reader threads read them through fake read ports that block
+/// like the real ones (until a report, a timeout, a wake-up or an unplug).
+class FakeHidSystem final : public HidSystem {
+public:
+    struct Device {
+        HidInterfaceInfo info;
+        HidAccess access = HidAccess::ReadWrite;
+        std::uint16_t reportLength = 6;
+        bool present = true;
+        int openError = 0;  // non-zero: read-port opens fail with it
+        int readError = 0;  // non-zero: reads fail with it
+        std::deque<std::vector<std::uint8_t>> reports;  // as read: ID byte first
+    };
+
+    bool isAvailable = true;
+    bool listFails = false;  // the list can't be obtained this time
+    std::atomic<int> readCalls{0};
+    std::atomic<int> portOpens{0};
+    std::atomic<int> openPorts{0};
+    int probes = 0;
+    int monitorsOpened = 0;
+
+    /// Plugs an interface in at the end of the enumeration order.
+    std::shared_ptr<Device> plug(HidInterfaceInfo info, HidAccess access = HidAccess::ReadWrite,
+                                 std::uint16_t reportLength = 6)
+    {
+        std::lock_guard lock(mutex_);
+        auto device = std::make_shared<Device>();
+        device->info = std::move(info);
+        device->access = access;
+        device->reportLength = reportLength;
+        devices_.push_back(device);
+        return device;
+    }
+
+    std::shared_ptr<Device> plug(const std::string& identity, std::uint16_t vendorId, std::uint16_t productId,
+                                 HidAccess access = HidAccess::ReadWrite)
+    {
+        return plug(HidInterfaceInfo{"/dev/hidraw-" + identity, identity, vendorId, productId, 0x0100}, access);
+    }
+
+    /// Unplugs: listed no more; its read ports see the device gone.
+    void unplug(const std::string& identity)
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& device : devices_) {
+            if (device->info.identity == identity) device->present = false;
+        }
+        std::erase_if(devices_, [&](const auto& device) { return device->info.identity == identity; });
+        signal_.notify_all();
+    }
+
+    /// Queues one report (data bytes; the report ID goes in front).
+    void pushReport(const std::string& identity, const std::vector<std::uint8_t>& data, std::uint8_t reportId = 0)
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& device : devices_) {
+            if (device->info.identity != identity) continue;
+            std::vector<std::uint8_t> report{reportId};
+            report.insert(report.end(), data.begin(), data.end());
+            device->reports.push_back(std::move(report));
+        }
+        signal_.notify_all();
+    }
+
+    std::size_t queuedReports(const std::string& identity)
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& device : devices_) {
+            if (device->info.identity == identity) return device->reports.size();
+        }
+        return 0;
+    }
+
+    /// Changes a device's state under the lock the readers use.
+    template <typename Change>
+    void change(const std::string& identity, Change change)
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& device : devices_) {
+            if (device->info.identity == identity) change(*device);
+        }
+        signal_.notify_all();
+    }
+
+    bool available() const override { return isAvailable; }
+
+    std::vector<HidInterfaceInfo> listInterfaces() override
+    {
+        std::lock_guard lock(mutex_);
+        std::vector<HidInterfaceInfo> list;
+        if (listFails) return list;
+        for (const auto& device : devices_) list.push_back(device->info);
+        return list;
+    }
+
+    HidAccess probeAccess(const std::string& path, int& errorCode) override
+    {
+        std::lock_guard lock(mutex_);
+        ++probes;
+        const auto device = find(path);
+        const HidAccess access = device ? device->access : HidAccess::Missing;
+        errorCode = access == HidAccess::ReadWrite ? 0 : access == HidAccess::QueryOnly ? EACCES : ENOENT;
+        return access;
+    }
+
+    std::uint16_t inputReportLength(const std::string& path) override
+    {
+        std::lock_guard lock(mutex_);
+        const auto device = find(path);
+        return device ? device->reportLength : 0;
+    }
+
+    std::unique_ptr<HidReadPort> makeReadPort() override { return std::make_unique<Port>(*this); }
+
+    std::unique_ptr<HidDeviceMonitor> openMonitor() override
+    {
+        ++monitorsOpened;
+        return std::make_unique<Monitor>(*this);
+    }
+
+    /// What the fake monitor reports at its next drain.
+    bool pendingChange = false;
+    static constexpr int kMonitorFd = 1000;
+
+private:
+    class Monitor final : public HidDeviceMonitor {
+    public:
+        explicit Monitor(FakeHidSystem& system) : system_(system) {}
+        int fd() const override { return kMonitorFd; }
+        bool drainChanges() override { return std::exchange(system_.pendingChange, false); }
+
+    private:
+        FakeHidSystem& system_;
+    };
+
+    class Port final : public HidReadPort {
+    public:
+        explicit Port(FakeHidSystem& system) : system_(system) {}
+        ~Port() override { close(); }
+
+        bool open(const std::string& path, int& errorCode) override
+        {
+            std::lock_guard lock(system_.mutex_);
+            closeLocked();
+            auto device = system_.find(path);
+            if (!device) {
+                errorCode = ENOENT;
+                return false;
+            }
+            if (device->openError) {
+                errorCode = device->openError;
+                return false;
+            }
+            device_ = device;
+            ++system_.portOpens;
+            ++system_.openPorts;
+            errorCode = 0;
+            return true;
+        }
+        void close() override
+        {
+            std::lock_guard lock(system_.mutex_);
+            closeLocked();
+        }
+        bool isOpen() const override { return device_ != nullptr; }
+
+        HidReadResult read(std::uint8_t* buffer, std::size_t length, int timeoutMs) override
+        {
+            ++system_.readCalls;
+            std::unique_lock lock(system_.mutex_);
+            if (!device_) return {HidReadStatus::Failed, 0, EBADF};
+            if (length < 2) return {HidReadStatus::Failed, 0, EMSGSIZE};
+            system_.signal_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+                return woken_ || !device_->present || device_->readError || !device_->reports.empty();
+            });
+            if (std::exchange(woken_, false)) return {HidReadStatus::Woken, 0, 0};
+            if (!device_->present) {
+                closeLocked();
+                return {HidReadStatus::Gone, 0, 0};
+            }
+            if (device_->readError) return {HidReadStatus::Failed, 0, device_->readError};
+            if (device_->reports.empty()) return {HidReadStatus::TimedOut, 0, 0};
+            const auto report = std::move(device_->reports.front());
+            device_->reports.pop_front();
+            const std::size_t bytes = std::min(length, report.size());
+            std::memcpy(buffer, report.data(), bytes);
+            return {HidReadStatus::Report, bytes, 0};
+        }
+
+        void pause(int timeoutMs) override
+        {
+            std::unique_lock lock(system_.mutex_);
+            system_.signal_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return woken_; });
+            woken_ = false;
+        }
+
+        void wake() override
+        {
+            std::lock_guard lock(system_.mutex_);
+            woken_ = true;
+            system_.signal_.notify_all();
+        }
+
+    private:
+        void closeLocked()
+        {
+            if (device_) --system_.openPorts;
+            device_.reset();
+        }
+
+        FakeHidSystem& system_;
+        std::shared_ptr<Device> device_;
+        bool woken_ = false;
+    };
+
+    std::shared_ptr<Device> find(const std::string& path) const
+    {
+        for (const auto& device : devices_) {
+            if (device->info.path == path) return device;
+        }
+        return nullptr;
+    }
+
+    std::mutex mutex_;
+    std::condition_variable signal_;
+    std::vector<std::shared_ptr<Device>> devices_;
+};
+
+} // namespace oru::test
