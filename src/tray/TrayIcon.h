@@ -13,7 +13,8 @@ namespace oru {
 ///
 /// A press of the right mouse button on the icon opens PopupMenu at the
 /// cursor; the release does not open it again. Left clicks and double clicks
-/// do nothing and no tooltip is shown. While no tray is running the icon
+/// do nothing (a second right press within the double-click interval is a
+/// double click too) and no tooltip is shown. While no tray is running the icon
 /// waits for one: Qt docks it as soon as a tray host takes the X11 system-tray
 /// selection, and again after the tray host restarts.
 class TTrayIcon : public QObject {

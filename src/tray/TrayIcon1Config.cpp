@@ -33,9 +33,8 @@ PopupMenu1Items createPopupMenu1(QWidget* owner)
 
 TTrayFont trayIcon1Font()
 {
-    // The 9-pixel bitmap face of the original desktop isn't available here;
-    // DejaVu Sans at 9 pixels without antialiasing renders "oru" 15 pixels wide
-    // and stays legible.
+    // A 9-pixel character height in DejaVu Sans (fonts-dejavu-core), drawn
+    // without antialiasing, renders "oru" 15 pixels wide and legible.
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(9);
