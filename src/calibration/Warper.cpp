@@ -48,8 +48,9 @@ void TWarper::SquareToQuad(float x0, float y0, float x1, float y1, float x2, flo
         g = toSingle(checkedDivide(gNumerator, den));
         h = toSingle(checkedDivide(E(dx1) * sy - E(sx) * dy1, den));
     } catch (const EInvalidOp&) {
-        // 0/0 happens for a parallelogram in this corner order: the square maps
-        // affinely, so both projective terms are zero.
+        // 0/0: corners 1, 2 and 3 on one line (a degenerate quad). Both
+        // projective terms are taken as zero; the fit then fails later, in
+        // QuadToSquare, or maps onto a line.
         if (!(den == 0 && gNumerator == 0)) throw;
         g = 0;
         h = 0;

@@ -29,9 +29,10 @@ float toSingle(Extended value)
 std::int32_t roundHalfEven(Extended value)
 {
     if (!std::isfinite(value)) throw EInvalidOp();
-    // nearbyintl honours the current rounding mode, which is never changed
-    // from round-to-nearest-even in this program.
-    const Extended rounded = std::nearbyintl(value);
+    // rintl honours the current rounding mode, which is never changed from
+    // round-to-nearest-even in this program. (nearbyintl gives the same result
+    // but saves and restores the FPU state: three quarters of a report's cost.)
+    const Extended rounded = std::rintl(value);
     if (rounded >= 0x1p63L || rounded < -0x1p63L) throw EInvalidOp();
     if (rounded > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
     if (rounded < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
