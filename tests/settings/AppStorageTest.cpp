@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <ostream>
 
 namespace oru {
 namespace {
@@ -17,6 +18,21 @@ struct JoinCase {
     std::vector<std::string> pieces;
     std::string joined;
 };
+
+// Test names carry the rows, with "/" for the separator to keep them easy to filter.
+std::string shown(const std::string& path)
+{
+    std::string text = path;
+    for (char& c : text) if (c == '\\') c = '/';
+    return "[" + text + "]";
+}
+
+void PrintTo(const JoinCase& row, std::ostream* out)
+{
+    *out << "JoinPath(";
+    for (std::size_t i = 0; i < row.pieces.size(); ++i) *out << (i ? " " : "") << shown(row.pieces[i]);
+    *out << ") is " << shown(row.joined);
+}
 
 class JoinPathTable : public testing::TestWithParam<JoinCase> {};
 
@@ -49,6 +65,12 @@ struct PathCase {
     std::string path;
     TStoragePath expected;
 };
+
+void PrintTo(const PathCase& row, std::ostream* out)
+{
+    *out << "root " << shown(row.root) << " path " << shown(row.path) << " is key " << shown(row.expected.key)
+         << " value " << shown(row.expected.name);
+}
 
 class ValuePathTable : public testing::TestWithParam<PathCase> {};
 
@@ -86,6 +108,11 @@ struct ReadCase {
     std::string text;          // ReadText(path, "dflt")
     std::size_t unusable;      // reports to the store over both reads
 };
+
+void PrintTo(const ReadCase& row, std::ostream* out)
+{
+    *out << row.what;
+}
 
 class ReadRulesTable : public testing::TestWithParam<ReadCase> {};
 

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <ostream>
 #include <sstream>
 
 namespace oru {
@@ -247,6 +248,13 @@ struct VersionCase {
     bool restored;
 };
 
+void PrintTo(const VersionCase& row, std::ostream* out)
+{
+    static const char* const checks[] = {"no check", "stored >= Version", "stored = Version"};
+    *out << "stored " << (row.stored ? std::to_string(*row.stored) : "none") << ", " << checks[row.check]
+         << ", Version " << row.version << (row.restored ? ": restored" : ": not restored");
+}
+
 class VersionCheckTable : public testing::TestWithParam<VersionCase> {};
 
 TEST_P(VersionCheckTable, DecidesWhetherAnythingIsRestored)
@@ -335,6 +343,11 @@ struct PositionCase {
     QPoint position;          // window at 50,60 before the restore
     std::string minMaxSaved;  // MinMaxPos at the next save
 };
+
+void PrintTo(const PositionCase& row, std::ostream* out)
+{
+    *out << "NormPos [" << row.normPos << "] MinMaxPos [" << row.minMaxPos << "]";
+}
 
 class PositionWordsTable : public testing::TestWithParam<PositionCase> {};
 

@@ -1,0 +1,433 @@
+#include "platform/linux/FileRegistryStore.h"
+
+#include "platform/linux/StoreContents.h"
+#include "settings/AppRegistryStorage.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <random>
+#include <sstream>
+#include <thread>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace oru {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kKey = R"(Software\oruDriver)";
+const std::string kEdit1 = kKey + R"(\Edit1_Text)";
+const std::string kFlags = kKey + R"(\\Flags)";
+
+std::string readBytes(const fs::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
+
+void writeBytes(const fs::path& path, const std::string& bytes)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::vector<fs::path> filesContaining(const fs::path& dir, const std::string& infix)
+{
+    std::vector<fs::path> found;
+    if (!fs::exists(dir)) return found;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        if (entry.path().filename().string().find(infix) != std::string::npos) found.push_back(entry.path());
+    }
+    return found;
+}
+
+std::string errorOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const EAppStorageError& error) {
+        return error.what();
+    }
+    return "no error";
+}
+
+/// Runs body in a child process, as an ordinary user when the tests run as
+/// root (root ignores file permissions). body returns "" on success or what
+/// went wrong; so does runInChild.
+std::string runInChild(const std::function<std::string()>& body, bool unprivileged)
+{
+    int channel[2];
+    if (::pipe(channel) != 0) return "pipe failed";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(channel[0]);
+        std::string result;
+        if (unprivileged && ::geteuid() == 0 && (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0)) {
+            result = "cannot drop root privileges";
+        } else {
+            result = body();
+        }
+        if (!result.empty() && ::write(channel[1], result.data(), result.size()) < 0) ::_exit(2);
+        ::_exit(result.empty() ? 0 : 1);
+    }
+    ::close(channel[1]);
+    std::string result;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;) result.append(buffer, static_cast<std::size_t>(n));
+    ::close(channel[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status)) return "child ended by signal " + std::to_string(WTERMSIG(status));
+    if (WEXITSTATUS(status) != 0 && result.empty()) return "child failed";
+    return result;
+}
+
+#define CHILD_EXPECT(condition)                                                       \
+    do {                                                                              \
+        if (!(condition)) return std::string("line ") + std::to_string(__LINE__) + ": " #condition; \
+    } while (0)
+
+class StoreFile : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/oru-store-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        base_ = pattern;
+        dir_ = FileRegistryStore::storeDirectoryFor((base_ / "config").c_str(), nullptr);
+        file_ = dir_ / "store.conf";
+    }
+    void TearDown() override
+    {
+        // Undo what the permission tests did, then clean up.
+        std::error_code ignored;
+        fs::permissions(dir_, fs::perms::owner_all, ignored);
+        fs::permissions(file_, fs::perms::owner_read | fs::perms::owner_write, ignored);
+        fs::remove_all(base_);
+    }
+
+    fs::path base_;
+    fs::path dir_;
+    fs::path file_;
+};
+
+struct LocationCase {
+    const char* xdgConfigHome;
+    const char* home;
+    const char* directory;
+};
+
+TEST(FileRegistryStoreLocation, FollowsXdgConfigHomeThenHome)
+{
+    const LocationCase rows[] = {
+        {"/x/cfg", "/home/u", "/x/cfg/oruDriver"},
+        {nullptr, "/home/u", "/home/u/.config/oruDriver"},
+        {"", "/home/u", "/home/u/.config/oruDriver"},
+        {"relative/cfg", "/home/u", "/home/u/.config/oruDriver"},  // XDG: relative values are ignored
+        {nullptr, nullptr, ""},
+        {nullptr, "", ""},
+        {"relative", "relative", ""},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(FileRegistryStore::storeDirectoryFor(row.xdgConfigHome, row.home), fs::path(row.directory))
+            << (row.xdgConfigHome ? row.xdgConfigHome : "(unset)") << " / " << (row.home ? row.home : "(unset)");
+    }
+}
+
+TEST_F(StoreFile, WritesAPrivateReadableFileThatReadsBackTheSame)
+{
+    const std::string tricky = "quote\" backslash\\ line\nfeed tab\t bell\x07 nul" + std::string(1, '\0') + " Çıkış";
+    {
+        FileRegistryStore store(dir_);
+        TAppRegistryStorage storage(store);
+        storage.WriteNumber(kFlags, -5);
+        storage.WriteText(kEdit1, tricky);
+        storage.WriteText(kKey + R"(\NormPos(1024x768))", "10,20,149,167");
+    }
+    EXPECT_EQ(fs::status(dir_).permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_EQ(fs::status(file_).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+
+    const std::string bytes = readBytes(file_);
+    EXPECT_NE(bytes.find("\n[Software\\oruDriver]\n"
+                         "\"Flags\" = int -5\n"
+                         "\"Edit1_Text\" = text \"quote\\\" backslash\\\\ line\\nfeed tab\\t bell\\x07 nul\\x00 Çıkış\"\n"
+                         "\"NormPos(1024x768)\" = text \"10,20,149,167\"\n"),
+              std::string::npos)
+        << bytes;
+
+    FileRegistryStore again(dir_);
+    TAppRegistryStorage storage(again);
+    EXPECT_EQ(storage.ReadNumber(kFlags, 0), -5);
+    EXPECT_EQ(storage.ReadText(kEdit1, ""), tricky);
+}
+
+TEST_F(StoreFile, TakesHandEditedFilesWithCommentsBlanksCrLfAndOtherLetterCase)
+{
+    writeBytes(file_, "# edited by hand\r\n"
+                      "\r\n"
+                      "  [software\\ORUDRIVER]  \r\n"
+                      "\t\"flags\"=int   7  \r\n"
+                      "   # a comment between values\n"
+                      "\"EDIT1_TEXT\" = text \"1234\"\n");
+    FileRegistryStore store(dir_);
+    TAppRegistryStorage storage(store);
+    EXPECT_EQ(storage.ReadNumber(kFlags, 0), 7);
+    EXPECT_EQ(storage.ReadText(kEdit1, "0"), "1234");
+
+    // A save replaces the value and keeps the names as the user spelled them.
+    storage.WriteText(kEdit1, "99");
+    const std::string bytes = readBytes(file_);
+    EXPECT_NE(bytes.find("[software\\ORUDRIVER]\n\"flags\" = int 7\n\"EDIT1_TEXT\" = text \"99\"\n"), std::string::npos)
+        << bytes;
+}
+
+TEST_F(StoreFile, ValuesOfTheOtherKindFollowTheReadRules)
+{
+    const std::string original = "[Software\\oruDriver]\n"
+                                 "\"Flags\" = text \"7\"\n"
+                                 "\"PixelsPerInch\" = text \"ninety-six\"\n"
+                                 "\"Edit1_Text\" = int 5\n";
+    writeBytes(file_, original);
+    FileRegistryStore store(dir_);
+    TAppRegistryStorage storage(store);
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(storage.ReadNumber(kFlags, 0), 7);
+    EXPECT_EQ(storage.ReadNumber(kKey + R"(\PixelsPerInch)", 96), 96);
+    EXPECT_EQ(storage.ReadText(kEdit1, "0"), "0");
+    const std::string said = testing::internal::GetCapturedStderr();
+
+    EXPECT_NE(said.find("\"PixelsPerInch\""), std::string::npos) << said;
+    EXPECT_NE(said.find("\"Edit1_Text\""), std::string::npos) << said;
+    // The hand edit survives the save that replaces it: one copy per file.
+    const auto copies = filesContaining(dir_, ".damaged-");
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(readBytes(copies[0]), original);
+    EXPECT_EQ(readBytes(file_), original);
+}
+
+struct DamageCase {
+    const char* what;
+    std::string bytes;
+};
+
+void PrintTo(const DamageCase& row, std::ostream* out)
+{
+    *out << row.what;
+}
+
+std::string garbage(std::size_t size, bool withNul)
+{
+    std::mt19937 random(12345);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) {
+        c = static_cast<char>(random() % 256);
+        if (!withNul && c == '\0') c = '\x01';
+    }
+    return bytes;
+}
+
+std::string oversize()
+{
+    std::string bytes = "[Software\\oruDriver]\n";
+    while (bytes.size() <= FileRegistryStore::kMaxFileBytes) bytes += "# padding padding padding padding padding\n";
+    return bytes + "\"Edit1_Text\" = text \"1\"\n";
+}
+
+class DamagedStoreTable : public StoreFile, public testing::WithParamInterface<DamageCase> {};
+
+TEST_P(DamagedStoreTable, IsKeptAsideAndSettingsStartFromDefaults)
+{
+    const std::string damaged = GetParam().bytes;
+    writeBytes(file_, damaged);
+    FileRegistryStore store(dir_);
+    TAppRegistryStorage storage(store);
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(storage.ReadText(kEdit1, "0"), "0");
+    EXPECT_FALSE(storage.HasValue(kEdit1));
+    const std::string said = testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_NE(said.find(file_.string() + " is damaged"), std::string::npos) << said;
+    const auto aside = filesContaining(dir_, "store.conf.damaged-");
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(readBytes(aside[0]), damaged);
+    EXPECT_FALSE(fs::exists(file_));
+
+    storage.WriteText(kEdit1, "5");
+    EXPECT_EQ(FileRegistryStore(dir_).queryValue(kKey, "Edit1_Text"), StoredValue::ofText("5"));
+    EXPECT_EQ(filesContaining(dir_, "store.conf.damaged-"), aside);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, DamagedStoreTable,
+    testing::Values(DamageCase{"cut_inside_a_text", "[Software\\oruDriver]\n\"Edit1_Text\" = text \"12"},
+                    DamageCase{"cut_after_a_number", "[Software\\oruDriver]\n\"Flags\" = int 1"},
+                    DamageCase{"empty", ""},
+                    DamageCase{"binary_garbage", garbage(4096, true)},
+                    DamageCase{"garbage_without_nul", garbage(4096, false) + "\n"},
+                    DamageCase{"over_1_MiB", oversize()},
+                    DamageCase{"unknown_kind", "[Software\\oruDriver]\n\"Flags\" = qword 5\n"},
+                    DamageCase{"number_beyond_32_bits", "[Software\\oruDriver]\n\"Flags\" = int 4294967296\n"},
+                    DamageCase{"value_before_key", "\"Flags\" = int 1\n[Software\\oruDriver]\n"},
+                    DamageCase{"value_twice", "[Software\\oruDriver]\n\"Flags\" = int 1\n\"FLAGS\" = int 2\n"},
+                    DamageCase{"bad_escape", "[Software\\oruDriver]\n\"Edit1_Text\" = text \"\\q\"\n"},
+                    DamageCase{"unquoted_name", "[Software\\oruDriver]\nFlags = int 1\n"}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+TEST_F(StoreFile, FileChangedOnDiskIsReadAgain)
+{
+    FileRegistryStore store(dir_);
+    TAppRegistryStorage storage(store);
+    storage.WriteText(kEdit1, "1");
+    writeBytes(file_, "[Software\\oruDriver]\n\"Edit1_Text\" = text \"2\"\n");
+    EXPECT_EQ(storage.ReadText(kEdit1, "0"), "2");
+    fs::remove(file_);
+    EXPECT_EQ(storage.ReadText(kEdit1, "0"), "0");
+}
+
+TEST_F(StoreFile, WithoutHomeTheSaveRaisesAndReadsGiveDefaults)
+{
+    FileRegistryStore store(FileRegistryStore::storeDirectoryFor(nullptr, nullptr));
+    TAppRegistryStorage storage(store);
+    EXPECT_EQ(storage.ReadText(kEdit1, "0"), "0");
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(errorOf([&] { storage.WriteText(kEdit1, "1"); }), "Unable to create key 'Software\\oruDriver'");
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("HOME"), std::string::npos) << said;
+}
+
+TEST_F(StoreFile, FullDiskLeavesTheOldFileAndRaises)
+{
+    {
+        FileRegistryStore store(dir_);
+        TAppRegistryStorage(store).WriteText(kEdit1, "old");
+    }
+    const std::string before = readBytes(file_);
+    const std::string failure = runInChild(
+        [&] {
+            // A file size limit makes write(2) fail with EFBIG as a full disk fails with ENOSPC.
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{64, 64};
+            CHILD_EXPECT(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
+            FileRegistryStore store(dir_);
+            TAppRegistryStorage storage(store);
+            CHILD_EXPECT(errorOf([&] { storage.WriteText(kEdit1, std::string(500, 'n')); }) ==
+                         "Unable to open key \"Software\\oruDriver\" for write");
+            CHILD_EXPECT(readBytes(file_) == before);
+            CHILD_EXPECT(filesContaining(dir_, ".tmp-").empty());
+            CHILD_EXPECT(storage.ReadText(kEdit1, "") == "old");
+            return std::string();
+        },
+        false);
+    EXPECT_EQ(failure, "");
+}
+
+TEST_F(StoreFile, ReadOnlyOrUnreadableStoreRaisesTheMessagesAndALaterSaveTriesAgain)
+{
+    fs::create_directories(dir_);
+    for (const fs::path& path : {base_, base_ / "config", dir_}) ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+
+    const std::string failure = runInChild(
+        [&] {
+            FileRegistryStore store(dir_);
+            TAppRegistryStorage storage(store);
+            storage.WriteText(kEdit1, "1");
+
+            // Read-only directory: the temporary file can't be made.
+            CHILD_EXPECT(::chmod(dir_.c_str(), 0500) == 0);
+            CHILD_EXPECT(errorOf([&] { storage.WriteText(kEdit1, "2"); }) ==
+                         "Unable to open key \"Software\\oruDriver\" for write");
+            CHILD_EXPECT(storage.ReadText(kEdit1, "") == "1");
+            CHILD_EXPECT(::chmod(dir_.c_str(), 0700) == 0);
+            CHILD_EXPECT(errorOf([&] { storage.WriteText(kEdit1, "2"); }) == "no error");
+
+            // Unreadable file: reads give defaults, a test for a value raises,
+            // and nothing is written over what couldn't be read.
+            CHILD_EXPECT(::chmod(file_.c_str(), 0) == 0);
+            CHILD_EXPECT(storage.ReadText(kEdit1, "0") == "0");
+            CHILD_EXPECT(errorOf([&] { storage.HasValue(kEdit1); }) ==
+                         "Unable to open key \"Software\\oruDriver\" for read");
+            CHILD_EXPECT(errorOf([&] { storage.WriteText(kEdit1, "3"); }) ==
+                         "Unable to open key \"Software\\oruDriver\" for write");
+            CHILD_EXPECT(::chmod(file_.c_str(), 0600) == 0);
+            CHILD_EXPECT(storage.ReadText(kEdit1, "0") == "2");
+
+            // A home that can't hold the directory at all.
+            CHILD_EXPECT(::chmod((base_ / "config").c_str(), 0500) == 0);
+            FileRegistryStore elsewhere(base_ / "config" / "other");
+            TAppRegistryStorage other(elsewhere);
+            const std::string error = errorOf([&] { other.WriteNumber(kFlags, 0); });
+            CHILD_EXPECT(::chmod((base_ / "config").c_str(), 0700) == 0);
+            CHILD_EXPECT(error == "Unable to create key 'Software\\oruDriver'");
+            return std::string();
+        },
+        true);
+    EXPECT_EQ(failure, "");
+}
+
+TEST_F(StoreFile, KilledSavesLeaveAWholeFileWithAllOrNoneOfASave)
+{
+    // Children save eight equal texts in one update, again and again, and are
+    // killed at random moments; every file left behind must parse and hold
+    // eight equal texts.
+    constexpr int kRounds = 60;
+    std::mt19937 random(2024);
+    int interruptedSaves = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            FileRegistryStore store(dir_);
+            TAppRegistryStorage storage(store);
+            for (int save = 0;; ++save) {
+                const std::string value = std::to_string(round) + "." + std::to_string(save) +
+                                          std::string(static_cast<std::size_t>(save % 7) * 900, 'x');
+                storage.BeginUpdate();
+                for (int edit = 1; edit <= 8; ++edit) storage.WriteText(kKey + "\\Edit" + std::to_string(edit) + "_Text", value);
+                storage.EndUpdate(true);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(2000 + random() % 20000));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        interruptedSaves += !filesContaining(dir_, ".tmp-").empty();
+
+        if (!fs::exists(file_)) continue;  // killed before the first rename
+        std::string problem;
+        const auto contents = StoreContents::parse(readBytes(file_), problem);
+        ASSERT_TRUE(contents) << "round " << round << ": " << problem;
+        const StoredValue* first = contents->value(kKey, "Edit1_Text");
+        ASSERT_NE(first, nullptr);
+        for (int edit = 2; edit <= 8; ++edit) {
+            const StoredValue* value = contents->value(kKey, "Edit" + std::to_string(edit) + "_Text");
+            ASSERT_NE(value, nullptr);
+            EXPECT_EQ(*value, *first) << "round " << round << ", Edit" << edit;
+        }
+    }
+    EXPECT_TRUE(filesContaining(dir_, ".damaged-").empty());
+    std::cout << "[ info     ] " << interruptedSaves << " of " << kRounds << " kills hit a save before its rename\n";
+
+    // Temporary files of killed saves are cleared by the next save.
+    FileRegistryStore store(dir_);
+    TAppRegistryStorage(store).WriteText(kEdit1, "done");
+    EXPECT_TRUE(filesContaining(dir_, ".tmp-").empty());
+}
+
+} // namespace
+} // namespace oru
