@@ -79,13 +79,19 @@ inline std::string identity(int instance = 1)
     return name;
 }
 
+/// sysfs path of the USB device in umockdevDescription.
+inline std::string usbSysfsPath(int port = 1)
+{
+    return "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(port);
+}
+
 /// umockdev description of the tracker as hidraw<node>: the hidraw child (its
 /// N: line makes the device node exist), its hid parent with HID_ID and the
 /// report descriptor, and the USB device with its IDs and bcdDevice.
 inline std::string umockdevDescription(int node = 0, int port = 1, int instance = 1)
 {
     const std::string hid = hidSysfsPath(port, instance);
-    const std::string usb = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(port);
+    const std::string usb = usbSysfsPath(port);
     const std::string hidraw = "hidraw" + std::to_string(node);
     return "P: " + hid.substr(4) + "/hidraw/" + hidraw + "\n"
            "N: " + hidraw + "\n"

@@ -1,0 +1,22 @@
+# Tests of the hidraw backend: the report-descriptor parser on real
+# descriptors, and the whole backend against umockdev's emulated devices.
+
+oru_add_gtest(oru-test-hid-descriptor
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/HidReportDescriptorTest.cpp
+  LIBS oru_linux
+  LABELS hid)
+
+pkg_check_modules(umockdev IMPORTED_TARGET umockdev-1.0)
+if(NOT umockdev_FOUND)
+  message(FATAL_ERROR "umockdev not found: install the Debian packages umockdev and libumockdev-dev")
+endif()
+
+# umockdev redirects /sys, /dev and udev's netlink socket through a preloaded
+# library; on Debian 12 it is libumockdev-preload.so.0 (what umockdev-wrapper
+# sets). The test program itself tells AddressSanitizer to accept running
+# behind it (verify_asan_link_order=0).
+oru_add_gtest(oru-test-hid-umockdev
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/LinuxHidSystemUmockdevTest.cpp
+  LIBS oru_linux oru_core PkgConfig::umockdev
+  ENV LD_PRELOAD=libumockdev-preload.so.0
+  LABELS umockdev)
