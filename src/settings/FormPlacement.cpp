@@ -137,7 +137,9 @@ void TFormPlacement::closeQueryHook(bool& canClose, const std::function<void(boo
 
 void TFormPlacement::destroyHook(const std::function<void()>& ownDestroy)
 {
-    if (storageUsable() && !stateSaved_) {
+    // A window destroyed before its first restore holds only its initial
+    // values; saving them would overwrite what an earlier run stored.
+    if (storageUsable() && !stateSaved_ && recalled_) {
         try {
             PersistState();
         } catch (const std::exception& error) {
@@ -150,6 +152,7 @@ void TFormPlacement::destroyHook(const std::function<void()>& ownDestroy)
 void TFormPlacement::RecallState()
 {
     stateSaved_ = false;
+    recalled_ = true;
     if (!storage_) return;
     const std::int32_t stored = storage_->ReadNumber(JoinPath({appStoragePath_, kFormVersion}), 0);
     const bool passes = VersionCheck == fpvcNocheck || (VersionCheck == fpvcCheckGreaterEqual && stored >= Version) ||

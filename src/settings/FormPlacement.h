@@ -110,8 +110,9 @@ public:
     /// refuse; when closing is allowed, save.
     void closeQueryHook(bool& canClose, const std::function<void(bool&)>& ownCloseQuery = {});
     /// The window is being destroyed: save unless a save since the last restore
-    /// already did, then the window's own destroy handler. Call it while the
-    /// owner's child components still exist (from the owner's destructor body).
+    /// already did, or the window was never restored (never shown), then the
+    /// window's own destroy handler. Call it while the owner's child components
+    /// still exist (from the owner's destructor body).
     void destroyHook(const std::function<void()>& ownDestroy);
 
     /// Restores placement and contents when the stored FormVersion passes the
@@ -151,6 +152,7 @@ private:
     std::function<ScreenMetrics()> screenMetrics_;
     TWindowPlacement kept_;  // the parts of the record Qt doesn't hold
     bool stateSaved_ = false;
+    bool recalled_ = false;
 };
 
 } // namespace oru

@@ -91,16 +91,6 @@ INSTANTIATE_TEST_SUITE_P(
                     PathCase{R"(Software\)", R"(oruDriver\X)", {kKey, "X"}},
                     PathCase{"", R"(Software\oruDriver\)", {"Software", "oruDriver"}}));
 
-TEST(TCustomAppStorage, NoneMarkerGivesEmptyRoot)
-{
-    MemoryRegistryStore store;
-    TAppRegistryStorage storage(store);
-    storage.setRoot("%NONE%");
-    EXPECT_EQ(storage.Root(), "");
-    storage.setRoot(R"(Software\\Vendor\)");
-    EXPECT_EQ(storage.Root(), R"(Software\Vendor)");
-}
-
 struct ReadCase {
     const char* what;
     std::optional<StoredValue> stored;
@@ -179,15 +169,6 @@ TEST(TAppRegistryStorage, HasKeyTestsTheWholePathAsKey)
     EXPECT_TRUE(storage.HasKey("Software"));
     EXPECT_FALSE(storage.HasKey(kKey + "\\Edit2_Text"));
     EXPECT_FALSE(storage.HasValue(kKey + "\\Edit1_Text"));
-}
-
-TEST(TAppRegistryStorage, ReadOnlySkipsWrites)
-{
-    MemoryRegistryStore store;
-    TAppRegistryStorage storage(store);
-    storage.ReadOnly = true;
-    storage.WriteText(kKey + "\\Edit1_Text", "1");
-    EXPECT_TRUE(store.keys.empty());
 }
 
 TEST(TAppRegistryStorage, RaisesTheBackEndsMessages)

@@ -176,6 +176,7 @@ TEST(TFormStorage, TwoSavesInOneRunWriteOnceUnlessARestoreCameBetween)
     StandInWindow w(store);
     w.formStorage.loaded();
     w.window.winId();  // the window system knows the window, as after its first show
+    w.formStorage.showHook({});
 
     bool canClose = true;
     w.formStorage.closeQueryHook(canClose);
@@ -211,14 +212,21 @@ TEST(TFormStorage, SaveAfterCalibrationMakesTheSaveAtDestructionNeedless)
     EXPECT_EQ(store.updates, 1);
 }
 
-TEST(TFormStorage, CloseQueryOfAWindowNeverCreatedSavesNothing)
+TEST(TFormStorage, AnEndBeforeTheFirstShowLeavesTheStoredTexts)
 {
     MemoryRegistryStore store;
+    store.put(kKey, "Edit1_Text", StoredValue::ofText("1234"));
     StandInWindow w(store);
     w.formStorage.loaded();
+
     bool canClose = true;
-    w.formStorage.closeQueryHook(canClose);
+    w.formStorage.closeQueryHook(canClose);  // no window on screen yet
+    bool destroyed = false;
+    w.formStorage.destroyHook([&] { destroyed = true; });
+
+    EXPECT_TRUE(destroyed);
     EXPECT_EQ(store.updates, 0);
+    EXPECT_EQ(text(store, "Edit1_Text"), "1234");
 }
 
 TEST(TFormStorage, InactiveOrWithoutStorageOnlyRunsTheWindowsHandlers)
@@ -406,6 +414,7 @@ TEST(TFormPlacement, ErrorsOfRestoreAndSaveAreReportedAndTheHandlersStillRun)
     clean.failUpdate = true;
     StandInWindow v(clean);
     v.formStorage.loaded();
+    v.formStorage.showHook({});
     bool destroyed = false;
     v.formStorage.destroyHook([&] { destroyed = true; });
     EXPECT_TRUE(destroyed);
