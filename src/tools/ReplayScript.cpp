@@ -147,6 +147,11 @@ private:
     void runTicksUpTo(ReplayMicros time)
     {
         while (nextTick_ <= time) {
+            if (state_.LastPenState != psLeft && state_.LastPenState != psRight) {
+                // Nothing held: the ticks up to this time do nothing, skip them.
+                const ReplayMicros idleTicks = (time - nextTick_) / kWatchdogIntervalUs;
+                nextTick_ += idleTicks * kWatchdogIntervalUs;
+            }
             clock_ = std::max(clock_, nextTick_);
             nextTick_ += kWatchdogIntervalUs;
             pipeline_.gerisayimTimer();
