@@ -124,9 +124,9 @@ void TFormPlacement::showHook(const std::function<void()>& ownShow)
 void TFormPlacement::closeQueryHook(bool& canClose, const std::function<void(bool&)>& ownCloseQuery)
 {
     if (ownCloseQuery) ownCloseQuery(canClose);
-    // A window that was never created on screen has no placement to save.
-    const bool hasWindow = owner_ && owner_->testAttribute(Qt::WA_WState_Created);
-    if (canClose && storageUsable() && hasWindow) {
+    // The driver's main window is never mapped, so whether the window system
+    // knows it says nothing; what matters is that it went through its show.
+    if (canClose && storageUsable() && recalled_) {
         try {
             PersistState();
         } catch (const std::exception& error) {

@@ -107,7 +107,7 @@ public:
     /// The window is being shown: restore, then the window's own show handler.
     void showHook(const std::function<void()>& ownShow);
     /// The window is asked to close (session end): the window's own handler may
-    /// refuse; when closing is allowed, save.
+    /// refuse; when closing is allowed and the window has been shown, save.
     void closeQueryHook(bool& canClose, const std::function<void(bool&)>& ownCloseQuery = {});
     /// The window is being destroyed: save unless a save since the last restore
     /// already did, or the window was never restored (never shown), then the

@@ -175,7 +175,6 @@ TEST(TFormStorage, TwoSavesInOneRunWriteOnceUnlessARestoreCameBetween)
     MemoryRegistryStore store;
     StandInWindow w(store);
     w.formStorage.loaded();
-    w.window.winId();  // the window system knows the window, as after its first show
     w.formStorage.showHook({});
 
     bool canClose = true;
@@ -220,7 +219,7 @@ TEST(TFormStorage, AnEndBeforeTheFirstShowLeavesTheStoredTexts)
     w.formStorage.loaded();
 
     bool canClose = true;
-    w.formStorage.closeQueryHook(canClose);  // no window on screen yet
+    w.formStorage.closeQueryHook(canClose);
     bool destroyed = false;
     w.formStorage.destroyHook([&] { destroyed = true; });
 
