@@ -30,10 +30,14 @@ THidDeviceController::~THidDeviceController()
     onDeviceUnplug_ = {};
     onEnumerate_ = {};
     monitor_.reset();
-    for (auto& device : Devices) {
-        if (device->Claimed()) device->HandleUnplug();
-        device->StopReader();
+    std::vector<THidDevice*> listed;
+    for (const auto& device : Devices) listed.push_back(device.get());
+    for (THidDevice* device : listed) {
+        // An unplug handler may release records: look each one up again.
+        if (isListed(device) && device->Claimed()) device->HandleUnplug();
     }
+    // Handlers are muted from here on, so the list no longer changes.
+    for (const auto& device : Devices) device->StopReader();
     // A reader that was in the middle of a hand-off has finished it by now.
     handoff_.runPending();
     Devices.clear();

@@ -42,8 +42,8 @@ public:
     /// Empty when unavailable or when the list can't be obtained.
     virtual std::vector<HidInterfaceInfo> listInterfaces() = 0;
 
-    /// Tries a read-write open of the node (and closes it again). errorCode
-    /// receives the system's error number of a refused open, else 0.
+    /// Whether the node can be opened read-write, without keeping it open.
+    /// errorCode receives the system's error number when it can't, else 0.
     virtual HidAccess probeAccess(const std::string& path, int& errorCode) = 0;
 
     /// Length of the interface's largest input report as read: its data bytes

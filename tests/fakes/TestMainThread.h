@@ -33,11 +33,15 @@ public:
     {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (true) {
+            int seen = 0;
+            {
+                std::lock_guard lock(mutex_);
+                seen = wakes_;  // before running: a wake during the run is not missed
+            }
             runPending();
             if (done()) return true;
             if (std::chrono::steady_clock::now() >= deadline) return done();
             std::unique_lock lock(mutex_);
-            const int seen = wakes_;
             signal_.wait_for(lock, std::chrono::milliseconds(10), [&] { return wakes_ != seen; });
         }
     }
