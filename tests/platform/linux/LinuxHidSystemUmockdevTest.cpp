@@ -18,8 +18,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <csignal>
+#include <fstream>
+#include <sstream>
 #include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 // AddressSanitizer insists on being the first library loaded, which the
 // preload makes impossible; this is read only by ASan builds.
@@ -345,6 +352,86 @@ TEST_F(UmockdevControllerTest, AnUnplugDuringAReadEndsTheReaderCleanly)
     ASSERT_TRUE(pumpUntil([&] { return hid->readPortOpens == 2; }));
     writeReport(emulated::makeReport(2, 30, 40), "/dev/hidraw1");
     EXPECT_TRUE(pumpUntil([&] { return log.reports.size() == 2; }));
+}
+
+/// umockdev's script notation for the bytes the device sends: bytes below
+/// 32 as '^' + (b + 64), '^' itself as "^`", everything else verbatim.
+std::string scriptData(const emulated::Report& report)
+{
+    std::string text;
+    for (const std::uint8_t byte : report) {
+        if (byte == '^') {
+            text += "^`";
+        } else if (byte < 32) {
+            text += '^';
+            text += static_cast<char>(byte + 64);
+        } else {
+            text += static_cast<char>(byte);
+        }
+    }
+    return text;
+}
+
+TEST_F(UmockdevHidTest, OruRecordPrintsTheTrackersReportsUntilInterrupted)
+{
+    // The device sends three reports, 100 ms after the node is opened and then
+    // 50 ms apart; bytes chosen to cross the script's escapes.
+    const emulated::Report reports[] = {emulated::makeReport(1, 1000, 700, 0xAB), emulated::makeReport(0, 0, 0),
+                                        {0x5E, 0x20, 0x0A, 0xFF, 0x80}};
+    const std::string scriptPath = std::string(umockdev_testbed_get_root_dir(testbed)) + "/reports.script";
+    {
+        std::ofstream script(scriptPath, std::ios::binary);
+        script << "r 100 " << scriptData(reports[0]) << "\n"
+               << "r 50 " << scriptData(reports[1]) << "\n"
+               << "r 50 " << scriptData(reports[2]) << "\n";
+    }
+    GError* error = nullptr;
+    ASSERT_TRUE(umockdev_testbed_load_script(testbed, "/dev/hidraw0", scriptPath.c_str(), &error))
+        << (error ? error->message : "?");
+
+    // The child inherits the preload and the test bed (UMOCKDEV_DIR).
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    char program[] = ORU_RECORD_PATH;
+    char* argv[] = {program, nullptr};
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, program, &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+
+    std::string output;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    const auto reportLines = [&] { return std::count(output.begin(), output.end(), '\n') - 1; };
+    while (reportLines() < 3 && std::chrono::steady_clock::now() < deadline) {
+        if (!readable(out[0], 100ms)) continue;
+        char chunk[512];
+        const ssize_t n = ::read(out[0], chunk, sizeof chunk);
+        if (n <= 0) break;
+        output.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::kill(child, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ::close(out[0]);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+
+    std::vector<std::string> lines;
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 4u) << output;
+    EXPECT_NE(lines[0].find("# oru-record "), std::string::npos);
+    EXPECT_NE(lines[0].find("pen tracker /dev/hidraw0 (0003:0020:0002.0001, vendor 0020, product 0002, version 0100)"),
+              std::string::npos)
+        << lines[0];
+    const char* const expectedBytes[] = {" 43 02 EB BE AB", " 00 00 00 00 00", " 5E 20 0A FF 80"};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(lines[i + 1].rfind("report ", 0), 0u) << lines[i + 1];
+        EXPECT_EQ(lines[i + 1].substr(lines[i + 1].size() - 15), expectedBytes[i]) << lines[i + 1];
+    }
 }
 
 } // namespace

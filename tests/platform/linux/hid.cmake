@@ -20,3 +20,6 @@ oru_add_gtest(oru-test-hid-umockdev
   LIBS oru_linux oru_core PkgConfig::umockdev
   ENV LD_PRELOAD=libumockdev-preload.so.0
   LABELS umockdev)
+# One test runs oru-record inside the test bed.
+target_compile_definitions(oru-test-hid-umockdev PRIVATE ORU_RECORD_PATH="$<TARGET_FILE:oru-record>")
+add_dependencies(oru-test-hid-umockdev oru-record)
