@@ -15,8 +15,12 @@
 
 namespace oru {
 
-TMainForm::TMainForm(PointerOutput& pointer, QWidget* parent)
-    : QWidget(parent), watchdogRestarter_(gerisayim), pipeline_(state, pointer, watchdogRestarter_)
+TMainForm::TMainForm(PointerOutput& pointer, RegistryStore& store, QWidget* parent)
+    : QWidget(parent),
+      AppRegistryStorage1(store),
+      FormStorage1(this, &AppRegistryStorage1, [](const std::exception& error) { reportHandlerError(error); }),
+      watchdogRestarter_(gerisayim),
+      pipeline_(state, pointer, watchdogRestarter_)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("oru USB Driver"));
@@ -27,6 +31,16 @@ TMainForm::TMainForm(PointerOutput& pointer, QWidget* parent)
     QMetaObject::invokeMethod(this, [this] { firstShow(); }, Qt::QueuedConnection);
 
     for (int i = 0; i < 8; ++i) Edits[i] = new TEdit(QStringLiteral("Edit%1").arg(i + 1), this);
+
+    // The calibration texts live in the user's store between runs.
+    AppRegistryStorage1.setRoot(TCustomAppStorage::kNoRoot);
+    FormStorage1.setAppStoragePath("Software\\oruDriver\\");
+    FormStorage1.Options = {fpLocation};
+    FormStorage1.setStoredProps({QStringLiteral("Edit1.Text"), QStringLiteral("Edit2.Text"),
+                                 QStringLiteral("Edit3.Text"), QStringLiteral("Edit4.Text"),
+                                 QStringLiteral("Edit5.Text"), QStringLiteral("Edit6.Text"),
+                                 QStringLiteral("Edit7.Text"), QStringLiteral("Edit8.Text")});
+    FormStorage1.loaded();
     buildMenu();
     TrayIcon1 = new TTextTrayIcon(this);
     TrayIcon1->setObjectName(QStringLiteral("TrayIcon1"));
@@ -43,6 +57,18 @@ TMainForm::TMainForm(PointerOutput& pointer, QWidget* parent)
 TMainForm::~TMainForm()
 {
     shutdown();
+    // Saves the texts while Edit1..Edit8 still exist.
+    FormStorage1.destroyHook([this] { FormDestroy(); });
+}
+
+void TMainForm::FormDestroy()
+{
+}
+
+void TMainForm::sessionEnding()
+{
+    bool canClose = true;
+    FormStorage1.closeQueryHook(canClose);
 }
 
 void TMainForm::buildMenu()
@@ -74,7 +100,7 @@ void TMainForm::FormCreate()
 
 void TMainForm::firstShow()
 {
-    guarded([this] { FormShow(); });
+    FormStorage1.showHook([this] { guarded([this] { FormShow(); }); });
 }
 
 void TMainForm::FormShow()
@@ -156,6 +182,9 @@ void TMainForm::setTrayColors(std::uint32_t colorBgr, std::uint32_t fontColorBgr
 
 void TMainForm::calibrationCompleted()
 {
+    // Saved at once, not only at the end: a classroom PC is often switched
+    // off at the wall.
+    guarded([this] { FormStorage1.PersistState(); });
 }
 
 } // namespace oru

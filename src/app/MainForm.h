@@ -5,6 +5,8 @@
 #include "calibration/CalibrationProcedure.h"
 #include "pen/PenPipeline.h"
 #include "pen/RestartableTimer.h"
+#include "settings/AppRegistryStorage.h"
+#include "settings/FormStorage.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -17,6 +19,7 @@ class QMenu;
 namespace oru {
 
 class PointerOutput;
+class RegistryStore;
 class TTextTrayIcon;
 class TcalibrationForm;
 class TForm1;
@@ -28,7 +31,8 @@ class TMainForm : public QWidget, public CalibrationHost {
     Q_OBJECT
 
 public:
-    explicit TMainForm(PointerOutput& pointer, QWidget* parent = nullptr);
+    /// pointer: where the pen's mouse goes; store: the per-user settings store.
+    TMainForm(PointerOutput& pointer, RegistryStore& store, QWidget* parent = nullptr);
     ~TMainForm() override;
 
     /// The other two windows, created after this one.
@@ -43,11 +47,17 @@ public:
     QAction* N1 = nullptr;
     QAction* k1 = nullptr;
     QTimer gerisayim;
+    TAppRegistryStorage AppRegistryStorage1;
+    TFormStorage FormStorage1;
 
     void FormCreate();
     /// The one show of the window: restore stored texts, then FormShow.
     void firstShow();
     void FormShow();
+    void FormDestroy();
+    /// The desktop session is ending: save now, the process may not get to
+    /// its regular end.
+    void sessionEnding();
     void Kalibre1Click();
     void Hakknda1Click();
     void k1Click();

@@ -5,11 +5,13 @@
 #include "app/OruApplication.h"
 #include "calibration/CalibrationForm.h"
 #include "platform/NullPointerOutput.h"
+#include "platform/linux/FileRegistryStore.h"
 #include "platform/linux/QuitSignalPipe.h"
 #include "platform/linux/SingleInstanceLock.h"
 #include "platform/linux/XTestPointerOutput.h"
 
 #include <QGuiApplication>
+#include <QSessionManager>
 #include <QScreen>
 #include <QSocketNotifier>
 
@@ -49,7 +51,9 @@ int main(int argc, char** argv)
     OruApplication app(argc, argv);
     const auto pointer = makePointerOutput();
 
-    auto mainForm = std::make_unique<TMainForm>(*pointer);
+    FileRegistryStore store(FileRegistryStore::userStoreDirectory());
+
+    auto mainForm = std::make_unique<TMainForm>(*pointer, store);
     auto calibrationForm = std::make_unique<TcalibrationForm>(mainForm->state, *mainForm);
     auto aboutBox = std::make_unique<TForm1>();
     mainForm->setWindows(calibrationForm.get(), aboutBox.get());
@@ -62,6 +66,10 @@ int main(int argc, char** argv)
             mainForm->k1Click();
         });
     }
+
+    // Log-off: the session manager asks before it ends the process.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, mainForm.get(),
+                     [&](QSessionManager&) { mainForm->sessionEnding(); });
 
     const int status = app.exec();
 

@@ -6,6 +6,7 @@
 #include "app/HandlerErrors.h"
 #include "app/MainForm.h"
 #include "calibration/CalibrationForm.h"
+#include "fakes/MemoryRegistryStore.h"
 #include "fakes/PenReportEncoder.h"
 #include "fakes/RecordingPointerOutput.h"
 #include "tray/TextTrayIcon.h"
@@ -33,7 +34,7 @@ protected:
     MainWindow()
     {
         setHandlerErrorReporter([this](const std::string& text) { errors.push_back(text); });
-        main = std::make_unique<TMainForm>(pointer);
+        main = std::make_unique<TMainForm>(pointer, store);
         calibration = std::make_unique<TcalibrationForm>(main->state, *main);
         about = std::make_unique<TForm1>();
         main->setWindows(calibration.get(), about.get());
@@ -73,6 +74,7 @@ protected:
     }
     void feedOne()
     {
+        if (main->state.Calibrated != 1) callsBeforeCalibrated = pointer.calls.size();
         if (script.empty()) return;
         const auto next = script.front();
         script.pop_front();
@@ -129,11 +131,13 @@ protected:
     std::uint32_t trayColor() const { return static_cast<std::uint32_t>(main->TrayIcon1->Color()); }
 
     test::RecordingPointerOutput pointer;
+    test::MemoryRegistryStore store;
     std::unique_ptr<TMainForm> main;
     std::unique_ptr<TcalibrationForm> calibration;
     std::unique_ptr<TForm1> about;
     std::vector<std::string> errors;
     std::deque<std::optional<Report>> script;
+    std::size_t callsBeforeCalibrated = 0;
     QTimer feeder;
 };
 
@@ -195,17 +199,19 @@ TEST_F(MainWindow, CalibrationFromTheMenuTakesReportsThroughShowRead)
     EXPECT_EQ(main->state.Calibrated, 1);
     EXPECT_EQ(main->state.Calibrating, 0);
     EXPECT_EQ(trayColor(), kColorBlue) << "the first show's blue overrides the run's green";
-    EXPECT_TRUE(pointer.calls.empty()) << "no pointer output while calibrating";
+    // The pen was down for every target, yet nothing reached the pointer
+    // before the calibration was complete.
+    EXPECT_EQ(callsBeforeCalibrated, 0u);
+    waitFor([&] { return script.empty(); });
+    queue(test::reportAt(psUp, 0, -300));
+    waitFor([&] { return script.empty() && main->state.LastPenState == psUp; });
 
     // Now calibrated: a pen-down report at board corner 0 lands on target 0.
     pointer.calls.clear();
     queue(test::reportAt(psLeft, kBoard[0].first, kBoard[0].second));
-    waitFor([&] { return script.empty() && !pointer.calls.empty(); });
+    waitFor([&] { return script.empty() && pointer.calls.size() >= 2; });
     const TPoint target = main->state.TargetPoints[0];
-    ASSERT_GE(pointer.calls.size(), 2u);
-    EXPECT_EQ(pointer.calls[1].rfind("down left ", 0), 0u);
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    EXPECT_EQ(target.x, qRound(screen->geometry().width() * 0.1));
+    EXPECT_EQ(pointer.calls[1], "down left " + std::to_string(target.x) + " " + std::to_string(target.y));
 }
 
 TEST_F(MainWindow, RunFromTheMenuTurnsGreen)
@@ -220,6 +226,36 @@ TEST_F(MainWindow, RunFromTheMenuTurnsGreen)
     EXPECT_EQ(trayColor(), kColorGreen);
     EXPECT_EQ(main->Edits[0]->text().toInt(), std::stoi(rawTexts(test::reportAt(psLeft, 120, -150)).first));
     EXPECT_EQ(main->state.Calibrating, 0);
+}
+
+TEST_F(MainWindow, CalibrationIsSavedAtOnceAndFittedAtTheNextStart)
+{
+    setTexts({"0", "0", "0", "0", "0", "0", "0", "0"});
+    QTimer::singleShot(600, [this] {
+        for (const auto& [x, y] : kBoard) queueSteadyTarget(x, y);
+    });
+    runFirstShow();
+    waitFor([&] { return script.empty(); });
+
+    // In the store before any regular end: a power cut now loses nothing.
+    TAppRegistryStorage reader(store);
+    reader.setRoot(TCustomAppStorage::kNoRoot);
+    EXPECT_EQ(reader.ReadText("Software\\oruDriver\\Edit1_Text", "missing"), expectedTexts(kBoard)[0]);
+    EXPECT_EQ(reader.ReadText("Software\\oruDriver\\Edit8_Text", "missing"), expectedTexts(kBoard)[7]);
+
+    // "Çıkış", then a new start with the same store.
+    main->k1Click();
+    about.reset();
+    calibration.reset();
+    main.reset();
+    main = std::make_unique<TMainForm>(pointer, store);
+    calibration = std::make_unique<TcalibrationForm>(main->state, *main);
+    about = std::make_unique<TForm1>();
+    main->setWindows(calibration.get(), about.get());
+    runFirstShow();
+    EXPECT_EQ(main->calibrationTexts(), expectedTexts(kBoard));
+    EXPECT_EQ(main->state.Calibrated, 1);
+    EXPECT_EQ(trayColor(), kColorRed) << "no calibration ran, so no blue";
 }
 
 TEST_F(MainWindow, EscapeBeforeTheRunClosesAtOnceAndTheRunEndsLater)
