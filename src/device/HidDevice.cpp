@@ -17,8 +17,8 @@ THidDevice::THidDevice(THidDeviceController& owner, HidSystem& system, MainThrea
     setOnReport(onReport);  // not claimed: starts nothing
     onUnplugged_ = onUnplugged;
 
-    // IDs and identity come from the system's list; the open only tells
-    // whether the driver may read the node.
+    // IDs and identity come from the system's list; the access check only
+    // tells whether the driver may read the node.
     if (!probeAccess()) throw EControllerError("Device cannot be opened");
 }
 

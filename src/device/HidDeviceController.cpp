@@ -36,10 +36,9 @@ THidDeviceController::~THidDeviceController()
         // An unplug handler may release records: look each one up again.
         if (isListed(device) && device->Claimed()) device->HandleUnplug();
     }
-    // Handlers are muted from here on, so the list no longer changes.
+    // Report deliveries are muted (shuttingDown_): stopping a reader runs no
+    // handler, so the list no longer changes. A queued report is dropped.
     for (const auto& device : Devices) device->StopReader();
-    // A reader that was in the middle of a hand-off has finished it by now.
-    handoff_.runPending();
     Devices.clear();
     livingControllers.fetch_sub(1);
 }
@@ -187,8 +186,9 @@ bool THidDeviceController::ClaimAt(THidDevice*& device, std::size_t index, bool 
 void THidDeviceController::ReleaseDevice(THidDevice*& device)
 {
     if (!device) return;
-    THidDevice* record = std::exchange(device, nullptr);
+    THidDevice* record = device;
     record->StopReader();
+    device = nullptr;
     if (record->Present()) {
         record->claimed_.store(false, std::memory_order_release);
     } else {
