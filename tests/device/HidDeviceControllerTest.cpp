@@ -163,19 +163,6 @@ TEST_F(ControllerTest, ClaimedRecordIsNeverHandedOutTwice)
     EXPECT_EQ(third, nullptr);
 }
 
-TEST_F(ControllerTest, ClaimAtRefusesNoMatchAndClaimedRecords)
-{
-    plugTracker("T1");
-    controller->DeviceChange();
-    THidDevice* device = nullptr;
-    EXPECT_FALSE(controller->ClaimAt(device, 0, false));
-    EXPECT_TRUE(controller->ClaimAt(device, 0, true));
-    THidDevice* again = nullptr;
-    EXPECT_FALSE(controller->ClaimAt(again, 0, true));
-    EXPECT_FALSE(controller->ClaimAt(again, 5, true));
-    EXPECT_EQ(again, nullptr);
-}
-
 TEST_F(ControllerTest, ReleaseOfNoneDoesNothing)
 {
     plugTracker("T1");
@@ -287,14 +274,6 @@ TEST_F(ControllerTest, FailedListCountsListedDevicesGoneUntilTheNextGoodList)
     (void)first;  // destroyed by the failed list; the device came back as a new record
 }
 
-TEST_F(ControllerTest, OnDeviceChangeWhileLoadingIsStoredWithoutRescan)
-{
-    plugTracker("T1");
-    controller->setOnDeviceChange(log.changeHandler());
-    EXPECT_EQ(controller->Count(), 0u);
-    EXPECT_TRUE(log.events.empty());
-}
-
 TEST_F(ControllerTest, OnDeviceChangeWithNewFunctionAfterLoadingRescansAtOnce)
 {
     plugTracker("T1");
@@ -403,18 +382,6 @@ TEST_F(ControllerTest, ClaimLooksAgainAtAccessGrantedMeanwhile)
     device->setOnReport(log.reportHandler());
     EXPECT_TRUE(device->ReadWriteAccess());
     EXPECT_TRUE(device->hasReader());
-}
-
-TEST_F(ControllerTest, HandleUnplugCallsTheUnplugHandlerOnce)
-{
-    plugTracker("T1");
-    controller->DeviceChange();
-    THidDevice& device = controller->at(0);
-    device.setOnUnplugged(log.unplugHandler());
-    device.HandleUnplug();
-    device.HandleUnplug();
-    EXPECT_EQ(log.events, std::vector<std::string>{"unplugged T1"});
-    EXPECT_FALSE(device.Present());
 }
 
 TEST_F(ControllerTest, DestructionUnplugsClaimedRecordsAndDropsQueuedReports)

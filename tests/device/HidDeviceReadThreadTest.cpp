@@ -161,20 +161,6 @@ TEST_F(ReaderTest, UnplugDuringAReadEndsInPacedErrorsAndTheReleaseEndsTheReader)
     EXPECT_EQ(controller->Count(), 0u);
 }
 
-TEST_F(ReaderTest, OnReportStartsAReaderOnlyForAClaimedRecord)
-{
-    plugTracker("T1");
-    controller->DeviceChange();
-    THidDevice& record = controller->at(0);
-    record.setOnReport(log.reportHandler());
-    EXPECT_FALSE(record.hasReader());
-
-    THidDevice* device = nullptr;
-    ASSERT_TRUE(controller->ClaimByIds(device, emulated::kVendorId, emulated::kProductId));
-    EXPECT_TRUE(device->hasReader());
-    controller->ReleaseDevice(device);
-}
-
 TEST_F(ReaderTest, SettingTheSameHandlerAgainKeepsTheReaderAndUnsetStopsIt)
 {
     THidDevice* device = claimTracker();

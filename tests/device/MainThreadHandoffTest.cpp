@@ -76,25 +76,5 @@ TEST(MainThreadHandoff, AnExceptionOfTheEntryIsRaisedAgainInTheReader)
     EXPECT_TRUE(caught);
 }
 
-TEST(MainThreadHandoff, ServeUntilEndedRunsHandOffsOfTheReaderItWaitsFor)
-{
-    TestMainThread loop;
-    MainThreadHandoff handoff(loop);
-    MainThreadHandoff::EndFlag ended;
-    std::vector<int> ran;
-    std::thread reader([&] {
-        Job job{&ran, 0};
-        MainThreadHandoff::Entry entry(&Job::run, &job);
-        for (int i = 0; i < 3; ++i) {
-            job.id = i;
-            handoff.handOver(entry);
-        }
-        handoff.signalEnded(ended);
-    });
-    handoff.serveUntilEnded(ended);  // the test thread never pumps: this alone must carry the reader through
-    reader.join();
-    EXPECT_EQ(ran, (std::vector<int>{0, 1, 2}));
-}
-
 } // namespace
 } // namespace oru::test
