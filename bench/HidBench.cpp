@@ -30,7 +30,10 @@ namespace {
 using oru::test::FifoPenTracker;
 using SteadyClock = std::chrono::steady_clock;
 
-std::int64_t nowNs() { return std::chrono::duration_cast<std::chrono::nanoseconds>(SteadyClock::now().time_since_epoch()).count(); }
+std::int64_t nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(SteadyClock::now().time_since_epoch()).count();
+}
 
 double cpuSeconds(int who)
 {
@@ -201,7 +204,8 @@ void HidSustained8000PerSecond(benchmark::State& state)
 
         state.counters["sent"] = kReports;
         state.counters["received"] = static_cast<double>(checker.received);
-        state.counters["lost"] = static_cast<double>(checker.lost + (kReports - std::min<std::uint64_t>(kReports, checker.received + checker.lost)));
+        const std::uint64_t neverSeen = kReports - std::min<std::uint64_t>(kReports, checker.received + checker.lost);
+        state.counters["lost"] = static_cast<double>(checker.lost + neverSeen);
         state.counters["reordered"] = static_cast<double>(checker.reordered);
         state.counters["write_failures"] = static_cast<double>(writeFailures);
         state.counters["rate_per_s"] = checker.received / wallSeconds;

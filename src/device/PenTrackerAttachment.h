@@ -38,7 +38,10 @@ public:
                          TrayStatus& tray, DiagnosticSink diagnostics = writeDiagnosticToStderr);
 
     /// This attachment's HidDeviceControllerDeviceChange as an OnDeviceChange handler.
-    TNotifyEvent deviceChangeHandler() { return TNotifyEvent::bind<&PenTrackerAttachment::HidDeviceControllerDeviceChange>(*this); }
+    TNotifyEvent deviceChangeHandler()
+    {
+        return TNotifyEvent::bind<&PenTrackerAttachment::HidDeviceControllerDeviceChange>(*this);
+    }
     /// This attachment's ShowRead as an OnReport handler.
     THidDataEvent reportHandler() { return THidDataEvent::bind<&PenTrackerAttachment::ShowRead>(*this); }
 

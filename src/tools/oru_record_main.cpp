@@ -73,7 +73,9 @@ int main(int argc, char** argv)
         controller.Loaded();
 
         while (true) {
-            pollfd fds[3] = {{signalFd, POLLIN, 0}, {waker.fd(), POLLIN, 0}, {controller.DeviceNotificationFd(), POLLIN, 0}};
+            pollfd fds[3] = {{signalFd, POLLIN, 0},
+                             {waker.fd(), POLLIN, 0},
+                             {controller.DeviceNotificationFd(), POLLIN, 0}};
             const nfds_t count = fds[2].fd >= 0 ? 3 : 2;
             if (::poll(fds, count, -1) < 0) {
                 if (errno == EINTR) continue;

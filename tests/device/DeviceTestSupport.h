@@ -83,7 +83,10 @@ struct EventLog {
     THidDataErrorEvent errorHandler() { return THidDataErrorEvent::bind<&EventLog::error>(*this); }
     THidPlugEvent unplugHandler() { return THidPlugEvent::bind<&EventLog::unplugged>(*this); }
 
-    int count(const std::string& event) const { return static_cast<int>(std::count(events.begin(), events.end(), event)); }
+    int count(const std::string& event) const
+    {
+        return static_cast<int>(std::count(events.begin(), events.end(), event));
+    }
 
 private:
     void note(std::string event) { events.push_back(std::move(event)); }

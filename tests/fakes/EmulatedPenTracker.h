@@ -42,7 +42,8 @@ using Report = std::array<std::uint8_t, kReportDataBytes>;
 constexpr Report makeReport(int penState, int distanceA, int distanceB, std::uint8_t spare = 0)
 {
     Report report{};
-    report[kStateAndHighAByte] = static_cast<std::uint8_t>((penState << kPenStateShift) | (distanceA / kHighPartWeight));
+    report[kStateAndHighAByte] =
+        static_cast<std::uint8_t>((penState << kPenStateShift) | (distanceA / kHighPartWeight));
     report[kHighBByte] = static_cast<std::uint8_t>(distanceB / kHighPartWeight);
     report[kLowAByte] = static_cast<std::uint8_t>(distanceA % kHighPartWeight);
     report[kLowBByte] = static_cast<std::uint8_t>(distanceB % kHighPartWeight);

@@ -28,7 +28,9 @@ public:
         if (!::mkdtemp(dir)) throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
         dir_ = dir;
         path_ = dir_ + "/hidraw0";
-        if (::mkfifo(path_.c_str(), 0600) != 0) throw std::runtime_error(std::string("mkfifo: ") + std::strerror(errno));
+        if (::mkfifo(path_.c_str(), 0600) != 0) {
+            throw std::runtime_error(std::string("mkfifo: ") + std::strerror(errno));
+        }
         // Read-write, so the writer neither blocks nor needs a reader yet.
         writeFd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
         if (writeFd_ < 0) throw std::runtime_error(std::string("open fifo: ") + std::strerror(errno));

@@ -90,7 +90,10 @@ public:
 private:
     class CountingPort final : public HidReadPort {
     public:
-        CountingPort(std::unique_ptr<HidReadPort> port, std::atomic<int>& opens) : port_(std::move(port)), opens_(opens) {}
+        CountingPort(std::unique_ptr<HidReadPort> port, std::atomic<int>& opens)
+            : port_(std::move(port)), opens_(opens)
+        {
+        }
         bool open(const std::string& path, int& errorCode) override
         {
             const bool opened = port_->open(path, errorCode);
