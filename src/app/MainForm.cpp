@@ -4,6 +4,9 @@
 #include "app/HandlerErrors.h"
 #include "app/StoredCalibration.h"
 #include "calibration/CalibrationForm.h"
+#include "device/HidDeviceController.h"
+#include "device/PenTrackerAttachment.h"
+#include "platform/FdMainThreadWaker.h"
 #include "tray/TextTrayIcon.h"
 #include "tray/TrayIcon1Config.h"
 
@@ -12,15 +15,17 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScreen>
+#include <QSocketNotifier>
 
 namespace oru {
 
-TMainForm::TMainForm(PointerOutput& pointer, RegistryStore& store, QWidget* parent)
+TMainForm::TMainForm(const Services& services, QWidget* parent)
     : QWidget(parent),
-      AppRegistryStorage1(store),
+      AppRegistryStorage1(services.store),
       FormStorage1(this, &AppRegistryStorage1, [](const std::exception& error) { reportHandlerError(error); }),
       watchdogRestarter_(gerisayim),
-      pipeline_(state, pointer, watchdogRestarter_)
+      pipeline_(state, services.pointer, watchdogRestarter_),
+      waker_(services.waker)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("oru USB Driver"));
@@ -51,7 +56,49 @@ TMainForm::TMainForm(PointerOutput& pointer, RegistryStore& store, QWidget* pare
     connect(&gerisayim, &QTimer::timeout, this, [this] { guarded([this] { gerisayimTimer(); }); });
     gerisayim.start();
 
+    createDeviceController(services);
     FormCreate();
+}
+
+void TMainForm::createDeviceController(const Services& services)
+{
+    HidDeviceController = std::make_unique<THidDeviceController>(services.hid, services.waker);
+    attachment_ = std::make_unique<PenTrackerAttachment>(state, *HidDeviceController, pipeline_, trayStatus_);
+    attachment_->setOnNoAccess([this](const THidDevice&) { tellNoAccess(); });
+    HidDeviceController->setOnDeviceChange(attachment_->deviceChangeHandler());
+
+    // Reports and the posted first scan arrive through the waker; plug and
+    // unplug through the device monitor.
+    wakeNotifier_ = new QSocketNotifier(services.waker.fd(), QSocketNotifier::Read, this);
+    connect(wakeNotifier_, &QSocketNotifier::activated, this, [this] {
+        waker_.consume();
+        guarded([this] { HidDeviceController->runPending(); });
+    });
+    HidDeviceController->Loaded();
+    if (const int fd = HidDeviceController->DeviceNotificationFd(); fd >= 0) {
+        deviceNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+        connect(deviceNotifier_, &QSocketNotifier::activated, this,
+                [this] { guarded([this] { HidDeviceController->DeviceNotificationReady(); }); });
+    }
+}
+
+void TMainForm::tellNoAccess()
+{
+    TrayIcon1->ShowBalloonHint(
+        QStringLiteral("oruDriver"),
+        QStringLiteral("Kalem izleyici bulundu ama okunamıyor. Yöneticinize %1 udev kuralını kurdurun, "
+                       "sonra izleyiciyi çıkarıp yeniden takın.")
+            .arg(QString::fromLatin1(kPenTrackerUdevRule)));
+}
+
+void TMainForm::TrayStatusAdapter::setColor(std::uint32_t bgr)
+{
+    if (form_.TrayIcon1) form_.TrayIcon1->setColor(static_cast<TColor>(bgr));
+}
+
+void TMainForm::TrayStatusAdapter::setFontColor(std::uint32_t bgr)
+{
+    if (form_.TrayIcon1) form_.TrayIcon1->Font().setColor(static_cast<TColor>(bgr));
 }
 
 TMainForm::~TMainForm()
@@ -59,6 +106,14 @@ TMainForm::~TMainForm()
     shutdown();
     // Saves the texts while Edit1..Edit8 still exist.
     FormStorage1.destroyHook([this] { FormDestroy(); });
+    delete TrayIcon1;
+    TrayIcon1 = nullptr;
+    // Stops the pen tracker's reader; PenDevice is gone with it.
+    delete deviceNotifier_;
+    delete wakeNotifier_;
+    attachment_.reset();
+    HidDeviceController.reset();
+    state.PenDevice = nullptr;
 }
 
 void TMainForm::FormDestroy()
@@ -94,6 +149,8 @@ void TMainForm::FormCreate()
 {
     state.PenDevice = nullptr;
     state.ReportBuffer.fill(0);
+    // The definition bound this handler already: binding it again changes nothing.
+    HidDeviceController->setOnDeviceChange(attachment_->deviceChangeHandler());
     state.InsetRatio = kInsetRatio;
     state.Warper = TWarper{};
 }

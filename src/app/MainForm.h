@@ -2,6 +2,7 @@
 
 #include "app/EditField.h"
 #include "app/MainFormState.h"
+#include "device/TrayStatus.h"
 #include "calibration/CalibrationProcedure.h"
 #include "pen/PenPipeline.h"
 #include "pen/RestartableTimer.h"
@@ -12,14 +13,20 @@
 #include <QWidget>
 
 #include <array>
+#include <memory>
 
 class QAction;
 class QMenu;
+class QSocketNotifier;
 
 namespace oru {
 
+class FdMainThreadWaker;
+class HidSystem;
+class PenTrackerAttachment;
 class PointerOutput;
 class RegistryStore;
+class THidDeviceController;
 class TTextTrayIcon;
 class TcalibrationForm;
 class TForm1;
@@ -31,8 +38,14 @@ class TMainForm : public QWidget, public CalibrationHost {
     Q_OBJECT
 
 public:
-    /// pointer: where the pen's mouse goes; store: the per-user settings store.
-    TMainForm(PointerOutput& pointer, RegistryStore& store, QWidget* parent = nullptr);
+    /// The system services the window works with, chosen by the program entry.
+    struct Services {
+        PointerOutput& pointer;   // where the pen's mouse goes
+        RegistryStore& store;     // the per-user settings store
+        HidSystem& hid;           // HID devices: the pen tracker
+        FdMainThreadWaker& waker; // wakes this thread for the device readers' reports
+    };
+    explicit TMainForm(const Services& services, QWidget* parent = nullptr);
     ~TMainForm() override;
 
     /// The other two windows, created after this one.
@@ -49,6 +62,7 @@ public:
     QTimer gerisayim;
     TAppRegistryStorage AppRegistryStorage1;
     TFormStorage FormStorage1;
+    std::unique_ptr<THidDeviceController> HidDeviceController;
 
     void FormCreate();
     /// The one show of the window: restore stored texts, then FormShow.
@@ -88,9 +102,26 @@ private:
     };
 
     void buildMenu();
+    void createDeviceController(const Services& services);
+    void tellNoAccess();
+
+    class TrayStatusAdapter final : public TrayStatus {
+    public:
+        explicit TrayStatusAdapter(TMainForm& form) : form_(form) {}
+        void setColor(std::uint32_t bgr) override;
+        void setFontColor(std::uint32_t bgr) override;
+
+    private:
+        TMainForm& form_;
+    };
 
     WatchdogRestarter watchdogRestarter_;
     PenPipeline pipeline_;
+    TrayStatusAdapter trayStatus_{*this};
+    FdMainThreadWaker& waker_;
+    std::unique_ptr<PenTrackerAttachment> attachment_;
+    QSocketNotifier* deviceNotifier_ = nullptr;
+    QSocketNotifier* wakeNotifier_ = nullptr;
     TcalibrationForm* calibrationForm_ = nullptr;
     TForm1* aboutBox_ = nullptr;
     bool shutDown_ = false;

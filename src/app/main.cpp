@@ -5,7 +5,9 @@
 #include "app/OruApplication.h"
 #include "calibration/CalibrationForm.h"
 #include "platform/NullPointerOutput.h"
+#include "platform/linux/EventFdWaker.h"
 #include "platform/linux/FileRegistryStore.h"
+#include "platform/linux/LinuxHidSystem.h"
 #include "platform/linux/QuitSignalPipe.h"
 #include "platform/linux/SingleInstanceLock.h"
 #include "platform/linux/XTestPointerOutput.h"
@@ -53,7 +55,10 @@ int main(int argc, char** argv)
 
     FileRegistryStore store(FileRegistryStore::userStoreDirectory());
 
-    auto mainForm = std::make_unique<TMainForm>(*pointer, store);
+    LinuxHidSystem hid;
+    EventFdWaker waker;
+
+    auto mainForm = std::make_unique<TMainForm>(TMainForm::Services{*pointer, store, hid, waker});
     auto calibrationForm = std::make_unique<TcalibrationForm>(mainForm->state, *mainForm);
     auto aboutBox = std::make_unique<TForm1>();
     mainForm->setWindows(calibrationForm.get(), aboutBox.get());

@@ -76,3 +76,12 @@ void TTrayIcon::reportMissingTrayOnce()
 }
 
 } // namespace oru
+
+namespace oru {
+
+void TTrayIcon::ShowBalloonHint(const QString& title, const QString& text)
+{
+    tray_.showMessage(title, text, QSystemTrayIcon::Warning, 20000);
+}
+
+} // namespace oru

@@ -42,6 +42,10 @@ public:
     bool Enabled() const { return enabled_; }
     void setEnabled(bool enabled);
 
+    /// A short notice next to the icon (a desktop notification where the
+    /// desktop has them, else Qt's own balloon).
+    void ShowBalloonHint(const QString& title, const QString& text);
+
     /// Where the tray host shows the icon, in screen coordinates; empty while
     /// it is not docked.
     QRect geometry() const { return tray_.geometry(); }

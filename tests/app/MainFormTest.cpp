@@ -6,6 +6,10 @@
 #include "app/HandlerErrors.h"
 #include "app/MainForm.h"
 #include "calibration/CalibrationForm.h"
+#include "calibration/CalibrationGeometry.h"
+#include "device/HidDeviceController.h"
+#include "platform/linux/EventFdWaker.h"
+#include "fakes/FakeHidSystem.h"
 #include "fakes/MemoryRegistryStore.h"
 #include "fakes/PenReportEncoder.h"
 #include "fakes/RecordingPointerOutput.h"
@@ -33,8 +37,9 @@ class MainWindow : public ::testing::Test {
 protected:
     MainWindow()
     {
+        hid.monitorFd = -1;
         setHandlerErrorReporter([this](const std::string& text) { errors.push_back(text); });
-        main = std::make_unique<TMainForm>(pointer, store);
+        main = makeMain();
         calibration = std::make_unique<TcalibrationForm>(main->state, *main);
         about = std::make_unique<TForm1>();
         main->setWindows(calibration.get(), about.get());
@@ -48,6 +53,11 @@ protected:
         calibration.reset();
         main.reset();
         setHandlerErrorReporter(nullptr);
+    }
+
+    std::unique_ptr<TMainForm> makeMain()
+    {
+        return std::make_unique<TMainForm>(TMainForm::Services{pointer, store, hid, waker});
     }
 
     void setTexts(const CalibrationTexts& texts)
@@ -132,6 +142,8 @@ protected:
 
     test::RecordingPointerOutput pointer;
     test::MemoryRegistryStore store;
+    test::FakeHidSystem hid;
+    EventFdWaker waker;
     std::unique_ptr<TMainForm> main;
     std::unique_ptr<TcalibrationForm> calibration;
     std::unique_ptr<TForm1> about;
@@ -248,7 +260,7 @@ TEST_F(MainWindow, CalibrationIsSavedAtOnceAndFittedAtTheNextStart)
     about.reset();
     calibration.reset();
     main.reset();
-    main = std::make_unique<TMainForm>(pointer, store);
+    main = makeMain();
     calibration = std::make_unique<TcalibrationForm>(main->state, *main);
     about = std::make_unique<TForm1>();
     main->setWindows(calibration.get(), about.get());
@@ -326,6 +338,44 @@ TEST_F(MainWindow, AboutBoxShowsTheProduct)
     QTimer::singleShot(50, [this] { about->Button1->click(); });
     main->Hakknda1Click();
     EXPECT_FALSE(about->isVisible());
+}
+
+TEST_F(MainWindow, PenTrackerIsClaimedAndItsReportsDriveThePointer)
+{
+    setTexts({"100", "-150", "550", "-160", "110", "-500", "540", "-510"});
+    hid.plug("0003:046D:C31C.0001", 0x046D, 0xC31C);  // a keyboard
+    const auto tracker = hid.plug("0003:0020:0002.0002", 0x0020, 0x0002);
+    runFirstShow();
+    waitFor([&] { return main->state.PenDevice != nullptr; });
+    EXPECT_EQ(trayColor(), kColorGreen);
+
+    const auto report = test::reportAt(psLeft, kBoard[0].first, kBoard[0].second);
+    hid.pushReport("0003:0020:0002.0002", std::vector<std::uint8_t>(report.begin(), report.end()));
+    waitFor([&] { return main->state.LastPenState == psLeft; });
+    const TPoint target = targetPoints(calibration->screenWidthPx(), calibration->screenHeightPx(), kInsetRatio)[0];
+    ASSERT_GE(pointer.calls.size(), 2u);
+    EXPECT_EQ(pointer.calls[1], "down left " + std::to_string(target.x) + " " + std::to_string(target.y));
+
+    // Unplugged while the tip is down: red, and the watchdog lets go of the button.
+    hid.unplug("0003:0020:0002.0002");
+    main->HidDeviceController->DeviceChange();
+    EXPECT_EQ(main->state.PenDevice, nullptr);
+    EXPECT_EQ(trayColor(), kColorRed);
+    waitFor([&] { return main->state.LastPenState == psUp; }, 1000);
+    EXPECT_EQ(pointer.calls.back().rfind("up left ", 0), 0u);
+}
+
+TEST_F(MainWindow, NoPenTrackerAmongTheDevicesTurnsRed)
+{
+    setTexts({"100", "-150", "550", "-160", "110", "-500", "540", "-510"});
+    hid.plug("0003:046D:C31C.0001", 0x046D, 0xC31C);
+    runFirstShow();
+    main->setTrayColors(kColorBlue, kColorWhite);
+    main->HidDeviceController->DeviceChange();  // nothing changed: no handler, colour stays
+    EXPECT_EQ(trayColor(), kColorBlue);
+    hid.plug("0003:046D:C077.0003", 0x046D, 0xC077);
+    main->HidDeviceController->DeviceChange();
+    EXPECT_EQ(trayColor(), kColorRed);
 }
 
 TEST(CalibrationWindow, CrosshairCentreIsOnTheTargetPoint)

@@ -141,12 +141,15 @@ public:
     /// What the fake monitor reports at its next drain.
     bool pendingChange = false;
     static constexpr int kMonitorFd = 1000;
+    /// What the fake monitor gives as its fd; -1 for a program under test
+    /// that would watch it in a real event loop.
+    int monitorFd = kMonitorFd;
 
 private:
     class Monitor final : public HidDeviceMonitor {
     public:
         explicit Monitor(FakeHidSystem& system) : system_(system) {}
-        int fd() const override { return kMonitorFd; }
+        int fd() const override { return system_.monitorFd; }
         bool drainChanges() override { return std::exchange(system_.pendingChange, false); }
 
     private:

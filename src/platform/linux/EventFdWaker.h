@@ -1,13 +1,13 @@
 #pragma once
 
-#include "platform/MainThreadWaker.h"
+#include "platform/FdMainThreadWaker.h"
 
 namespace oru {
 
 /// Main-thread waker for programs without a toolkit event loop: wake() makes
 /// fd() readable; the main loop polls fd(), calls consume() and then runs the
 /// pending work.
-class EventFdWaker final : public MainThreadWaker {
+class EventFdWaker final : public FdMainThreadWaker {
 public:
     EventFdWaker();
     ~EventFdWaker() override;
@@ -15,9 +15,9 @@ public:
     EventFdWaker& operator=(const EventFdWaker&) = delete;
 
     void wake() override;
-    int fd() const { return fd_; }
+    int fd() const override { return fd_; }
     /// Makes fd() unreadable again until the next wake().
-    void consume();
+    void consume() override;
 
 private:
     int fd_;
