@@ -11,7 +11,7 @@
 #include "platform/linux/EventFdWaker.h"
 #include "fakes/FakeHidSystem.h"
 #include "fakes/MemoryRegistryStore.h"
-#include "fakes/PenReportEncoder.h"
+#include "fakes/EmulatedPenTracker.h"
 #include "fakes/RecordingPointerOutput.h"
 #include "tray/TextTrayIcon.h"
 
@@ -31,7 +31,7 @@
 namespace oru {
 namespace {
 
-using Report = std::array<std::uint8_t, 5>;
+using Report = emulated::Report;
 
 class MainWindow : public ::testing::Test {
 protected:
@@ -73,9 +73,9 @@ protected:
     }
     void queueSteadyTarget(double x, double y)
     {
-        queue(test::reportAt(psUp, x, y));
-        queue(test::reportAt(psLeft, x, y), 25);
-        queue(test::reportAt(psUp, x, y));
+        queue(emulated::reportAt(psUp, x, y));
+        queue(emulated::reportAt(psLeft, x, y), 25);
+        queue(emulated::reportAt(psUp, x, y));
     }
     void queueEscape()
     {
@@ -132,7 +132,7 @@ protected:
     {
         CalibrationTexts texts;
         for (int k = 0; k < 4; ++k) {
-            const auto [x, y] = rawTexts(test::reportAt(psLeft, board[k].first, board[k].second));
+            const auto [x, y] = rawTexts(emulated::reportAt(psLeft, board[k].first, board[k].second));
             texts[2 * k] = x;
             texts[2 * k + 1] = y;
         }
@@ -215,12 +215,12 @@ TEST_F(MainWindow, CalibrationFromTheMenuTakesReportsThroughShowRead)
     // before the calibration was complete.
     EXPECT_EQ(callsBeforeCalibrated, 0u);
     waitFor([&] { return script.empty(); });
-    queue(test::reportAt(psUp, 0, -300));
+    queue(emulated::reportAt(psUp, 0, -300));
     waitFor([&] { return script.empty() && main->state.LastPenState == psUp; });
 
     // Now calibrated: a pen-down report at board corner 0 lands on target 0.
     pointer.calls.clear();
-    queue(test::reportAt(psLeft, kBoard[0].first, kBoard[0].second));
+    queue(emulated::reportAt(psLeft, kBoard[0].first, kBoard[0].second));
     waitFor([&] { return script.empty() && pointer.calls.size() >= 2; });
     const TPoint target = main->state.TargetPoints[0];
     EXPECT_EQ(pointer.calls[1], "down left " + std::to_string(target.x) + " " + std::to_string(target.y));
@@ -236,7 +236,7 @@ TEST_F(MainWindow, RunFromTheMenuTurnsGreen)
     });
     main->Kalibre1->trigger();
     EXPECT_EQ(trayColor(), kColorGreen);
-    EXPECT_EQ(main->Edits[0]->text().toInt(), std::stoi(rawTexts(test::reportAt(psLeft, 120, -150)).first));
+    EXPECT_EQ(main->Edits[0]->text().toInt(), std::stoi(rawTexts(emulated::reportAt(psLeft, 120, -150)).first));
     EXPECT_EQ(main->state.Calibrating, 0);
 }
 
@@ -309,7 +309,7 @@ TEST_F(MainWindow, ExitReleasesAButtonThePenStillHolds)
 {
     setTexts({"100", "-150", "550", "-160", "110", "-500", "540", "-510"});
     runFirstShow();
-    queue(test::reportAt(psLeft, 300, -300));
+    queue(emulated::reportAt(psLeft, 300, -300));
     waitFor([&] { return main->state.LastPenState == psLeft; });
     pointer.calls.clear();
     main->shutdown();
@@ -322,7 +322,7 @@ TEST_F(MainWindow, WatchdogReleasesTheButtonWhenReportsStop)
 {
     setTexts({"100", "-150", "550", "-160", "110", "-500", "540", "-510"});
     runFirstShow();
-    queue(test::reportAt(psRight, 300, -300));
+    queue(emulated::reportAt(psRight, 300, -300));
     waitFor([&] { return main->state.LastPenState == psRight; });
     waitFor([&] { return main->state.LastPenState == psUp; }, 1000);
     EXPECT_EQ(pointer.calls.back().rfind("up right ", 0), 0u);
@@ -349,7 +349,7 @@ TEST_F(MainWindow, PenTrackerIsClaimedAndItsReportsDriveThePointer)
     waitFor([&] { return main->state.PenDevice != nullptr; });
     EXPECT_EQ(trayColor(), kColorGreen);
 
-    const auto report = test::reportAt(psLeft, kBoard[0].first, kBoard[0].second);
+    const auto report = emulated::reportAt(psLeft, kBoard[0].first, kBoard[0].second);
     hid.pushReport("0003:0020:0002.0002", std::vector<std::uint8_t>(report.begin(), report.end()));
     waitFor([&] { return main->state.LastPenState == psLeft; });
     const TPoint target = targetPoints(calibration->screenWidthPx(), calibration->screenHeightPx(), kInsetRatio)[0];

@@ -5,6 +5,7 @@
 // umockdev tests, the demo and the benchmarks all use this.
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -37,18 +38,29 @@ inline constexpr int kHighPartWeight = 255;
 
 using Report = std::array<std::uint8_t, kReportDataBytes>;
 
-/// A report with this pen state (0 up, 1 left, 2 right) and distances in
-/// report units (0..16319 each, coded as high * 255 + low).
+/// A report with this pen state (0 up, 1 left, 2 right, 3) and distances in
+/// report units, 0..16320 each: high * 255 + low with a 6-bit high part, so
+/// the largest distance is 63 * 255 + 255.
 constexpr Report makeReport(int penState, int distanceA, int distanceB, std::uint8_t spare = 0)
 {
+    const int highA = distanceA / kHighPartWeight < 63 ? distanceA / kHighPartWeight : 63;
+    const int highB = distanceB / kHighPartWeight < 63 ? distanceB / kHighPartWeight : 63;
     Report report{};
-    report[kStateAndHighAByte] =
-        static_cast<std::uint8_t>((penState << kPenStateShift) | (distanceA / kHighPartWeight));
-    report[kHighBByte] = static_cast<std::uint8_t>(distanceB / kHighPartWeight);
-    report[kLowAByte] = static_cast<std::uint8_t>(distanceA % kHighPartWeight);
-    report[kLowBByte] = static_cast<std::uint8_t>(distanceB % kHighPartWeight);
+    report[kStateAndHighAByte] = static_cast<std::uint8_t>((penState << kPenStateShift) | highA);
+    report[kHighBByte] = static_cast<std::uint8_t>(highB);
+    report[kLowAByte] = static_cast<std::uint8_t>(distanceA - highA * kHighPartWeight);
+    report[kLowBByte] = static_cast<std::uint8_t>(distanceB - highB * kHighPartWeight);
     report[4] = spare;
     return report;
+}
+
+/// The report of a pen at board point (x, y) in report units (y <= 0: below
+/// the receivers' line, receiver B at (receiverBaseline, 0)), distances
+/// rounded to whole units.
+inline Report reportAt(int penState, double x, double y, double receiverBaseline = 634.065)
+{
+    return makeReport(penState, static_cast<int>(std::lround(std::hypot(x, y))),
+                      static_cast<int>(std::lround(std::hypot(x - receiverBaseline, y))));
 }
 
 inline std::vector<std::uint8_t> bytesFromHex(std::string_view hex)
