@@ -8,7 +8,10 @@
 #include "calibration/CalibrationGeometry.h"
 #include "pen/PenPipeline.h"
 #include "pen/RestartableTimer.h"
+#include "platform/NullPointerOutput.h"
 #include "platform/linux/XTestPointerOutput.h"
+
+#include "fakes/CountingAllocator.h"
 
 #include <benchmark/benchmark.h>
 
@@ -18,32 +21,11 @@
 #include <new>
 #include <vector>
 
-namespace {
-std::atomic<long> allocationCount{0};
-} // namespace
-
-void* operator new(std::size_t size)
-{
-    allocationCount.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
 using namespace oru;
 
-class NullPointerOutput final : public PointerOutput {
-public:
-    void setCursorPos(int, int) override {}
-    void mouseEvent(MouseButtonEvent, int, int) override {}
-    void pause(int) override {}
-};
 
 class NullTimer final : public RestartableTimer {
 public:
@@ -74,14 +56,14 @@ void BM_ShowRead(benchmark::State& bench)
     const auto reports = strokes();
 
     std::size_t next = 0;
-    const long allocationsBefore = allocationCount.load();
+    const long allocationsBefore = oru::test::allocationCount();
     for (auto _ : bench) {
         const auto& report = reports[next];
         pipeline.ShowRead(report.data(), report.size());
         benchmark::DoNotOptimize(state.Warper.MappedX);
         next = (next + 1) % reports.size();
     }
-    const long allocations = allocationCount.load() - allocationsBefore;
+    const long allocations = oru::test::allocationCount() - allocationsBefore;
     bench.counters["allocs_per_report"] =
         benchmark::Counter(static_cast<double>(allocations), benchmark::Counter::kAvgIterations);
     bench.SetItemsProcessed(bench.iterations());

@@ -7,27 +7,14 @@
 #include "fakes/FifoPenTracker.h"
 #include "fakes/TestMainThread.h"
 
+#include "fakes/CountingAllocator.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <new>
 
-namespace {
-std::atomic<long> allocationCount{0};
-} // namespace
-
-void* operator new(std::size_t size)
-{
-    allocationCount.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace oru::test {
 namespace {
@@ -53,14 +40,14 @@ TEST(HidAllocations, DeliveringReportsAllocatesNothing)
     ASSERT_TRUE(tracker.write(emulated::makeReport(1, 100, 200)));
     ASSERT_TRUE(mainThread.pumpUntil(pump, [&] { return counter.reports == 1; }));
 
-    const long before = allocationCount.load();
+    const long before = oru::test::allocationCount();
     constexpr int kReports = 2000;
     for (int i = 0; i < kReports; ++i) {
         tracker.write(emulated::makeReport(i % 3, i % 16000, 1000, static_cast<std::uint8_t>(i)));
         if (i % 100 == 99) mainThread.pumpUntil(pump, [&] { return counter.reports == i + 2; });
     }
     ASSERT_TRUE(mainThread.pumpUntil(pump, [&] { return counter.reports == kReports + 1; }));
-    EXPECT_EQ(allocationCount.load() - before, 0);
+    EXPECT_EQ(oru::test::allocationCount() - before, 0);
 
     controller.ReleaseDevice(device);
 }

@@ -6,6 +6,9 @@
 #include "fakes/CountingTimer.h"
 #include "calibration/CalibrationGeometry.h"
 #include "pen/PenPipeline.h"
+#include "platform/NullPointerOutput.h"
+
+#include "fakes/CountingAllocator.h"
 
 #include <gtest/gtest.h>
 
@@ -14,31 +17,9 @@
 #include <new>
 #include <vector>
 
-namespace {
-std::atomic<long> allocationCount{0};
-} // namespace
-
-void* operator new(std::size_t size)
-{
-    allocationCount.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace oru {
 namespace {
-
-class NullPointerOutput final : public PointerOutput {
-public:
-    void setCursorPos(int, int) override {}
-    void mouseEvent(MouseButtonEvent, int, int) override {}
-    void pause(int) override {}
-};
 
 TEST(PenAllocations, HandlingReportsAllocatesNothing)
 {
@@ -58,16 +39,16 @@ TEST(PenAllocations, HandlingReportsAllocatesNothing)
     }
 
     // The counter sees the allocations of this program.
-    const long probeBefore = allocationCount.load();
+    const long probeBefore = oru::test::allocationCount();
     reports.reserve(reports.capacity() + 1);
-    ASSERT_GT(allocationCount.load(), probeBefore);
+    ASSERT_GT(oru::test::allocationCount(), probeBefore);
 
-    const long before = allocationCount.load();
+    const long before = oru::test::allocationCount();
     for (int round = 0; round < 10; ++round) {
         for (const auto& report : reports) pipeline.ShowRead(report.data(), report.size());
         pipeline.gerisayimTimer();
     }
-    const long allocations = allocationCount.load() - before;
+    const long allocations = oru::test::allocationCount() - before;
 
     EXPECT_EQ(allocations, 0) << "over 10000 reports";
     EXPECT_EQ(timer.restarts, 10000);
