@@ -107,37 +107,9 @@ std::string TFormStorage::propertyBasePath() const
     return JoinPath({AppStoragePath(), StoredPropsPath});
 }
 
-void TFormStorage::LoadPropertyList()
+template <class Visit>
+void TFormStorage::forEachStoredText(Visit visit)
 {
-    TCustomAppStorage* storage = AppStorage();
-    if (!storage) return;
-    // A stored property that can't be restored keeps its value; nothing is reported.
-    try {
-        const std::string base = propertyBasePath();
-        BindPropertyList(false);
-        for (const Line& line : lines_) {
-            QObject* component = line.component;
-            const auto parts = splitLine(line.text);
-            if (!component || !parts) continue;
-            const auto property = findProperty(*component, parts->property);
-            if (!property || !isText(*property)) continue;
-            try {
-                const std::string path =
-                    JoinPath({base, component->objectName().toStdString() + "_" + storedPropertyName(*property)});
-                if (!storage->HasValue(path) && !storage->HasKey(path)) continue;
-                const std::string current = property->read(component).toString().toStdString();
-                property->write(component, QString::fromStdString(storage->ReadText(path, current)));
-            } catch (const std::exception&) {
-            }
-        }
-    } catch (const std::exception&) {
-    }
-}
-
-void TFormStorage::StorePropertyList()
-{
-    TCustomAppStorage* storage = AppStorage();
-    if (!storage) return;
     const std::string base = propertyBasePath();
     BindPropertyList(false);
     for (const Line& line : lines_) {
@@ -146,10 +118,36 @@ void TFormStorage::StorePropertyList()
         if (!component || !parts) continue;
         const auto property = findProperty(*component, parts->property);
         if (!property || !isText(*property)) continue;
-        const std::string path =
-            JoinPath({base, component->objectName().toStdString() + "_" + storedPropertyName(*property)});
-        storage->WriteText(path, property->read(component).toString().toStdString());
+        visit(*component, *property,
+              JoinPath({base, component->objectName().toStdString() + "_" + storedPropertyName(*property)}));
     }
+}
+
+void TFormStorage::LoadPropertyList()
+{
+    TCustomAppStorage* storage = AppStorage();
+    if (!storage) return;
+    // A stored property that can't be restored keeps its value; nothing is reported.
+    try {
+        forEachStoredText([storage](QObject& component, const QMetaProperty& property, const std::string& path) {
+            try {
+                if (!storage->HasValue(path) && !storage->HasKey(path)) return;
+                const std::string current = property.read(&component).toString().toStdString();
+                property.write(&component, QString::fromStdString(storage->ReadText(path, current)));
+            } catch (const std::exception&) {
+            }
+        });
+    } catch (const std::exception&) {
+    }
+}
+
+void TFormStorage::StorePropertyList()
+{
+    TCustomAppStorage* storage = AppStorage();
+    if (!storage) return;
+    forEachStoredText([storage](QObject& component, const QMetaProperty& property, const std::string& path) {
+        storage->WriteText(path, property.read(&component).toString().toStdString());
+    });
 }
 
 void TFormStorage::SavePlacement()

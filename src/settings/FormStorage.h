@@ -63,6 +63,10 @@ private:
 
     QObject* findComponent(const QString& name) const;
     std::string propertyBasePath() const;
+    /// Calls visit(component, property, value path) for every bound line
+    /// naming a text property, in list order.
+    template <class Visit>
+    void forEachStoredText(Visit visit);
 
     std::vector<Line> lines_;
 };
