@@ -55,7 +55,9 @@ void THidDeviceReadThread::execute()
                 continue;
             }
         }
-        const HidReadResult result = port_->read(ReadBuffer.data(), ReadBuffer.size(), device_.WaitSlice());
+        // No timeout: a stop request, an unplug and a release all wake the
+        // port, so an idle pen costs no wake-ups at all.
+        const HidReadResult result = port_->read(ReadBuffer.data(), ReadBuffer.size(), HidReadPort::kNoTimeout);
         switch (result.status) {
         case HidReadStatus::Report:
             BytesRead = static_cast<std::uint32_t>(result.bytes);

@@ -35,7 +35,10 @@ public:
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
 
-    /// Waits up to timeoutMs for one input report and reads exactly that one
+    /// A read timeout that waits until a report, an unplug or wake().
+    static constexpr int kNoTimeout = -1;
+
+    /// Waits up to timeoutMs (kNoTimeout: without limit) for one input report and reads exactly that one
     /// report into buffer: byte 0 the report ID (0 for a device without
     /// numbered reports), then its data bytes, at most length bytes in all.
     /// Returns at once with Woken when wake() was called since the last wait.

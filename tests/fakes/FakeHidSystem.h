@@ -193,9 +193,11 @@ private:
             std::unique_lock lock(system_.mutex_);
             if (!device_) return {HidReadStatus::Failed, 0, EBADF};
             if (length < 2) return {HidReadStatus::Failed, 0, EMSGSIZE};
-            system_.signal_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+            const auto ready = [&] {
                 return woken_ || !device_->present || device_->readError || !device_->reports.empty();
-            });
+            };
+            if (timeoutMs == kNoTimeout) system_.signal_.wait(lock, ready);
+            else system_.signal_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
             if (std::exchange(woken_, false)) return {HidReadStatus::Woken, 0, 0};
             if (!device_->present) {
                 closeLocked();
