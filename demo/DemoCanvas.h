@@ -1,0 +1,58 @@
+#pragma once
+
+#include "BoardModel.h"
+
+#include <X11/Xlib.h>
+
+#include <functional>
+#include <vector>
+
+namespace oru::demo {
+
+/// A plain drawing surface over the screen below the tray strip, the way a
+/// whiteboard application would sit there: it counts the mouse buttons the X
+/// server delivers and draws the pointer's path while button 1 is held, with
+/// the pen's own path in a thin line beneath for comparison.
+class DemoCanvas {
+public:
+    /// ink false: count and watch only, nothing drawn or kept (long runs).
+    DemoCanvas(Display* display, int x, int y, int width, int height, bool ink = true);
+    ~DemoCanvas();
+    DemoCanvas(const DemoCanvas&) = delete;
+    DemoCanvas& operator=(const DemoCanvas&) = delete;
+
+    /// Handles every event that has arrived.
+    void pump();
+    /// Draws a piece of the pen's path while it touches (screen px).
+    void penSegment(PointD from, PointD to);
+
+    struct Counts {
+        int leftPresses = 0, leftReleases = 0, rightPresses = 0, rightReleases = 0;
+    };
+    const Counts& counts() const { return counts_; }
+    int inkSegments() const { return inkSegments_; }
+    /// Called with the root position of every pointer motion over the canvas.
+    void onMotion(std::function<void(int xRoot, int yRoot)> handler) { motion_ = std::move(handler); }
+
+private:
+    struct Segment {
+        int x1, y1, x2, y2;
+        bool pen;
+    };
+    void draw(const Segment& s);
+
+    Display* display_;
+    bool keepInk_;
+    std::function<void(int, int)> motion_;
+    Window window_ = 0;
+    GC ink_ = nullptr;
+    GC penInk_ = nullptr;
+    int originX_, originY_;
+    bool drawing_ = false;
+    int lastX_ = 0, lastY_ = 0;
+    Counts counts_;
+    int inkSegments_ = 0;
+    std::vector<Segment> segments_;  // for repainting after an expose
+};
+
+} // namespace oru::demo

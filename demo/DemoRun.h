@@ -1,0 +1,92 @@
+#pragma once
+
+#include "BoardModel.h"
+#include "DriverProcess.h"
+#include "PenSession.h"
+#include "TrackerTestbed.h"
+#include "XScreen.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace oru::demo {
+
+struct DemoOptions {
+    std::string driverPath;
+    std::string outputDir;
+    std::string phase = "first";  // first | again | endurance
+    bool replug = false;
+    bool quiet = false;
+    double enduranceSeconds = 3600;
+    int reportsPerSecond = 0;  // 0: the phase's own rate
+    double replugEverySeconds = 60;
+    // Limits of the pass/fail verdict.
+    double restLimitPx = 4;
+    double pathLimitPx = 8;
+};
+
+/// One check of the verdict, with what was measured.
+struct Check {
+    std::string what;
+    bool passed;
+    std::string detail;
+};
+
+/// Runs one phase against the real driver and prints what happened.
+class DemoRun {
+public:
+    explicit DemoRun(DemoOptions options);
+    ~DemoRun();
+
+    /// Returns the process exit status: 0 when every check passed.
+    int run();
+
+private:
+    enum class TrayColour { Absent, Red, Green, Blue };
+    struct TrayLook {
+        TrayColour colour = TrayColour::Absent;
+        ColourSpot spot;
+    };
+
+    void runFirstStart();
+    void runAgain();
+    void runEndurance();
+
+    void startDriver();
+    void calibrate();
+    void drawStrokes();
+    void drawThroughReplug();
+    void quitThroughMenu();
+
+    TrayLook trayLook() const;
+    bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+    bool waitForTray(TrayColour colour, std::chrono::milliseconds timeout);
+    bool waitForNodeOpen(std::chrono::milliseconds timeout);
+    void shot(const std::string& name);
+    void shotTray(const std::string& name);
+    double secondsSinceStart() const;
+
+    void check(const std::string& what, bool passed, const std::string& detail = {});
+    void note(const std::string& line);
+    int verdict();
+
+    DemoOptions options_;
+    XScreen screen_;
+    BoardModel board_;
+    TrackerTestbed tracker_;
+    std::unique_ptr<DriverProcess> driver_;
+    std::unique_ptr<PenSession> pen_;
+    std::unique_ptr<DemoCanvas> canvas_;
+    std::chrono::steady_clock::time_point driverStart_;
+    std::vector<Check> checks_;
+    std::vector<std::string> notes_;
+    std::vector<std::string> shots_;
+};
+
+const char* trayColourName(int colour);
+
+} // namespace oru::demo

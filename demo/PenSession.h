@@ -1,0 +1,78 @@
+#pragma once
+
+#include "BoardModel.h"
+#include "DemoCanvas.h"
+#include "TrackerTestbed.h"
+#include "XScreen.h"
+
+#include <chrono>
+#include <random>
+#include <vector>
+
+namespace oru::demo {
+
+/// Pen states of the tracker's reports.
+enum PenButton { kPenUp = 0, kPenTip = 1, kPenSecond = 2 };
+
+/// The person holding the pen: sends the tracker's reports at a steady rate
+/// for where the pen is on the screen, and keeps score of where the X
+/// pointer is compared with the pen.
+class PenSession {
+public:
+    PenSession(TrackerTestbed& tracker, XScreen& screen, const BoardModel& board, std::chrono::microseconds period);
+
+    void setCanvas(DemoCanvas* canvas) { canvas_ = canvas; }
+    PointD position() const { return pen_; }
+
+    /// One report with the pen at p (screen px), optionally jittered by up
+    /// to jitterUnits on each board axis; then waits for the next tick.
+    void report(int penState, PointD p, int jitterUnits = 0);
+    /// Moves the pen in a straight line to p at stepPx per report.
+    void moveTo(int penState, PointD p, double stepPx = 2.0);
+    /// Follows a polyline, stepPx per report.
+    void follow(int penState, const std::vector<PointD>& points, double stepPx = 2.0);
+    /// Keeps the pen still for some reports; when measuring, compares the
+    /// pointer with the pen afterwards.
+    void rest(int penState, int reports);
+    /// Waits without sending, keeping the canvas served.
+    void idle(std::chrono::milliseconds time);
+
+    /// From now on, compare the pointer with the pen's path after every report.
+    void startMeasuring();
+    void stopMeasuring() { measuring_ = false; }
+
+    long reportsSent() const { return sent_; }
+    long reportsRefused() const { return refused_; }
+    double largestRestErrorPx() const { return restErrorPx_; }
+    double largestPathDistancePx() const { return pathDistancePx_; }
+    int restsMeasured() const { return rests_; }
+
+private:
+    void measureAfterReport();
+    double distanceToPath(PointD p) const;
+    void waitForTick();
+
+    TrackerTestbed& tracker_;
+    XScreen& screen_;
+    const BoardModel& board_;
+    DemoCanvas* canvas_ = nullptr;
+    std::chrono::microseconds period_;
+    std::chrono::steady_clock::time_point nextTick_;
+    std::mt19937 random_{20240611};
+    PointD pen_{0, 0};
+    bool measuring_ = false;
+    std::vector<PointD> path_;
+    long sent_ = 0;
+    long refused_ = 0;
+    double restErrorPx_ = 0;
+    double pathDistancePx_ = 0;
+    int rests_ = 0;
+};
+
+/// Sleeps, but gives up with an exception when the demo was asked to stop.
+void sleepFor(std::chrono::microseconds time);
+/// Set by SIGINT/SIGTERM/SIGHUP.
+bool stopRequested();
+void installStopHandlers();
+
+} // namespace oru::demo

@@ -1,0 +1,103 @@
+// oru-demo: drives the real oru-driver with an emulated pen tracker on an X
+// display and checks that the X pointer follows the pen. Used by
+// scripts/demo.sh, the acceptance test and scripts/endurance.sh, which give
+// it an X server with a tray host and a private per-user store.
+
+#include "DemoRun.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kPreload = "libumockdev-preload.so.0";
+
+/// umockdev's uevents reach only programs behind its preload, and its sender
+/// checks the device in the test bed's sysfs, which this process sees only
+/// behind the preload too: start again behind it.
+void restartBehindPreload(char** argv)
+{
+    const char* preload = std::getenv("LD_PRELOAD");
+    if (preload && std::string(preload).find("libumockdev-preload") != std::string::npos) return;
+    const std::string value = preload && *preload ? std::string(kPreload) + ":" + preload : kPreload;
+    ::setenv("LD_PRELOAD", value.c_str(), 1);
+    // An AddressSanitizer build can't be first in line behind the preload.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    if (!asan) ::setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+    else if (std::string(asan).find("verify_asan_link_order") == std::string::npos)
+        ::setenv("ASAN_OPTIONS", (std::string(asan) + ":verify_asan_link_order=0").c_str(), 1);
+    ::execv("/proc/self/exe", argv);
+    std::perror("oru-demo: cannot restart behind libumockdev-preload");
+}
+
+const char* const kUsage =
+    "usage: oru-demo --driver PATH --out DIR [--phase first|again|endurance] [--store DIR]\n"
+    "                [--replug] [--seconds S] [--rate REPORTS_PER_S] [--replug-every S]\n"
+    "                [--rest-limit PX] [--path-limit PX] [--quiet]\n"
+    "  first      empty store: calibrate with the pen, draw, right-click, quit through the tray menu\n"
+    "  again      stored calibration: no calibration window, draw at once (--replug: unplug and\n"
+    "             re-plug the tracker in the middle of a stroke), quit through the tray menu\n"
+    "  endurance  stored calibration: S seconds of reports, unplug and re-plug every few seconds,\n"
+    "             reports kept in order, resident memory steady, no button held at the end\n"
+    "Needs DISPLAY (an X server with a tray host) and umockdev. Exit status 0 when every check passed.\n";
+
+int usage(const char* problem)
+{
+    std::fprintf(stderr, "oru-demo: %s\n%s", problem, kUsage);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    restartBehindPreload(argv);
+    oru::demo::DemoOptions options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto value = [&]() -> std::string {
+            if (i + 1 >= argc) throw std::invalid_argument(arg + " needs a value");
+            return argv[++i];
+        };
+        try {
+            if (arg == "--driver") options.driverPath = value();
+            else if (arg == "--out") options.outputDir = value();
+            else if (arg == "--phase") options.phase = value();
+            else if (arg == "--store") ::setenv("XDG_CONFIG_HOME", value().c_str(), 1);
+            else if (arg == "--replug") options.replug = true;
+            else if (arg == "--quiet") options.quiet = true;
+            else if (arg == "--seconds") options.enduranceSeconds = std::stod(value());
+            else if (arg == "--rate") options.reportsPerSecond = std::stoi(value());
+            else if (arg == "--replug-every") options.replugEverySeconds = std::stod(value());
+            else if (arg == "--rest-limit") options.restLimitPx = std::stod(value());
+            else if (arg == "--path-limit") options.pathLimitPx = std::stod(value());
+            else if (arg == "--help" || arg == "-h") {
+                std::fputs(kUsage, stdout);
+                return 0;
+            } else {
+                return usage(("unknown option " + arg).c_str());
+            }
+        } catch (const std::exception& error) {
+            return usage(error.what());
+        }
+    }
+    if (options.driverPath.empty() || options.outputDir.empty()) return usage("--driver and --out are required");
+    if (options.reportsPerSecond < 0 || options.reportsPerSecond > 5000) return usage("--rate must be 1..5000");
+    if (options.phase != "first" && options.phase != "again" && options.phase != "endurance")
+        return usage("--phase must be first, again or endurance");
+    if (!std::getenv("DISPLAY")) return usage("DISPLAY is not set: run it on an X server (scripts/demo.sh makes one)");
+    std::error_code ec;
+    std::filesystem::create_directories(options.outputDir, ec);
+
+    oru::demo::installStopHandlers();
+    try {
+        oru::demo::DemoRun run(options);
+        return run.run();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "oru-demo: %s\n", error.what());
+        return 2;
+    }
+}

@@ -1,0 +1,79 @@
+# Sourced by scripts/demo.sh, scripts/endurance.sh and the acceptance test:
+# a private X server with a tray host and an empty per-user environment, and
+# the clean-up of everything started here on every way out.
+#
+#   oru_session_start WORKDIR [WIDTHxHEIGHT]   starts Xvfb and trayer, exports
+#                                              DISPLAY, XDG_*, HOME
+#   oru_session_watch_pidfile FILE             the clean-up also ends the process
+#                                              whose id FILE holds (the driver)
+#   oru_session_stop                           ends all of it (also run on exit)
+
+oru_session_pids=()
+oru_session_pidfiles=()
+oru_session_work=
+
+oru_session_stop() {
+  local f p
+  for f in "${oru_session_pidfiles[@]}"; do
+    [[ -s $f ]] || continue
+    p=$(<"$f")
+    [[ $p =~ ^[0-9]+$ ]] && kill "$p" 2>/dev/null || true
+  done
+  # Tray host first, X server last.
+  for ((i = ${#oru_session_pids[@]} - 1; i >= 0; i--)); do
+    kill "${oru_session_pids[i]}" 2>/dev/null || true
+  done
+  for p in "${oru_session_pids[@]}"; do
+    wait "$p" 2>/dev/null || true
+  done
+  oru_session_pids=()
+  if [[ -n $oru_session_work && -d $oru_session_work ]]; then
+    rm -rf "$oru_session_work"
+  fi
+  oru_session_work=
+}
+
+oru_session_watch_pidfile() { oru_session_pidfiles+=("$1"); }
+
+oru_session_start() {
+  local work=$1 size=${2:-1280x800}
+  local tool
+  for tool in Xvfb trayer; do
+    command -v "$tool" >/dev/null || {
+      echo "$tool not found: install the Debian packages xvfb and trayer (scripts/install-deps.sh)" >&2
+      return 1
+    }
+  done
+  mkdir -p "$work"
+  oru_session_work=$work
+  trap 'oru_session_stop' EXIT
+  trap 'oru_session_stop; trap - EXIT; exit 130' INT TERM HUP
+
+  # An empty user: no stored calibration, no desktop session. A desktop's
+  # StatusNotifier host must not take the tray icon away from this display.
+  export XDG_RUNTIME_DIR=$work/runtime XDG_CONFIG_HOME=$work/config HOME=$work/home
+  mkdir -p "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME" "$HOME"
+  chmod 700 "$XDG_RUNTIME_DIR"
+  export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/oru-demo QT_QPA_PLATFORM=xcb
+  unset WAYLAND_DISPLAY XAUTHORITY
+
+  # Xvfb picks a free display number itself and says which once it is ready.
+  : >"$work/display"
+  Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
+  oru_session_pids+=($!)
+  local deadline=$((SECONDS + 15))
+  until [[ -s $work/display ]]; do
+    if ((SECONDS >= deadline)) || ! kill -0 "${oru_session_pids[0]}" 2>/dev/null; then
+      echo "the X server did not start; its log: $work/xvfb.log" >&2
+      cat "$work/xvfb.log" >&2 || true
+      return 1
+    fi
+    sleep 0.05
+  done
+  export DISPLAY=:$(head -n1 "$work/display")
+
+  trayer --edge top --align right --widthtype request --height 24 --transparent false --SetDockType true \
+    >"$work/trayer.log" 2>&1 &
+  oru_session_pids+=($!)
+  sleep 0.5
+}

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# The self-contained demo, for a machine without a display (./run does this
+# when DISPLAY is unset, and ./run --demo always): a private X server with a
+# tray host, the real driver with an empty per-user store, and an emulated pen
+# tracker under umockdev. The pen calibrates the driver, draws a square and a
+# circle and right-clicks; the demo prints what the X pointer did and keeps
+# screenshots. Exit status 0 when the pointer followed the pen.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${ORU_BUILD_DIR:-$top/build}
+driver=$build/bin/oru-driver
+demo=$build/bin/oru-demo
+for program in "$driver" "$demo"; do
+  if [[ ! -x $program ]]; then
+    echo "$program is missing: build first (scripts/build.sh; oru-demo needs the Debian packages umockdev and libumockdev-dev)" >&2
+    exit 1
+  fi
+done
+
+out=${ORU_DEMO_OUT:-$build/demo-$(date +%Y%m%d-%H%M%S)}
+mkdir -p "$out"
+source "$top/demo/x-session.sh"
+oru_session_start "$(mktemp -d "${TMPDIR:-/tmp}/oru-demo.XXXXXX")" "${ORU_DEMO_SCREEN:-1280x800}"
+oru_session_watch_pidfile "$out/driver.pid"
+
+echo "oruDriver demo: X server $DISPLAY ${ORU_DEMO_SCREEN:-1280x800}, tray host, emulated pen tracker; output in $out"
+status=0
+timeout --kill-after=10 120 "$demo" --driver "$driver" --out "$out" --phase first || status=$?
+echo "Screenshots, driver log and summary: $out"
+exit "$status"
