@@ -3,6 +3,9 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <strings.h>
 #include <fstream>
 #include <numbers>
 #include <sstream>
@@ -123,6 +126,7 @@ void DemoRun::runFirstStart()
     pen_->setCanvas(canvas_.get());
     drawStrokes();
     quitThroughMenu();
+    checkStoredCalibration();
 }
 
 void DemoRun::runAgain()
@@ -422,7 +426,7 @@ void DemoRun::drawStrokes()
 
     const auto& counts = canvas_->counts();
     const PointerState pointer = screen_.pointer();
-    note("reports sent so far: " + std::to_string(pen_->reportsSent()) +
+    note("reports sent: " + std::to_string(pen_->reportsSent()) +
          (pen_->reportsRefused() ? " (" + std::to_string(pen_->reportsRefused()) + " refused)" : ""));
     note("pointer vs pen: largest error at rest " + fixed(pen_->largestRestErrorPx()) + " px over " +
          std::to_string(pen_->restsMeasured()) + " rests (limit " + fixed(options_.restLimitPx) +
@@ -520,6 +524,44 @@ void DemoRun::quitThroughMenu()
     check("driver ends through the tray menu (\"Çıkış\") with status 0", ended && driver_->exitStatus() == 0,
           ended ? "exit status " + std::to_string(*driver_->exitStatus()) : "still running after 15 s");
     if (!ended) driver_->stop();
+}
+
+void DemoRun::checkStoredCalibration()
+{
+    // The store keeps the board reading of each target as text, x and y of
+    // targets 0..3 in turn: "Edit1_Text" = text "-123" ...
+    const char* configHome = std::getenv("XDG_CONFIG_HOME");
+    if (!configHome) return;
+    std::array<std::optional<long>, 8> texts;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(std::string(configHome) + "/oruDriver", ec)) {
+        if (!entry.is_regular_file()) continue;
+        std::ifstream file(entry.path());
+        for (std::string line; std::getline(file, line);) {
+            int index = 0;
+            long value = 0;
+            char name[16] = {};
+            if (std::sscanf(line.c_str(), " \"Edit%d_%15[A-Za-z]\" = text \"%ld\"", &index, name, &value) == 3 &&
+                index >= 1 && index <= 8 && strcasecmp(name, "Text") == 0)
+                texts[index - 1] = value;
+        }
+    }
+    const auto targets = targetPoints(screen_.width(), screen_.height());
+    double worstUnits = 0;
+    bool complete = true;
+    for (int k = 0; k < 4; ++k) {
+        const PointD expected = board_.boardFromScreen(targets[k]);
+        if (!texts[2 * k] || !texts[2 * k + 1]) {
+            complete = false;
+            continue;
+        }
+        worstUnits = std::max({worstUnits, std::abs(*texts[2 * k] - expected.x), std::abs(*texts[2 * k + 1] - expected.y)});
+    }
+    // The pen shook by up to 2 units; distances come in whole units, which
+    // trilateration far from the receivers turns into up to about 3.
+    check("store holds the four targets' board readings (within 6 units)", complete && worstUnits <= 6,
+          complete ? "worst " + fixed(worstUnits, 1) + " units" : "Edit1..Edit8 not all found under " +
+                                                                      std::string(configHome) + "/oruDriver");
 }
 
 // ---------------------------------------------------------------- helpers

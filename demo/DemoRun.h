@@ -61,6 +61,7 @@ private:
     void drawStrokes();
     void drawThroughReplug();
     void quitThroughMenu();
+    void checkStoredCalibration();
 
     TrayLook trayLook() const;
     bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout);

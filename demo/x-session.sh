@@ -6,6 +6,8 @@
 #                                              DISPLAY, XDG_*, HOME
 #   oru_session_watch_pidfile FILE             the clean-up also ends the process
 #                                              whose id FILE holds (the driver)
+#   oru_session_run SECONDS COMMAND...         runs COMMAND with a time limit; a
+#                                              signal to the script ends it at once
 #   oru_session_stop                           ends all of it (also run on exit)
 
 oru_session_pids=()
@@ -34,6 +36,20 @@ oru_session_stop() {
 }
 
 oru_session_watch_pidfile() { oru_session_pidfiles+=("$1"); }
+
+oru_session_run() {
+  local limit=$1 pid status=0 kept=() p
+  shift
+  # In the background and waited for: bash runs its traps during a wait, not
+  # while a foreground command runs.
+  timeout --kill-after=10 "$limit" "$@" &
+  pid=$!
+  oru_session_pids+=("$pid")
+  wait "$pid" || status=$?
+  for p in "${oru_session_pids[@]}"; do [[ $p == "$pid" ]] || kept+=("$p"); done
+  oru_session_pids=("${kept[@]}")
+  return "$status"
+}
 
 oru_session_start() {
   local work=$1 size=${2:-1280x800}

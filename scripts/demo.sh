@@ -25,6 +25,6 @@ oru_session_watch_pidfile "$out/driver.pid"
 
 echo "oruDriver demo: X server $DISPLAY ${ORU_DEMO_SCREEN:-1280x800}, tray host, emulated pen tracker; output in $out"
 status=0
-timeout --kill-after=10 120 "$demo" --driver "$driver" --out "$out" --phase first || status=$?
+oru_session_run 120 "$demo" --driver "$driver" --out "$out" --phase first || status=$?
 echo "Screenshots, driver log and summary: $out"
 exit "$status"

@@ -35,14 +35,14 @@ oru_session_watch_pidfile "$out/driver.pid"
 store=$XDG_CONFIG_HOME
 
 echo "endurance: X server $DISPLAY; calibrating a first start; output in $out"
-timeout --kill-after=10 120 "$demo" --driver "$driver" --out "$out" --store "$store" --phase first --quiet >"$out/first.txt" || {
+oru_session_run 120 "$demo" --driver "$driver" --out "$out" --store "$store" --phase first --quiet >"$out/first.txt" || {
   cat "$out/first.txt"
   echo "the calibrating first start failed" >&2
   exit 1
 }
 echo "endurance: ${seconds} s at ${rate} reports/s, unplug and re-plug every ${replug} s"
 status=0
-timeout --kill-after=10 $((seconds + 180)) "$demo" --driver "$driver" --out "$out" --store "$store" \
+oru_session_run $((seconds + 180)) "$demo" --driver "$driver" --out "$out" --store "$store" \
   --phase endurance --seconds "$seconds" --rate "$rate" --replug-every "$replug" || status=$?
 echo "Driver log and summary: $out"
 exit "$status"

@@ -24,7 +24,7 @@ oru_session_watch_pidfile "$out/driver.pid"
 store=$XDG_CONFIG_HOME
 
 echo "== first start, empty store ($DISPLAY)"
-timeout --kill-after=10 60 "$demo" --driver "$driver" --out "$out" --store "$store" --phase first
+oru_session_run 60 "$demo" --driver "$driver" --out "$out" --store "$store" --phase first
 
 stored=$(find "$store/oruDriver" -type f 2>/dev/null | head -n1)
 if [[ -z $stored ]]; then
@@ -34,5 +34,5 @@ fi
 grep -q Edit1 "$stored" || { echo "FAIL: no calibration texts in $stored" >&2; exit 1; }
 
 echo "== second start, stored calibration, unplug and re-plug while drawing"
-timeout --kill-after=10 60 "$demo" --driver "$driver" --out "$out" --store "$store" --phase again --replug
+oru_session_run 60 "$demo" --driver "$driver" --out "$out" --store "$store" --phase again --replug
 echo "acceptance test passed"
