@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -120,7 +121,7 @@ void DemoRun::runFirstStart()
     if (!opened) return;
     note("pen tracker opened by the driver after " + fixed(secondsSinceStart(), 2) + " s");
 
-    calibrate();
+    calibrate(true);
 
     canvas_ = std::make_unique<DemoCanvas>(screen_.display(), 0, kStripPx, screen_.width(), screen_.height() - kStripPx);
     pen_->setCanvas(canvas_.get());
@@ -161,8 +162,16 @@ void DemoRun::runAgain()
     canvas_ = std::make_unique<DemoCanvas>(screen_.display(), 0, kStripPx, screen_.width(), screen_.height() - kStripPx);
     pen_->setCanvas(canvas_.get());
     drawStrokes();
+    if (options_.recalibrate) {
+        recalibrateThroughMenu();
+        drawStrokes("strokes-after-recalibration");
+    }
     if (options_.replug) drawThroughReplug();
-    quitThroughMenu();
+    if (options_.endBySignal) {
+        terminateWhileDrawing();
+    } else {
+        quitThroughMenu();
+    }
 }
 
 void DemoRun::runEndurance()
@@ -316,7 +325,7 @@ void DemoRun::startDriver()
     driverStart_ = Clock::now();
 }
 
-void DemoRun::calibrate()
+void DemoRun::calibrate(bool firstStart)
 {
     const auto targets = targetPoints(screen_.width(), screen_.height());
     const auto crosshairPixels = [&](PointD t) {
@@ -342,7 +351,7 @@ void DemoRun::calibrate()
                   false);
             return;
         }
-        shot("calibration-target-" + std::to_string(i));
+        if (firstStart) shot("calibration-target-" + std::to_string(i));
         // The crosshair's lines are two pixels wide (centre - 1 and centre):
         // pixels of its colour balance around target - 0.5.
         const PixelBlock block = screen_.grab(static_cast<int>(target.x) - kCrosshairHalfPx - 2,
@@ -368,21 +377,36 @@ void DemoRun::calibrate()
         }
         ++accepted;
         counts += (counts.empty() ? "" : ", ") + std::to_string(downReports);
+        if (options_.replug && i == 1) {
+            // Unplugged and plugged in again between two targets: the
+            // calibration goes on with the new device.
+            tracker_.unplug();
+            pen_->idle(500ms);
+            tracker_.plug();
+            const bool opened = waitForNodeOpen(10s);
+            check("re-plugged during the calibration: driver opens the new node", opened, tracker_.nodePath());
+            if (!opened) return;
+        }
     }
     const bool closed = waitFor([&] { return !screen_.viewableWindow("CalibrationForm"); }, 5s);
-    const bool blue = closed && waitForTray(TrayColour::Blue, 5s);
-    check("calibration completed: four targets accepted, window closed", accepted == 4 && closed);
+    const std::string run = firstStart ? "calibration" : "re-calibration";
+    check(run + " completed: four targets accepted, window closed", accepted == 4 && closed);
     check("crosshair centred on each target (within 1 px)", worstCentreOffPx <= 1.0,
           "worst " + fixed(worstCentreOffPx, 2) + " px");
-    check("tray square blue after the first-start calibration", blue);
-    note("calibration: targets accepted after " + counts + " pen-down reports (about 20 ms between looks at the screen)");
-    shotTray("tray-blue");
-    shot("after-calibration");
+    // Blue after the calibration of a first start, green after any other.
+    const bool coloured = closed && waitForTray(firstStart ? TrayColour::Blue : TrayColour::Green, 5s);
+    check(std::string("tray square ") + (firstStart ? "blue" : "green") + " after the " + run, coloured);
+    note(run + ": targets accepted after " + counts + " pen-down reports (about 20 ms between looks at the screen)");
+    if (firstStart) {
+        shotTray("tray-blue");
+        shot("after-calibration");
+    }
 }
 
-void DemoRun::drawStrokes()
+void DemoRun::drawStrokes(const std::string& shotName)
 {
     const double w = screen_.width(), h = screen_.height();
+    const DemoCanvas::Counts before = canvas_->counts();
     // Settle: the first reports after the calibration, not measured.
     pen_->rest(kPenUp, 10);
     pen_->startMeasuring();
@@ -424,7 +448,11 @@ void DemoRun::drawStrokes()
     pen_->stopMeasuring();
     pen_->idle(300ms);
 
-    const auto& counts = canvas_->counts();
+    DemoCanvas::Counts counts = canvas_->counts();
+    counts.leftPresses -= before.leftPresses;
+    counts.leftReleases -= before.leftReleases;
+    counts.rightPresses -= before.rightPresses;
+    counts.rightReleases -= before.rightReleases;
     const PointerState pointer = screen_.pointer();
     note("reports sent: " + std::to_string(pen_->reportsSent()) +
          (pen_->reportsRefused() ? " (" + std::to_string(pen_->reportsRefused()) + " refused)" : ""));
@@ -442,7 +470,7 @@ void DemoRun::drawStrokes()
     check("two left clicks (square, circle) and one right click reach the X server",
           counts.leftPresses == 2 && counts.leftReleases == 2 && counts.rightPresses == 1 && counts.rightReleases == 1);
     check("no mouse button held after the strokes", !pointer.anyButtonHeld());
-    shot("strokes");
+    shot(shotName);
 }
 
 void DemoRun::drawThroughReplug()
@@ -501,29 +529,45 @@ void DemoRun::drawThroughReplug()
     shot("replug-stroke");
 }
 
-void DemoRun::quitThroughMenu()
+bool DemoRun::chooseFromTrayMenu(const char* key, const std::string& shotName)
 {
     const TrayLook tray = trayLook();
-    if (tray.colour == TrayColour::Absent) {
-        check("driver ends through the tray menu", false, "no tray square to right-click");
-        return;
-    }
-    note("resident memory of the running driver: " + std::to_string(driver_->residentKiB()) + " KiB");
+    if (tray.colour == TrayColour::Absent) return false;
     const int x = (tray.spot.minX + tray.spot.maxX) / 2, y = (tray.spot.minY + tray.spot.maxY) / 2;
     screen_.movePointer(x, y);
     sleepFor(100ms);
     screen_.button(3, true);
     sleepFor(500ms);
-    shot("tray-menu");
+    if (!shotName.empty()) shot(shotName);
     screen_.button(3, false);
     sleepFor(100ms);
-    // "Çıkış" is the last entry: Up from the top wraps to it.
-    screen_.key("Up");
+    screen_.key(key);
     screen_.key("Return");
+    return true;
+}
+
+void DemoRun::quitThroughMenu()
+{
+    note("resident memory of the running driver: " + std::to_string(driver_->residentKiB()) + " KiB");
+    // "Çıkış" is the last entry: Up from the top wraps to it.
+    if (!chooseFromTrayMenu("Up", "tray-menu")) {
+        check("driver ends through the tray menu", false, "no tray square to right-click");
+        return;
+    }
     const bool ended = driver_->waitForExit(15000);
     check("driver ends through the tray menu (\"Çıkış\") with status 0", ended && driver_->exitStatus() == 0,
           ended ? "exit status " + std::to_string(*driver_->exitStatus()) : "still running after 15 s");
     if (!ended) driver_->stop();
+}
+
+void DemoRun::recalibrateThroughMenu()
+{
+    // "Kalibre" is the first entry.
+    pen_->rest(kPenUp, 10);
+    const bool chosen = chooseFromTrayMenu("Down", "");
+    const bool shown = chosen && waitFor([&] { return screen_.viewableWindow("CalibrationForm").has_value(); }, 10s);
+    check("\"Kalibre\" in the tray menu opens the calibration window", shown);
+    if (shown) calibrate(false);
 }
 
 void DemoRun::checkStoredCalibration()
@@ -562,6 +606,36 @@ void DemoRun::checkStoredCalibration()
     check("store holds the four targets' board readings (within 6 units)", complete && worstUnits <= 6,
           complete ? "worst " + fixed(worstUnits, 1) + " units" : "Edit1..Edit8 not all found under " +
                                                                       std::string(configHome) + "/oruDriver");
+}
+
+void DemoRun::terminateWhileDrawing()
+{
+    // The session ends (log-off, shutdown) while the pen is on the board.
+    const PointD p{std::round(screen_.width() * 0.5), std::round(screen_.height() * 0.6)};
+    pen_->moveTo(kPenUp, p, 4);
+    pen_->rest(kPenUp, 10);
+    pen_->rest(kPenTip, 20);
+    pen_->idle(50ms);
+    const bool held = screen_.pointer().buttonMask & Button1Mask;
+    check("pen down holds the left button", held);
+    note("resident memory of the running driver: " + std::to_string(driver_->residentKiB()) + " KiB");
+    ::kill(driver_->pid(), SIGTERM);
+    // Reports go on, so the release watchdog never fires: only the driver's
+    // orderly end can let go of the button.
+    const auto deadline = Clock::now() + 10s;
+    int step = 0;
+    while (driver_->running() && Clock::now() < deadline)
+        pen_->report(kPenTip, {p.x + (++step % 20), p.y});
+    const bool ended = !driver_->running();
+    pen_->idle(100ms);
+    const PointerState after = screen_.pointer();
+    const auto& counts = canvas_->counts();
+    check("SIGTERM while drawing ends the driver with status 0", ended && driver_->exitStatus() == 0,
+          ended ? "exit status " + std::to_string(*driver_->exitStatus()) : "still running after 10 s");
+    check("the held button is released at the end", held && !after.anyButtonHeld() &&
+                                                          counts.leftReleases == counts.leftPresses,
+          std::to_string(counts.leftPresses) + " presses, " + std::to_string(counts.leftReleases) + " releases");
+    if (!ended) driver_->stop();
 }
 
 // ---------------------------------------------------------------- helpers

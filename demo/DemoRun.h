@@ -20,6 +20,8 @@ struct DemoOptions {
     std::string outputDir;
     std::string phase = "first";  // first | again | endurance
     bool replug = false;
+    bool recalibrate = false;  // again: "Kalibre" from the tray menu, then draw again
+    bool endBySignal = false;  // again: SIGTERM while the pen holds the button, not the menu
     bool quiet = false;
     double enduranceSeconds = 3600;
     int reportsPerSecond = 0;  // 0: the phase's own rate
@@ -57,10 +59,13 @@ private:
     void runEndurance();
 
     void startDriver();
-    void calibrate();
-    void drawStrokes();
+    void calibrate(bool firstStart);
+    void drawStrokes(const std::string& shotName = "strokes");
     void drawThroughReplug();
+    bool chooseFromTrayMenu(const char* key, const std::string& shotName);
     void quitThroughMenu();
+    void recalibrateThroughMenu();
+    void terminateWhileDrawing();
     void checkStoredCalibration();
 
     TrayLook trayLook() const;

@@ -35,11 +35,15 @@ void restartBehindPreload(char** argv)
 
 const char* const kUsage =
     "usage: oru-demo --driver PATH --out DIR [--phase first|again|endurance] [--store DIR]\n"
-    "                [--replug] [--seconds S] [--rate REPORTS_PER_S] [--replug-every S]\n"
+    "                [--replug] [--recalibrate] [--end-by-signal] [--seconds S]\n"
+    "                [--rate REPORTS_PER_S] [--replug-every S]\n"
     "                [--rest-limit PX] [--path-limit PX] [--quiet]\n"
     "  first      empty store: calibrate with the pen, draw, right-click, quit through the tray menu\n"
-    "  again      stored calibration: no calibration window, draw at once (--replug: unplug and\n"
-    "             re-plug the tracker in the middle of a stroke), quit through the tray menu\n"
+    "  again      stored calibration: no calibration window, draw at once, quit through the tray menu\n"
+    "  --recalibrate   (again) \"Kalibre\" from the tray menu, calibrate, draw again\n"
+    "  --replug        unplug and re-plug the tracker between two calibration targets, and (again)\n"
+    "                  in the middle of a stroke\n"
+    "  --end-by-signal (again) end with SIGTERM while the pen holds the button, not the menu\n"
     "  endurance  stored calibration: S seconds of reports, unplug and re-plug every few seconds,\n"
     "             reports kept in order, resident memory steady, no button held at the end\n"
     "Needs DISPLAY (an X server with a tray host) and umockdev. Exit status 0 when every check passed.\n";
@@ -68,6 +72,8 @@ int main(int argc, char** argv)
             else if (arg == "--phase") options.phase = value();
             else if (arg == "--store") ::setenv("XDG_CONFIG_HOME", value().c_str(), 1);
             else if (arg == "--replug") options.replug = true;
+            else if (arg == "--end-by-signal") options.endBySignal = true;
+            else if (arg == "--recalibrate") options.recalibrate = true;
             else if (arg == "--quiet") options.quiet = true;
             else if (arg == "--seconds") options.enduranceSeconds = std::stod(value());
             else if (arg == "--rate") options.reportsPerSecond = std::stoi(value());

@@ -5,9 +5,12 @@
 #      pen calibrates it, the tray turns blue, the pen draws and clicks, and
 #      "Çıkış" in the tray menu ends the driver;
 #   2. second start with the same store: no calibration window, the tracker
-#      is claimed (tray green), the pen maps at once; the tracker is unplugged
+#      is claimed (tray green), the pen maps at once; "Kalibre" in the tray
+#      menu calibrates again (tray green) and the pen still maps; the tracker is unplugged
 #      in the middle of a stroke (tray red, no button left held) and plugged
-#      in again (tray green, drawing resumes); "Çıkış" ends it again.
+#      in again (tray green, drawing resumes); the session ends (SIGTERM)
+#      while the pen holds the left button: the driver lets go of it and
+#      ends with status 0.
 # Screenshots, the driver's output and summaries stay in ARTIFACTS_DIR.
 set -euo pipefail
 
@@ -33,6 +36,6 @@ if [[ -z $stored ]]; then
 fi
 grep -q Edit1 "$stored" || { echo "FAIL: no calibration texts in $stored" >&2; exit 1; }
 
-echo "== second start, stored calibration, unplug and re-plug while drawing"
-oru_session_run 60 "$demo" --driver "$driver" --out "$out" --store "$store" --phase again --replug
+echo "== second start: stored calibration, \"Kalibre\" again, unplug and re-plug while drawing, SIGTERM while drawing"
+oru_session_run 60 "$demo" --driver "$driver" --out "$out" --store "$store" --phase again --recalibrate --replug --end-by-signal
 echo "acceptance test passed"
