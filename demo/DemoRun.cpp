@@ -69,9 +69,10 @@ const char* trayColourName(int colour)
 DemoRun::DemoRun(DemoOptions options)
     : options_(std::move(options)), board_(screen_.width(), screen_.height())
 {
-    const int rate = options_.reportsPerSecond > 0 ? options_.reportsPerSecond
-                                                   : (options_.phase == "endurance" ? 1000 : 250);
-    pen_ = std::make_unique<PenSession>(tracker_, screen_, board_, std::chrono::microseconds(1'000'000 / rate));
+    reportsPerSecond_ = options_.reportsPerSecond > 0 ? options_.reportsPerSecond
+                                                      : (options_.phase == "endurance" ? 1000 : 250);
+    pen_ = std::make_unique<PenSession>(tracker_, screen_, board_,
+                                        std::chrono::microseconds(1'000'000 / reportsPerSecond_));
 }
 
 DemoRun::~DemoRun()
@@ -176,8 +177,7 @@ void DemoRun::runAgain()
 
 void DemoRun::runEndurance()
 {
-    const int rate = options_.reportsPerSecond > 0 ? options_.reportsPerSecond : 1000;
-    note("endurance: " + fixed(options_.enduranceSeconds, 0) + " s at " + std::to_string(rate) +
+    note("endurance: " + fixed(options_.enduranceSeconds, 0) + " s at " + std::to_string(reportsPerSecond_) +
          " reports/s, unplug and re-plug every " + fixed(options_.replugEverySeconds, 0) + " s");
     tracker_.plug();
     startDriver();
@@ -448,6 +448,9 @@ void DemoRun::drawStrokes(const std::string& shotName)
     pen_->stopMeasuring();
     pen_->idle(300ms);
 
+    note("pen script: a square of " + fixed(side, 0) + " px, a circle of radius " + fixed(radius, 0) +
+         " px and a right click; 2 px per report at " + std::to_string(reportsPerSecond_) +
+         " reports/s, resting 15 reports at each corner");
     DemoCanvas::Counts counts = canvas_->counts();
     counts.leftPresses -= before.leftPresses;
     counts.leftReleases -= before.leftReleases;

@@ -78,8 +78,13 @@ void PenSession::report(int penState, PointD p, int jitterUnits)
     }
     if (tracker_.send(emulated::reportAt(penState, onBoard.x, onBoard.y))) {
         ++sent_;
+        refusedInRow_ = 0;
     } else {
         ++refused_;
+        // Each refusal waited for the node's buffer to drain: nobody reads.
+        if (++refusedInRow_ >= kRefusalsBeforeGivingUp)
+            throw std::runtime_error("the driver stopped reading the pen tracker (" + std::to_string(refusedInRow_) +
+                                     " reports in a row found its buffer full)");
     }
     if (measuring_ && canvas_ && penState != kPenUp && (p.x != pen_.x || p.y != pen_.y)) canvas_->penSegment(pen_, p);
     pen_ = p;

@@ -62,8 +62,10 @@ private:
     PointD pen_{0, 0};
     bool measuring_ = false;
     std::vector<PointD> path_;
+    static constexpr int kRefusalsBeforeGivingUp = 25;
     long sent_ = 0;
     long refused_ = 0;
+    int refusedInRow_ = 0;
     double restErrorPx_ = 0;
     double pathDistancePx_ = 0;
     int rests_ = 0;
