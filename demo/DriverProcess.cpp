@@ -1,5 +1,6 @@
 #include "DriverProcess.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -21,6 +22,8 @@ extern char** environ;
 namespace oru::demo {
 
 namespace {
+
+std::atomic<pid_t> runningDriver{-1};
 
 constexpr const char* kPreload = "libumockdev-preload.so.0";
 
@@ -73,6 +76,13 @@ DriverProcess::DriverProcess(const std::string& program, const std::string& logP
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0) throw std::runtime_error("cannot start " + program + ": " + std::strerror(error));
     if (!pidFile_.empty()) std::ofstream(pidFile_) << pid_ << "\n";
+    runningDriver = pid_;
+}
+
+void stopRunningDriverNow()
+{
+    const pid_t pid = runningDriver.exchange(-1);
+    if (pid > 0) ::kill(pid, SIGTERM);
 }
 
 DriverProcess::~DriverProcess()
@@ -83,6 +93,8 @@ DriverProcess::~DriverProcess()
 
 void DriverProcess::reap(int waitStatus)
 {
+    pid_t expected = pid_;
+    runningDriver.compare_exchange_strong(expected, -1);
     status_ = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
 }
 

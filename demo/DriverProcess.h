@@ -40,4 +40,8 @@ private:
     std::string pidFile_;
 };
 
+/// Ends a driver that still runs, from a place that can't unwind (a fatal
+/// X error): async-signal-safe.
+void stopRunningDriverNow();
+
 } // namespace oru::demo

@@ -3,15 +3,34 @@
 
 #include "XScreen.h"
 
+#include "DriverProcess.h"
+
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
 #include <algorithm>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace oru::demo {
 
 namespace {
+
+int onLostDisplay(Display*)
+{
+    // Xlib ends the process after this: take the driver along.
+    stopRunningDriverNow();
+    static const char message[] = "oru-demo: lost the connection to the X server\n";
+    [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, message, sizeof message - 1);
+    ::_exit(3);
+}
+
+int onRequestError(Display*, XErrorEvent*)
+{
+    // Windows of other programs come and go between listing them and asking
+    // about them (BadWindow): such a request just finds nothing.
+    return 0;
+}
 
 int shiftOf(unsigned long mask)
 {
@@ -28,6 +47,8 @@ int shiftOf(unsigned long mask)
 XScreen::XScreen(const char* displayName) : display_(XOpenDisplay(displayName))
 {
     if (!display_) throw std::runtime_error("cannot open the X display (is DISPLAY set and the X server running?)");
+    XSetIOErrorHandler(onLostDisplay);
+    XSetErrorHandler(onRequestError);
     int event = 0, error = 0, major = 0, minor = 0;
     if (!XTestQueryExtension(display(), &event, &error, &major, &minor))
         throw std::runtime_error("the X server has no XTest extension");

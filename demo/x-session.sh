@@ -10,25 +10,33 @@
 #                                              signal to the script ends it at once
 #   oru_session_stop                           ends all of it (also run on exit)
 
-oru_session_pids=()
+oru_session_services=()  # X server, tray host
+oru_session_runs=()      # bounded runs of the demo program
 oru_session_pidfiles=()
 oru_session_work=
 
 oru_session_stop() {
-  local f p
+  local f p deadline
   for f in "${oru_session_pidfiles[@]}"; do
     [[ -s $f ]] || continue
     p=$(<"$f")
     [[ $p =~ ^[0-9]+$ ]] && kill "$p" 2>/dev/null || true
   done
-  # Tray host first, X server last.
-  for ((i = ${#oru_session_pids[@]} - 1; i >= 0; i--)); do
-    kill "${oru_session_pids[i]}" 2>/dev/null || true
-  done
-  for p in "${oru_session_pids[@]}"; do
+  # The demo program first, while the X server is still there for its own
+  # clean-up; then the tray host and the X server.
+  for p in "${oru_session_runs[@]}"; do kill "$p" 2>/dev/null || true; done
+  deadline=$((SECONDS + 10))
+  for p in "${oru_session_runs[@]}"; do
+    while kill -0 "$p" 2>/dev/null && ((SECONDS < deadline)); do sleep 0.1; done
+    kill -KILL "$p" 2>/dev/null || true
     wait "$p" 2>/dev/null || true
   done
-  oru_session_pids=()
+  for ((i = ${#oru_session_services[@]} - 1; i >= 0; i--)); do
+    kill "${oru_session_services[i]}" 2>/dev/null || true
+  done
+  for p in "${oru_session_services[@]}"; do wait "$p" 2>/dev/null || true; done
+  oru_session_runs=()
+  oru_session_services=()
   if [[ -n $oru_session_work && -d $oru_session_work ]]; then
     rm -rf "$oru_session_work"
   fi
@@ -44,10 +52,10 @@ oru_session_run() {
   # while a foreground command runs.
   timeout --kill-after=10 "$limit" "$@" &
   pid=$!
-  oru_session_pids+=("$pid")
+  oru_session_runs+=("$pid")
   wait "$pid" || status=$?
-  for p in "${oru_session_pids[@]}"; do [[ $p == "$pid" ]] || kept+=("$p"); done
-  oru_session_pids=("${kept[@]}")
+  for p in "${oru_session_runs[@]}"; do [[ $p == "$pid" ]] || kept+=("$p"); done
+  oru_session_runs=("${kept[@]}")
   return "$status"
 }
 
@@ -76,10 +84,10 @@ oru_session_start() {
   # Xvfb picks a free display number itself and says which once it is ready.
   : >"$work/display"
   Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
-  oru_session_pids+=($!)
+  oru_session_services+=($!)
   local deadline=$((SECONDS + 15))
   until [[ -s $work/display ]]; do
-    if ((SECONDS >= deadline)) || ! kill -0 "${oru_session_pids[0]}" 2>/dev/null; then
+    if ((SECONDS >= deadline)) || ! kill -0 "${oru_session_services[0]}" 2>/dev/null; then
       echo "the X server did not start; its log: $work/xvfb.log" >&2
       cat "$work/xvfb.log" >&2 || true
       return 1
@@ -90,6 +98,6 @@ oru_session_start() {
 
   trayer --edge top --align right --widthtype request --height 24 --transparent false --SetDockType true \
     >"$work/trayer.log" 2>&1 &
-  oru_session_pids+=($!)
+  oru_session_services+=($!)
   sleep 0.5
 }
