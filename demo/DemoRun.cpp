@@ -263,7 +263,14 @@ void DemoRun::runEndurance()
             nextReplug += std::chrono::duration_cast<Clock::duration>(replugEvery);
             ++replugs;
             const auto unplugged = Clock::now();
-            tracker_.unplug();
+            // Every fourth unplug as the kernel does it (see UnplugOrder for
+            // why not all of them under umockdev).
+            if (replugs % 4 == 1) {
+                tracker_.unplug();
+            } else {
+                tracker_.unplug(TrackerTestbed::UnplugOrder::AnnouncedFirst,
+                                [&] { waitFor([&] { return !tracker_.openedBy(driver_->pid()); }, 3s); });
+            }
             if (waitForTray(TrayColour::Red, 5s)) {
                 ++redSeen;
                 worstRedS = std::max(worstRedS, seconds(Clock::now() - unplugged));

@@ -66,20 +66,26 @@ void TrackerTestbed::plug()
     plugged_ = true;
 }
 
-void TrackerTestbed::unplug()
+void TrackerTestbed::hangUp()
 {
-    if (!plugged_) return;
-    plugged_ = false;
-    // On a real unplug the kernel first fails the open node's reads. The
-    // device end is a pty master owned by the test bed, which closes it
+    // The device end is a pty master owned by the test bed, which closes it
     // itself at the end: put /dev/null in its place, which hangs the pty up
-    // now and leaves the test bed a harmless descriptor to close.
+    // now (the driver's reads fail) and leaves the test bed a harmless
+    // descriptor to close.
+    if (deviceFd_ < 0) return;
     const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     if (null >= 0) {
         ::dup2(null, deviceFd_);
         ::close(null);
     }
     deviceFd_ = -1;
+}
+
+void TrackerTestbed::unplug(UnplugOrder order, const std::function<void()>& waitForRelease)
+{
+    if (!plugged_) return;
+    plugged_ = false;
+    if (order == UnplugOrder::NodeFirst) hangUp();
     // udev tells its listeners of the removal only once the device has left
     // sysfs, so a rescan prompted by the event no longer lists it. umockdev
     // needs the device directory to send the event: take the node out of its
@@ -89,6 +95,10 @@ void TrackerTestbed::unplug()
     std::filesystem::remove(rootDir() + "/sys/class/hidraw/hidraw" + std::to_string(node), ec);
     const std::string hidraw = emulated::hidrawSysfsPath(node, kUsbPort, plugs_);
     umockdev_testbed_uevent(testbed_, hidraw.c_str(), "remove");
+    if (order == UnplugOrder::AnnouncedFirst) {
+        if (waitForRelease) waitForRelease();
+        hangUp();
+    }
     umockdev_testbed_remove_device(testbed_, hidraw.c_str());
     umockdev_testbed_remove_device(testbed_, emulated::hidSysfsPath(kUsbPort, plugs_).c_str());
     umockdev_testbed_remove_device(testbed_, emulated::usbSysfsPath(kUsbPort).c_str());
@@ -109,7 +119,7 @@ std::string TrackerTestbed::rootDir() const
 
 bool TrackerTestbed::openedBy(pid_t pid) const
 {
-    if (!plugged_ || nodeTarget_.empty()) return false;
+    if (nodeTarget_.empty()) return false;
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
         std::error_code linkError;
