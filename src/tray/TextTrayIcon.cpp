@@ -91,7 +91,20 @@ void TTextTrayIcon::RebuildIcon()
         iconImage_ = overlayOnBackground(textBitmap_);
     }
     ++rebuildCount_;
-    setIcon(QIcon(QPixmap::fromImage(iconImage_)));
+    setIcon(iconFor(iconImage_));
+}
+
+QIcon TTextTrayIcon::iconFor(const QImage& image)
+{
+    // Every device change repaints the square, alternating between a few
+    // colours; a fresh pixmap each time would pile up in the tray for as long
+    // as the driver runs. Identical images share one icon.
+    for (const auto& [cachedImage, icon] : iconCache_) {
+        if (cachedImage == image) return icon;
+    }
+    if (iconCache_.size() >= kIconCacheSize) iconCache_.erase(iconCache_.begin());
+    iconCache_.emplace_back(image, QIcon(QPixmap::fromImage(image)));
+    return iconCache_.back().second;
 }
 
 QImage TTextTrayIcon::PaintTextBitmap() const

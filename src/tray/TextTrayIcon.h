@@ -10,6 +10,8 @@
 #include <QString>
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace oru {
 
@@ -72,6 +74,7 @@ private:
     std::uint32_t fillColor() const;
     QImage PaintTextBitmap() const;
     QImage overlayOnBackground(const QImage& textBitmap) const;
+    QIcon iconFor(const QImage& image);
 
     QString text_;
     TTrayFont font_;
@@ -84,6 +87,8 @@ private:
     QImage textBitmap_;
     QImage iconImage_;
     int rebuildCount_ = 0;
+    static constexpr std::size_t kIconCacheSize = 8;
+    std::vector<std::pair<QImage, QIcon>> iconCache_;
 };
 
 } // namespace oru

@@ -23,6 +23,7 @@ void TTrayIcon::setIconVisible(bool visible)
 void TTrayIcon::setIcon(const QIcon& icon)
 {
     icon_ = icon;
+    ++iconUpdates_;
     tray_.setIcon(icon_);
     updateVisibility();
 }

@@ -33,6 +33,8 @@ public:
     /// The image shown; setting it updates the notification area at once.
     const QIcon& Icon() const { return icon_; }
     void setIcon(const QIcon& icon);
+    /// How many times an image was handed to the notification area.
+    int IconUpdateCount() const { return iconUpdates_; }
 
     /// The menu a right press opens; not owned (the main window owns it).
     QMenu* PopupMenu() const { return popupMenu_; }
@@ -59,6 +61,7 @@ private:
     QIcon icon_;
     QPointer<QMenu> popupMenu_;
     bool iconVisible_ = false;
+    int iconUpdates_ = 0;
     bool enabled_ = true;
     bool reportedMissingTray_ = false;
 };
