@@ -9,11 +9,25 @@
 #   oru_session_run SECONDS COMMAND...         runs COMMAND with a time limit; a
 #                                              signal to the script ends it at once
 #   oru_session_stop                           ends all of it (also run on exit)
+#   oru_session_programs BUILD_DIR             sets driver and demo to the built
+#                                              programs, or says what to build
 
 oru_session_services=()  # X server, tray host
 oru_session_runs=()      # bounded runs of the demo program
 oru_session_pidfiles=()
 oru_session_work=
+
+oru_session_programs() {
+  driver=$1/bin/oru-driver
+  demo=$1/bin/oru-demo
+  local program
+  for program in "$driver" "$demo"; do
+    if [[ ! -x $program ]]; then
+      echo "$program is missing: build first (scripts/build.sh; oru-demo needs the Debian packages umockdev and libumockdev-dev)" >&2
+      exit 1
+    fi
+  done
+}
 
 oru_session_stop() {
   local f p deadline

@@ -8,18 +8,11 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORU_BUILD_DIR:-$top/build}
-driver=$build/bin/oru-driver
-demo=$build/bin/oru-demo
-for program in "$driver" "$demo"; do
-  if [[ ! -x $program ]]; then
-    echo "$program is missing: build first (scripts/build.sh; oru-demo needs the Debian packages umockdev and libumockdev-dev)" >&2
-    exit 1
-  fi
-done
+source "$top/demo/x-session.sh"
+oru_session_programs "$build"
 
 out=${ORU_DEMO_OUT:-$build/demo-$(date +%Y%m%d-%H%M%S)}
 mkdir -p "$out"
-source "$top/demo/x-session.sh"
 oru_session_start "$(mktemp -d "${TMPDIR:-/tmp}/oru-demo.XXXXXX")" "${ORU_DEMO_SCREEN:-1280x800}"
 oru_session_watch_pidfile "$out/driver.pid"
 

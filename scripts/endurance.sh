@@ -11,14 +11,8 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORU_BUILD_DIR:-$top/build}
-driver=$build/bin/oru-driver
-demo=$build/bin/oru-demo
-for program in "$driver" "$demo"; do
-  if [[ ! -x $program ]]; then
-    echo "$program is missing: build first (scripts/build.sh; oru-demo needs the Debian packages umockdev and libumockdev-dev)" >&2
-    exit 1
-  fi
-done
+source "$top/demo/x-session.sh"
+oru_session_programs "$build"
 seconds=${ORU_ENDURANCE_SECONDS:-3600}
 rate=${ORU_ENDURANCE_RATE:-1000}
 replug=${ORU_ENDURANCE_REPLUG_SECONDS:-60}
@@ -29,7 +23,6 @@ replug=${ORU_ENDURANCE_REPLUG_SECONDS:-60}
 
 out=${ORU_ENDURANCE_OUT:-$build/endurance-$(date +%Y%m%d-%H%M%S)}
 mkdir -p "$out"
-source "$top/demo/x-session.sh"
 oru_session_start "$(mktemp -d "${TMPDIR:-/tmp}/oru-endurance.XXXXXX")"
 oru_session_watch_pidfile "$out/driver.pid"
 store=$XDG_CONFIG_HOME
