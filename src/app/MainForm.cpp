@@ -118,6 +118,7 @@ TMainForm::~TMainForm()
 
 void TMainForm::FormDestroy()
 {
+    // Nothing of the window's own: the storage's destroy hook has saved by now.
 }
 
 void TMainForm::sessionEnding()
