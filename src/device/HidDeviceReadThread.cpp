@@ -107,16 +107,28 @@ void THidDeviceReadThread::handOver(MainThreadHandoff::Entry& entry)
     }
 }
 
+namespace {
+
+// Set while a handler runs on the main thread, also when it throws.
+class DeliveringFlag {
+public:
+    explicit DeliveringFlag(bool& flag) : flag_(flag) { flag_ = true; }
+    ~DeliveringFlag() { flag_ = false; }
+    DeliveringFlag(const DeliveringFlag&) = delete;
+    DeliveringFlag& operator=(const DeliveringFlag&) = delete;
+
+private:
+    bool& flag_;
+};
+
+} // namespace
+
 void THidDeviceReadThread::deliverReport(void* self)
 {
     auto& reader = *static_cast<THidDeviceReadThread*>(self);
     THidDevice& device = reader.device_;
     if (device.deliveriesMuted() || !device.OnReport()) return;
-    reader.delivering_ = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{reader.delivering_};
+    const DeliveringFlag delivering(reader.delivering_);
     // BytesRead >= 1 here: the report ID byte is always counted.
     device.OnReport()(device, reader.ReadBuffer[0], reader.ReadBuffer.data() + 1,
                       static_cast<std::uint16_t>(reader.BytesRead - 1));
@@ -127,11 +139,7 @@ void THidDeviceReadThread::deliverError(void* self)
     auto& reader = *static_cast<THidDeviceReadThread*>(self);
     THidDevice& device = reader.device_;
     if (device.deliveriesMuted() || !device.OnReportError()) return;
-    reader.delivering_ = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{reader.delivering_};
+    const DeliveringFlag delivering(reader.delivering_);
     device.OnReportError()(device, reader.errorCode_);
 }
 
