@@ -53,16 +53,45 @@ void PenPipeline::mapAndDrive(BoardPoint board)
     driveMouse();
 }
 
+namespace {
+constexpr unsigned kHeldLeft = 1;
+constexpr unsigned kHeldRight = 2;
+} // namespace
+
+void PenPipeline::sendButton(MouseButtonEvent event, int dx, int dy)
+{
+    switch (event) {
+    case MouseButtonEvent::LeftDown: heldButtons_ |= kHeldLeft; break;
+    case MouseButtonEvent::LeftUp: heldButtons_ &= ~kHeldLeft; break;
+    case MouseButtonEvent::RightDown: heldButtons_ |= kHeldRight; break;
+    case MouseButtonEvent::RightUp: heldButtons_ &= ~kHeldRight; break;
+    }
+    pointer_.mouseEvent(event, dx, dy);
+}
+
 void PenPipeline::runAction(MouseButtonEvent event, bool pauseAfter)
 {
     const int mx = roundHalfEven(state_.Warper.MappedX);
     const int my = roundHalfEven(state_.Warper.MappedY);
     state_.SmoothCount = 0;
     pointer_.setCursorPos(mx, my);
-    pointer_.mouseEvent(event, mx, my);
+    sendButton(event, mx, my);
     // Gives the desktop time to take the press as the start of a drag before
     // the cursor moves on.
     if (pauseAfter) pointer_.pause(10);
+}
+
+void PenPipeline::releaseAllHeld(bool placeCursor)
+{
+    const auto release = [&](MouseButtonEvent event) {
+        if (placeCursor) {
+            runAction(event, false);
+        } else {
+            sendButton(event, roundHalfEven(state_.Warper.MappedX), roundHalfEven(state_.Warper.MappedY));
+        }
+    };
+    if (heldButtons_ & kHeldLeft) release(MouseButtonEvent::LeftUp);
+    if (heldButtons_ & kHeldRight) release(MouseButtonEvent::RightUp);
 }
 
 void PenPipeline::driveMouse()
@@ -77,6 +106,8 @@ void PenPipeline::driveMouse()
     else if (last == psLeft && next == psUp) runAction(MouseButtonEvent::LeftUp, false);
     else if (last == psLeft && next == psRight) runAction(MouseButtonEvent::RightDown, false);
     else if (last == psRight && (next == psUp || next == psLeft)) runAction(MouseButtonEvent::RightUp, false);
+    // A lifted pen holds nothing, whatever path it took to get there.
+    if (next == psUp) releaseAllHeld(true);
 
     watchdog_.restart();
 
@@ -89,14 +120,20 @@ void PenPipeline::driveMouse()
 
 void PenPipeline::gerisayimTimer()
 {
+    const int mx = roundHalfEven(state_.Warper.MappedX);
+    const int my = roundHalfEven(state_.Warper.MappedY);
     if (state_.LastPenState == psLeft) {
-        pointer_.mouseEvent(MouseButtonEvent::LeftUp, roundHalfEven(state_.Warper.MappedX),
-                            roundHalfEven(state_.Warper.MappedY));
+        sendButton(MouseButtonEvent::LeftUp, mx, my);
         state_.LastPenState = psUp;
     }
     if (state_.LastPenState == psRight) {
-        pointer_.mouseEvent(MouseButtonEvent::RightUp, roundHalfEven(state_.Warper.MappedX),
-                            roundHalfEven(state_.Warper.MappedY));
+        sendButton(MouseButtonEvent::RightUp, mx, my);
+        state_.LastPenState = psUp;
+    }
+    // Reports have stopped: nothing may stay pressed, also not a button the
+    // pen left held through state 3 or a 1 -> 2 change.
+    if (heldButtons_ != 0) {
+        releaseAllHeld(false);
         state_.LastPenState = psUp;
     }
 }

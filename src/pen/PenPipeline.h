@@ -55,19 +55,32 @@ public:
     /// calibrating or uncalibrated, else map it and drive the mouse.
     void mapAndDrive(BoardPoint board);
 
-    /// Watchdog tick: releases a button the pen still holds.
+    /// Watchdog tick: releases the button of LastPenState 1 or 2, then every
+    /// other button the pen still holds, at the last mapped point.
     void gerisayimTimer();
 
-    /// Releases a held button at the last mapped point (program end).
+    /// Releases every held button at the last mapped point (program end).
     void releaseHeldButton() { gerisayimTimer(); }
+
+    /// True while a button this pipeline pressed has not been released.
+    bool holdsButton() const { return heldButtons_ != 0; }
 
 private:
     void driveMouse();
     void runAction(MouseButtonEvent event, bool pauseAfter);
+    /// Sends a button event and keeps heldButtons_ in step with it.
+    void sendButton(MouseButtonEvent event, int dx, int dy);
+    /// Pen up or watchdog: releases what the table's actions left held,
+    /// left before right. With placeCursor, each release is a full action.
+    void releaseAllHeld(bool placeCursor);
 
     TMainFormState& state_;
     PointerOutput& pointer_;
     RestartableTimer& watchdog_;
+    // Buttons pressed and not yet released, as bits kHeldLeft | kHeldRight.
+    // 1 -> 2 -> 0 and 1 -> 3 -> 0 leave the left press without a release in
+    // the transition table; this is what lets pen-up and the watchdog see it.
+    unsigned heldButtons_ = 0;
 };
 
 } // namespace oru

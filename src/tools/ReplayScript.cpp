@@ -147,7 +147,7 @@ private:
     void runTicksUpTo(ReplayMicros time)
     {
         while (nextTick_ <= time) {
-            if (state_.LastPenState != psLeft && state_.LastPenState != psRight) {
+            if (state_.LastPenState != psLeft && state_.LastPenState != psRight && !pipeline_.holdsButton()) {
                 // Nothing held: the ticks up to this time do nothing, skip them.
                 const ReplayMicros idleTicks = (time - nextTick_) / kWatchdogIntervalUs;
                 nextTick_ += idleTicks * kWatchdogIntervalUs;

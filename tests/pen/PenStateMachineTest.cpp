@@ -83,6 +83,9 @@ INSTANTIATE_TEST_SUITE_P(AllCells, TransitionTable, testing::Combine(testing::Ra
                                     std::to_string(std::get<1>(info.param));
                          });
 
+// A step whose penState is kTick is a watchdog tick instead of a report.
+constexpr int kTick = -1;
+
 struct SequenceStep {
     int penState;
     float x;
@@ -97,9 +100,10 @@ protected:
     {
         for (std::size_t i = 0; i < steps.size(); ++i) {
             const auto& step = steps[i];
-            report(step.penState, step.x, step.y);
-            EXPECT_EQ(take(), step.calls) << "report " << i + 1;
-            EXPECT_EQ(state.LastPenState, step.lastPenStateAfter) << "report " << i + 1;
+            if (step.penState == kTick) pipeline.gerisayimTimer();
+            else report(step.penState, step.x, step.y);
+            EXPECT_EQ(take(), step.calls) << "step " << i + 1;
+            EXPECT_EQ(state.LastPenState, step.lastPenStateAfter) << "step " << i + 1;
         }
     }
 };
@@ -125,18 +129,50 @@ TEST_F(PenSequences, LeftToRightKeepsLeftDownAndRightToLeftDoesntPressLeft)
     });
 }
 
-TEST_F(PenSequences, StateThreeKeepsTheLeftButtonDownUntilANewPressAndRelease)
+struct HeldButtonRow {
+    const char* name;
+    std::vector<SequenceStep> steps;
+};
+
+class HeldButtons : public PenSequences, public testing::WithParamInterface<HeldButtonRow> {};
+
+// Pen up and the watchdog release whatever the table's actions left held:
+// no button stays down while the pen hovers or has gone.
+TEST_P(HeldButtons, NothingStaysPressedOnceThePenIsUpOrSilent)
 {
-    run({{1, 10, 10, {"cursor 10 10", "down left 10 10", "pause 10", "cursor 10 10"}, 1},
-         {3, 20, 20, {"cursor 15 15"}, 3}});
-    pipeline.gerisayimTimer();  // the watchdog ignores state 3
+    run(GetParam().steps);
+    pipeline.gerisayimTimer();
     EXPECT_EQ(take(), Calls{});
-    run({
-        {0, 30, 30, {"cursor 20 20"}, 0},
-        {1, 40, 40, {"cursor 40 40", "down left 40 40", "pause 10", "cursor 40 40"}, 1},
-        {0, 50, 50, {"cursor 50 50", "up left 50 50", "cursor 50 50"}, 0},
-    });
+    EXPECT_FALSE(pipeline.holdsButton());
 }
+
+const SequenceStep kTipDown{1, 10, 10, {"cursor 10 10", "down left 10 10", "pause 10", "cursor 10 10"}, 1};
+const SequenceStep kSideButtonToo{2, 20, 20, {"cursor 20 20", "down right 20 20", "cursor 20 20"}, 2};
+const SequenceStep kStateThree{3, 20, 20, {"cursor 15 15"}, 3};
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, HeldButtons,
+    testing::Values(
+        HeldButtonRow{"LeftThenRightThenUp",
+                      {kTipDown, kSideButtonToo,
+                       {0, 30, 30, {"cursor 30 30", "up right 30 30", "cursor 30 30", "up left 30 30", "cursor 30 30"},
+                        0}}},
+        HeldButtonRow{"LeftThenThreeThenUp",
+                      {kTipDown, kStateThree, {0, 30, 30, {"cursor 30 30", "up left 30 30", "cursor 30 30"}, 0}}},
+        // The watchdog releases at the last mapped point without placing the cursor.
+        HeldButtonRow{"LeftThenThreeThenSilence",
+                      {kTipDown, kStateThree, {kTick, 0, 0, {"up left 20 20"}, 0},
+                       {1, 40, 40, {"cursor 40 40", "down left 40 40", "pause 10", "cursor 40 40"}, 1},
+                       {0, 50, 50, {"cursor 50 50", "up left 50 50", "cursor 50 50"}, 0}}},
+        HeldButtonRow{"LeftThenRightThenSilence",
+                      {kTipDown, kSideButtonToo, {kTick, 0, 0, {"up right 20 20", "up left 20 20"}, 0}}},
+        // Unchanged: 2 -> 1 releases right without pressing left, and 1 -> 0
+        // still sends its left release.
+        HeldButtonRow{"RightThenLeftThenUp",
+                      {{2, 10, 10, {"cursor 10 10", "down right 10 10", "cursor 10 10"}, 2},
+                       {1, 20, 20, {"cursor 20 20", "up right 20 20", "cursor 20 20"}, 1},
+                       {0, 30, 30, {"cursor 30 30", "up left 30 30", "cursor 30 30"}, 0}}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PenSequences, NegativeMappedPointStillGetsTheTransitionButNoAverage)
 {

@@ -95,9 +95,11 @@ TEST(Replay, RawLinesShowEveryDecodedReport)
               "0 down left 317 387\n"
               "0 sleep 10\n"
               "10 cursor 317 387\n"
-              // State 3 after 1: no button event, and the watchdog ignores it; board
-              // (317.03, 317.03) maps above the screen, so the cursor stays.
-              "10 raw 3 317 317\n");
+              // State 3 after 1: no button event; board (317.03, 317.03) maps
+              // above the screen, so the cursor stays. The left button the pen
+              // still holds goes up at the watchdog's next tick.
+              "10 raw 3 317 317\n"
+              "260 up left 317 -317\n");
 }
 
 TEST(Replay, DefaultScreenIs1920By1080)
