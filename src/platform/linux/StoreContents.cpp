@@ -171,8 +171,9 @@ std::optional<StoreContents> StoreContents::parse(std::string_view text, std::st
     if (text.find('\0') != std::string_view::npos) return fail("the file holds binary data (NUL bytes)");
     if (text.back() != '\n') return fail("the last line is cut short (no line end)");
 
+    constexpr std::size_t kNoKey = static_cast<std::size_t>(-1);
     StoreContents contents;
-    Key* current = nullptr;
+    std::size_t current = kNoKey;
     std::size_t lineNo = 0;
     std::size_t from = 0;
     while (from < text.size()) {
@@ -194,15 +195,14 @@ std::optional<StoreContents> StoreContents::parse(std::string_view text, std::st
             const std::string_view path = line.substr(firstNonBlank + 1, close - firstNonBlank - 1);
             if (!canHoldKeyPath(path)) return damaged(lineNo, "a key path holds a control character");
             if (contents.findKey(path)) return damaged(lineNo, "key [" + std::string(path) + "] appears twice");
-            contents.keys_.push_back(Key{std::string(path), {}});
-            current = &contents.keys_.back();
+            current = contents.addKey(path);
             continue;
         }
 
         if (line[firstNonBlank] != '"') return damaged(lineNo, "not a [key], # comment or \"name\" = value line");
         const auto name = reader.quotedText(problem);
         if (!name) return damaged(lineNo, problem);
-        if (!current) return damaged(lineNo, "a value comes before the first [key] line");
+        if (current == kNoKey) return damaged(lineNo, "a value comes before the first [key] line");
         if (!reader.take('=')) return damaged(lineNo, "\"=\" is missing after the value name");
         const std::string kind = reader.word();
         StoredValue value;
@@ -221,10 +221,11 @@ std::optional<StoreContents> StoreContents::parse(std::string_view text, std::st
             return damaged(lineNo, "unknown value kind \"" + kind + "\" (int and text are known)");
         }
         if (!reader.atEnd()) return damaged(lineNo, "unexpected characters after the value");
-        const auto twice = std::find_if(current->values.begin(), current->values.end(),
-                                        [&](const auto& entry) { return sameStoreName(entry.first, *name); });
-        if (twice != current->values.end()) return damaged(lineNo, "value " + quoted(*name) + " appears twice");
-        current->values.emplace_back(*name, std::move(value));
+        auto& values = contents.keys_[current].values;
+        if (!contents.valueIndex_[current].try_emplace(*name, values.size()).second) {
+            return damaged(lineNo, "value " + quoted(*name) + " appears twice");
+        }
+        values.emplace_back(*name, std::move(value));
     }
     return contents;
 }
@@ -249,10 +250,25 @@ std::string StoreContents::format() const
     return out;
 }
 
+bool StoreContents::FoldedLess::operator()(std::string_view a, std::string_view b) const
+{
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return static_cast<unsigned char>(lowerAscii(x)) < static_cast<unsigned char>(lowerAscii(y));
+    });
+}
+
+std::size_t StoreContents::addKey(std::string_view path)
+{
+    keyIndex_.emplace(std::string(path), keys_.size());
+    keys_.push_back(Key{std::string(path), {}});
+    valueIndex_.emplace_back();
+    return keys_.size() - 1;
+}
+
 StoreContents::Key* StoreContents::findKey(std::string_view path)
 {
-    const auto found = std::find_if(keys_.begin(), keys_.end(), [&](const Key& key) { return sameStoreName(key.path, path); });
-    return found == keys_.end() ? nullptr : &*found;
+    const auto found = keyIndex_.find(path);
+    return found == keyIndex_.end() ? nullptr : &keys_[found->second];
 }
 
 const StoreContents::Key* StoreContents::findKey(std::string_view path) const
@@ -262,45 +278,47 @@ const StoreContents::Key* StoreContents::findKey(std::string_view path) const
 
 bool StoreContents::keyExists(std::string_view path) const
 {
-    if (path.empty()) return true;
-    return std::any_of(keys_.begin(), keys_.end(), [&](const Key& key) {
-        if (key.path.size() == path.size()) return sameStoreName(key.path, path);
-        return key.path.size() > path.size() && key.path[path.size()] == '\\' &&
-               sameStoreName(std::string_view(key.path).substr(0, path.size()), path);
-    });
+    if (path.empty() || keyIndex_.find(path) != keyIndex_.end()) return true;
+    // Keys below path sort right after path + "\", the same prefix in the same order.
+    const std::string below = std::string(path) + '\\';
+    const auto next = keyIndex_.lower_bound(below);
+    return next != keyIndex_.end() && next->first.size() >= below.size() &&
+           sameStoreName(std::string_view(next->first).substr(0, below.size()), below);
+}
+
+const StoredValue* StoreContents::findValue(std::size_t keyIndex, std::string_view name) const
+{
+    const NameIndex& values = valueIndex_[keyIndex];
+    const auto found = values.find(name);
+    return found == values.end() ? nullptr : &keys_[keyIndex].values[found->second].second;
 }
 
 const StoredValue* StoreContents::value(std::string_view keyPath, std::string_view name) const
 {
-    const Key* key = findKey(keyPath);
-    if (!key) return nullptr;
-    for (const auto& entry : key->values) {
-        if (sameStoreName(entry.first, name)) return &entry.second;
-    }
-    return nullptr;
+    const auto key = keyIndex_.find(keyPath);
+    return key == keyIndex_.end() ? nullptr : findValue(key->second, name);
 }
 
 bool StoreContents::createKey(std::string_view path)
 {
     if (findKey(path)) return false;
-    keys_.push_back(Key{std::string(path), {}});
+    addKey(path);
     return true;
 }
 
 bool StoreContents::setValue(std::string_view keyPath, std::string_view name, const StoredValue& value)
 {
-    Key* key = findKey(keyPath);
-    if (!key) {
-        keys_.push_back(Key{std::string(keyPath), {}});
-        key = &keys_.back();
-    }
-    for (auto& entry : key->values) {
-        if (!sameStoreName(entry.first, name)) continue;
-        if (entry.second == value) return false;
-        entry.second = value;
+    const auto key = keyIndex_.find(keyPath);
+    const std::size_t keyIndex = key == keyIndex_.end() ? addKey(keyPath) : key->second;
+    auto& values = keys_[keyIndex].values;
+    const auto [slot, added] = valueIndex_[keyIndex].try_emplace(std::string(name), values.size());
+    if (added) {
+        values.emplace_back(std::string(name), value);
         return true;
     }
-    key->values.emplace_back(std::string(name), value);
+    StoredValue& stored = values[slot->second].second;
+    if (stored == value) return false;
+    stored = value;
     return true;
 }
 

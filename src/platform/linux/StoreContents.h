@@ -2,6 +2,8 @@
 
 #include "platform/RegistryStore.h"
 
+#include <cstddef>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,10 +67,23 @@ public:
     bool setValue(std::string_view keyPath, std::string_view name, const StoredValue& value);
 
 private:
+    /// Orders names as the store matches them: ASCII letter case folded.
+    struct FoldedLess {
+        using is_transparent = void;
+        bool operator()(std::string_view a, std::string_view b) const;
+    };
+    // Name -> index into keys_ or into one key's values. A store file may hold
+    // up to 1 MiB of names (about 100,000), so lookups must not walk the list.
+    using NameIndex = std::map<std::string, std::size_t, FoldedLess>;
+
     Key* findKey(std::string_view path);
     const Key* findKey(std::string_view path) const;
+    std::size_t addKey(std::string_view path);
+    const StoredValue* findValue(std::size_t keyIndex, std::string_view name) const;
 
-    std::vector<Key> keys_;
+    std::vector<Key> keys_;      // file order, which a save keeps
+    NameIndex keyIndex_;
+    std::vector<NameIndex> valueIndex_;  // parallel to keys_
 };
 
 /// ASCII letter case is ignored, as the store's names are.

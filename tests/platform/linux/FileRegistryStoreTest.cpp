@@ -288,6 +288,67 @@ INSTANTIATE_TEST_SUITE_P(
                     DamageCase{"unquoted_name", "[Software\\oruDriver]\nFlags = int 1\n"}),
     [](const auto& info) { return std::string(info.param.what); });
 
+struct LargeStoreCase {
+    const char* what;
+    int keys;
+    int valuesPerKey;
+    const char* tail;     // appended after the generated lines
+    const char* problem;  // "" when the file must parse
+};
+
+// Files near the 1 MiB limit: the reader must find every name, notice a name
+// given twice (in other letter case) at the very end, and write the file back
+// in its own order.
+TEST(StoreContentsLarge, FindsEveryNameAndEveryRepeatInANearlyFullFile)
+{
+    const LargeStoreCase rows[] = {
+        {"many keys", 60000, 0, "", ""},
+        {"many values in one key", 1, 40000, "", ""},
+        {"a key repeated last", 60000, 0, "[k1\\SUB]\n", "key [k1\\SUB] appears twice"},
+        {"a value repeated last", 1, 40000, "\"v7\" = int 0\n", "value \"v7\" appears twice"},
+    };
+    for (const auto& row : rows) {
+        std::string text;
+        for (int k = 0; k < row.keys; ++k) {
+            text += "[K" + std::to_string(k) + "\\Sub]\n";
+            for (int v = 0; v < row.valuesPerKey; ++v) text += "\"V" + std::to_string(v) + "\" = int " + std::to_string(v) + "\n";
+        }
+        text += row.tail;
+        ASSERT_LE(text.size(), FileRegistryStore::kMaxFileBytes) << row.what;
+        const long lines = std::count(text.begin(), text.end(), '\n');
+
+        std::string problem;
+        const auto contents = StoreContents::parse(text, problem);
+        if (*row.problem) {
+            EXPECT_FALSE(contents) << row.what;
+            EXPECT_EQ(problem, "line " + std::to_string(lines) + ": " + row.problem) << row.what;
+            continue;
+        }
+        ASSERT_TRUE(contents) << row.what << ": " << problem;
+        ASSERT_EQ(contents->keys().size(), static_cast<std::size_t>(row.keys)) << row.what;
+        int missing = 0;
+        for (int k = 0; k < row.keys; ++k) {
+            const std::string key = "k" + std::to_string(k);
+            missing += !contents->keyExists(key) + !contents->keyExists(key + "\\sub");
+            for (int v = 0; v < row.valuesPerKey; ++v) {
+                const StoredValue* value = contents->value(key + "\\SUB", "v" + std::to_string(v));
+                missing += !value || *value != StoredValue::ofNumber(v);
+            }
+        }
+        EXPECT_EQ(missing, 0) << row.what;
+        EXPECT_FALSE(contents->keyExists("K1\\Su")) << row.what;
+        EXPECT_FALSE(contents->keyExists("K")) << row.what;
+        EXPECT_EQ(contents->value("K0\\Sub", "V" + std::to_string(row.valuesPerKey)), nullptr) << row.what;
+        // The written file, less its header comment and blank lines, is the file read.
+        std::istringstream written(contents->format());
+        std::string kept;
+        for (std::string line; std::getline(written, line);) {
+            if (!line.empty() && line[0] != '#') kept += line + "\n";
+        }
+        EXPECT_EQ(kept, text) << row.what;
+    }
+}
+
 TEST_F(StoreFile, FileChangedOnDiskIsReadAgain)
 {
     FileRegistryStore store(dir_);
