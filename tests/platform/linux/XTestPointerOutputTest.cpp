@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <thread>
@@ -108,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(Table, XTestPlacement,
                                          PlacementRow{0, 0, 0, 0, 0, 0},
                                          // A primary screen that starts right of another monitor.
                                          PlacementRow{300, 50, 100, 200, 400, 250},
-                                         // The server clips what lies off the screen.
+                                         // Points off the screen are clipped to the desktop.
                                          PlacementRow{0, 0, -40, 5000, 0, -1},
                                          PlacementRow{200, 0, 5000, -3, -1, 0}));
 
@@ -142,22 +143,61 @@ TEST_F(XTestPointer, ButtonsAreHeldUntilReleasedAndDontMoveThePointer)
     }
 }
 
-// A window over the whole screen receives the clicks, so the test sees each
+// A window over the whole screen receives the clicks, so a test sees each
 // press and release with the place where it happened, even when they follow
 // each other too fast to be seen in the button mask.
+class ClickCatcher {
+public:
+    ClickCatcher(Display* display, Window root, int widthPx, int heightPx) : display_(display)
+    {
+        XSetWindowAttributes attributes{};
+        attributes.override_redirect = True;
+        attributes.event_mask = ButtonPressMask | ButtonReleaseMask | StructureNotifyMask;
+        window_ = XCreateWindow(display_, root, 0, 0, widthPx, heightPx, 0, CopyFromParent, InputOutput,
+                                CopyFromParent, CWOverrideRedirect | CWEventMask, &attributes);
+        XMapWindow(display_, window_);
+        XEvent event;
+        do XWindowEvent(display_, window_, StructureNotifyMask, &event);
+        while (event.type != MapNotify);
+    }
+    ~ClickCatcher()
+    {
+        XDestroyWindow(display_, window_);
+        XSync(display_, False);
+    }
+    ClickCatcher(const ClickCatcher&) = delete;
+    ClickCatcher& operator=(const ClickCatcher&) = delete;
+
+    /// The next `count` button events as "press|release <button> <x> <y>",
+    /// fewer when they don't come within two seconds.
+    std::vector<std::string> next(std::size_t count)
+    {
+        std::vector<std::string> seen;
+        const auto deadline = std::chrono::steady_clock::now() + 2s;
+        while (seen.size() < count && std::chrono::steady_clock::now() < deadline) {
+            if (!XPending(display_)) {
+                pollfd fd{ConnectionNumber(display_), POLLIN, 0};
+                poll(&fd, 1, 50);
+                continue;
+            }
+            XEvent event;
+            XNextEvent(display_, &event);
+            if (event.type != ButtonPress && event.type != ButtonRelease) continue;
+            seen.push_back(std::string(event.type == ButtonPress ? "press " : "release ") +
+                           std::to_string(event.xbutton.button) + " " + std::to_string(event.xbutton.x_root) + " " +
+                           std::to_string(event.xbutton.y_root));
+        }
+        return seen;
+    }
+
+private:
+    Display* display_;
+    Window window_ = 0;
+};
+
 TEST_F(XTestPointer, WindowUnderThePointerReceivesPressesAndReleasesWhereTheCursorIs)
 {
-    Display* d = watcher.get();
-    XSetWindowAttributes attributes{};
-    attributes.override_redirect = True;
-    attributes.event_mask = ButtonPressMask | ButtonReleaseMask | StructureNotifyMask;
-    const Window window = XCreateWindow(d, root, 0, 0, screenWidthPx, screenHeightPx, 0, CopyFromParent, InputOutput,
-                                        CopyFromParent, CWOverrideRedirect | CWEventMask, &attributes);
-    XMapWindow(d, window);
-    XEvent event;
-    XWindowEvent(d, window, StructureNotifyMask, &event);  // until MapNotify
-    while (event.type != MapNotify) XWindowEvent(d, window, StructureNotifyMask, &event);
-
+    ClickCatcher catcher(watcher.get(), root, screenWidthPx, screenHeightPx);
     {
         XTestPointerOutput output;
         output.setCursorPos(300, 400);
@@ -167,26 +207,48 @@ TEST_F(XTestPointer, WindowUnderThePointerReceivesPressesAndReleasesWhereTheCurs
         output.mouseEvent(MouseButtonEvent::RightDown, 320, 410);
         output.mouseEvent(MouseButtonEvent::RightUp, 320, 410);
     }
+    EXPECT_EQ(catcher.next(4), (std::vector<std::string>{"press 1 300 400", "release 1 320 410", "press 3 320 410",
+                                                         "release 3 320 410"}));
+}
 
-    std::vector<std::string> seen;
-    const auto deadline = std::chrono::steady_clock::now() + 2s;
-    while (seen.size() < 4 && std::chrono::steady_clock::now() < deadline) {
-        if (!XPending(d)) {
-            pollfd fd{ConnectionNumber(d), POLLIN, 0};
-            poll(&fd, 1, 50);
-            continue;
-        }
-        XNextEvent(d, &event);
-        if (event.type != ButtonPress && event.type != ButtonRelease) continue;
-        seen.push_back(std::string(event.type == ButtonPress ? "press " : "release ") +
-                       std::to_string(event.xbutton.button) + " " + std::to_string(event.xbutton.x_root) + " " +
-                       std::to_string(event.xbutton.y_root));
+// XTest carries 16-bit coordinates: a point far off the screen must reach the
+// server already clipped to the desktop, not wrapped around into its middle
+// or onto the opposite edge, and origin + point must not overflow.
+TEST_F(XTestPointer, FarOffPointsClickOnTheNearestDesktopEdge)
+{
+    constexpr int kMax = std::numeric_limits<int>::max();
+    constexpr int kMin = std::numeric_limits<int>::min();
+    constexpr int kRight = -1;  // the last column or row of the desktop
+    struct Row {
+        int originX, originY, x, y;
+        int expectedX, expectedY;
+    };
+    const Row rows[] = {
+        {0, 0, 446, 131659, 446, kRight},        // a mapped point below the board: wrapped to y 587
+        {0, 0, 669, 177740, 669, kRight},        // wrapped to a negative y: landed on the top edge
+        {0, 0, 65536 + 100, 300, kRight, 300},   // wrapped to x 100
+        {0, 0, -65536 + 100, 300, 0, 300},       // wrapped to x 100
+        {0, 0, 32768, -32769, kRight, 0},        // one past the 16-bit range either way
+        {0, 0, kMax, kMin, kRight, 0},
+        {0, 0, kMin, kMax, 0, kRight},
+        {300, 50, kMax, kMax, kRight, kRight},   // origin + x overflows an int
+        {-300, -50, kMin, kMin, 0, 0},
+        {200, 100, -150, -90, 50, 10},           // off the primary screen, still on the desktop
+    };
+    ClickCatcher catcher(watcher.get(), root, screenWidthPx, screenHeightPx);
+    XTestPointerOutput output;
+    for (const Row& row : rows) {
+        const int expectedX = row.expectedX == kRight ? screenWidthPx - 1 : row.expectedX;
+        const int expectedY = row.expectedY == kRight ? screenHeightPx - 1 : row.expectedY;
+        const std::string at = " " + std::to_string(expectedX) + " " + std::to_string(expectedY);
+        output.setOrigin(row.originX, row.originY);
+        output.setCursorPos(row.x, row.y);
+        output.mouseEvent(MouseButtonEvent::LeftDown, row.x, row.y);
+        output.mouseEvent(MouseButtonEvent::LeftUp, row.x, row.y);
+        EXPECT_EQ(catcher.next(2), (std::vector<std::string>{"press 1" + at, "release 1" + at}))
+            << "origin " << row.originX << "," << row.originY << " point " << row.x << "," << row.y;
+        EXPECT_TRUE(waitForPosition(expectedX, expectedY)) << "pointer at " << query().x << "," << query().y;
     }
-    XDestroyWindow(d, window);
-    XSync(d, False);
-
-    EXPECT_EQ(seen, (std::vector<std::string>{"press 1 300 400", "release 1 320 410", "press 3 320 410",
-                                              "release 3 320 410"}));
 }
 
 TEST_F(XTestPointer, PauseBlocksForAtLeastTheGivenTime)
