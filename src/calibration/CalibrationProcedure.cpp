@@ -27,6 +27,10 @@ void CalibrationProcedure::finishCompletedRun()
     // working calibration, nor be reported as a success.
     TWarper fitted = state_.Warper;
     fitWarp(fitted, state_.CalValues, view_.screenWidthPx(), view_.screenHeightPx(), state_.InsetRatio);
+    // A steady touch in the wrong place fits too, and would map the whole
+    // board wrongly. Degenerate samples have failed the fit above already and
+    // keep its error.
+    if (!boardPointsPlausible(boardPoints(state_.CalValues))) throw EImplausibleCalibration();
 
     host_.storeCalibrationTexts(calibrationTextsFrom(state_.CalValues));
     host_.setTrayColors(kColorGreen, kColorWhite);

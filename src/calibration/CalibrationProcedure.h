@@ -3,6 +3,8 @@
 #include "app/MainFormState.h"
 #include "app/StoredCalibration.h"
 
+#include <stdexcept>
+
 namespace oru {
 
 /// What the calibration run needs of its window and of the rest of the program.
@@ -38,6 +40,14 @@ public:
     virtual void calibrationCompleted() = 0;
 };
 
+/// A completed run whose board samples cannot be where the board saw the
+/// targets (see boardPointsPlausible). The text is shown to the user.
+class EImplausibleCalibration : public std::runtime_error {
+public:
+    EImplausibleCalibration()
+        : std::runtime_error("Hedeflere sırasıyla dokunulmadı. Lütfen yeniden kalibre edin.") {}
+};
+
 inline constexpr std::uint32_t kColorRed = 0x0000FF;
 inline constexpr std::uint32_t kColorGreen = 0x008000;
 inline constexpr std::uint32_t kColorBlue = 0xFF0000;
@@ -63,7 +73,8 @@ public:
     void prepareShow();
 
     /// The whole run (all four targets, then the fit). A degenerate set of
-    /// samples raises the fit's error and changes nothing of the previous
+    /// samples raises the fit's error, and an implausible one raises
+    /// EImplausibleCalibration; either changes nothing of the previous
     /// calibration (texts, tray colour, warp, Calibrated).
     void run();
 

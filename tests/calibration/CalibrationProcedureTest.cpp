@@ -282,6 +282,35 @@ TEST_F(CalibrationRun, DegenerateSamplesFailWithoutTouchingThePreviousCalibratio
     EXPECT_EQ(state.Warper.MappedX, 5) << "the previous warp still maps";
 }
 
+TEST_F(CalibrationRun, ImplausibleSamplesFailWithoutTouchingThePreviousCalibration)
+{
+    state.Warper.ResetIdentity();
+    state.Calibrated = 1;
+    const TWarper before = state.Warper;
+    procedure.prepareShow();
+    // Targets 0 and 1 taken the wrong way round: the samples fit, crossed.
+    steadyTarget(550, -160);
+    steadyTarget(100, -150);
+    steadyTarget(110, -500);
+    steadyTarget(540, -510);
+
+    try {
+        procedure.run();
+        ADD_FAILURE() << "a crossed set of samples was taken";
+    } catch (const EImplausibleCalibration& error) {
+        EXPECT_STREQ(error.what(), "Hedeflere sırasıyla dokunulmadı. Lütfen yeniden kalibre edin.");
+    }
+
+    EXPECT_TRUE(host.stored.empty()) << "texts keep their previous values";
+    EXPECT_TRUE(host.colors.empty()) << "no green for a misplaced run";
+    EXPECT_EQ(host.completions, 0);
+    EXPECT_EQ(state.Calibrated, 1);
+    EXPECT_EQ(state.Calibrating, 0);
+    EXPECT_FALSE(state.Warper.Dirty);
+    EXPECT_EQ(state.Warper.WarpMatrix, before.WarpMatrix);
+    EXPECT_EQ(view.closeRequests, 4) << "the window closes as after any run";
+}
+
 TEST_F(CalibrationRun, FirstCalibrationSetsCalibrated)
 {
     procedure.prepareShow();
