@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-qpa-plugins libudev-dev libx11-dev libxtst-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth trayer xdotool imagemagick fonts-dejavu-core
-  umockdev libumockdev-dev
+  umockdev libumockdev-dev lintian
 )
 if [[ "${ORU_WITH_FUZZ:-0}" == 1 ]]; then
   packages+=(clang libclang-rt-14-dev)

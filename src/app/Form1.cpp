@@ -2,11 +2,31 @@
 
 #include "app/HandlerErrors.h"
 
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 namespace oru {
+
+namespace {
+
+/// Shrinks the label's font until its one-line text fits widthPx. The web
+/// address is a single word that can't wrap, and the box keeps its size.
+void shrinkToFit(QLabel* label, int widthPx)
+{
+    constexpr qreal kSmallestPointSize = 6;
+    QFont font = label->font();
+    qreal pointSize = font.pointSizeF() > 0 ? font.pointSizeF() : QFontInfo(font).pointSizeF();
+    while (QFontMetrics(font).horizontalAdvance(label->text()) > widthPx && pointSize > kSmallestPointSize) {
+        pointSize -= 0.5;
+        font.setPointSizeF(pointSize);
+    }
+    label->setFont(font);
+}
+
+} // namespace
 
 TForm1::TForm1(QWidget* parent) : QDialog(parent)
 {
@@ -29,6 +49,11 @@ TForm1::TForm1(QWidget* parent) : QDialog(parent)
     layout->addWidget(Label2, 0, Qt::AlignHCenter);
     layout->addStretch();
     layout->addWidget(Button1, 0, Qt::AlignHCenter);
+
+    const QMargins margins = layout->contentsMargins();
+    const int textRoomPx = width() - margins.left() - margins.right();
+    shrinkToFit(Label1, textRoomPx);
+    shrinkToFit(Label2, textRoomPx);
 
     connect(Button1, &QPushButton::clicked, this, [this] { guarded([this] { Button1Click(); }); });
 }

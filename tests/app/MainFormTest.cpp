@@ -335,7 +335,16 @@ TEST_F(MainWindow, AboutBoxShowsTheProduct)
     EXPECT_EQ(about->Button1->text(), "Kapat");
     setTexts({"100", "-150", "550", "-160", "110", "-500", "540", "-510"});
     runFirstShow();
-    QTimer::singleShot(50, [this] { about->Button1->click(); });
+    QTimer::singleShot(50, [this] {
+        // Every text is shown whole inside the fixed-size box.
+        for (const QLabel* label : {about->Label1, about->Label2}) {
+            EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->contentsRect().width())
+                << label->text().toStdString();
+            EXPECT_TRUE(about->rect().contains(label->geometry())) << label->text().toStdString();
+        }
+        EXPECT_EQ(about->size(), QSize(229, 144));
+        about->Button1->click();
+    });
     main->Hakknda1Click();
     EXPECT_FALSE(about->isVisible());
 }

@@ -22,11 +22,16 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 (cd "$build" && cpack -G DEB -B "$work/pkg" >/dev/null) || fail "cpack could not build the package"
 deb=$(ls "$work"/pkg/oru-driver_*.deb)
 echo "package: $(basename "$deb"), $(stat -c %s "$deb") bytes"
+# What a Debian administrator's checks would say: errors fail the test.
+lintian --fail-on error --suppress-tags binary-has-unneeded-section "$deb" 2>&1 | grep -v 'root privileges' || true
+lintian --fail-on error "$deb" >/dev/null 2>&1 || fail "lintian reports errors on $deb"
 DEBIAN_FRONTEND=noninteractive apt-get install -y "$deb" >/dev/null || fail "apt-get could not install $deb"
 installed=1
 
 for f in /usr/bin/oru-driver /usr/bin/oru-replay /usr/lib/udev/rules.d/70-oru-pen-tracker.rules \
-         /etc/xdg/autostart/oru-driver.desktop /usr/share/applications/oru-driver.desktop; do
+         /etc/xdg/autostart/oru-driver.desktop /usr/share/applications/oru-driver.desktop \
+         /usr/share/man/man1/oru-driver.1.gz /usr/share/man/man1/oru-replay.1.gz \
+         /usr/share/man/man1/oru-record.1.gz /usr/share/doc/oru-driver/copyright; do
   [[ -e $f ]] || fail "$f missing after install"
 done
 printf 'report 0 41 02 10 20\n' | /usr/bin/oru-replay >/dev/null || fail "installed oru-replay does not run"
