@@ -2,6 +2,7 @@
 // ("report T B0 B1 ...") until interrupted. Needs read access to the
 // tracker's hidraw node (packaging/70-oru-pen-tracker.rules).
 
+#include "common/CommandLine.h"
 #include "device/HidDeviceController.h"
 #include "device/ReportRecorder.h"
 #include "platform/linux/EventFdWaker.h"
@@ -39,14 +40,15 @@ std::int64_t steadyMicros()
 
 int main(int argc, char** argv)
 {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::cout << "usage: oru-record\n"
-                         "Prints the pen tracker's reports in oru-replay's format until Ctrl+C.\n";
-            return 0;
-        }
-        std::cerr << "oru-record: unknown argument '" << argv[i] << "' (usage: oru-record > FILE)\n";
-        return 2;
+    const oru::ProgramDescription program{
+        "oru-record", "> FILE", 0,
+        "Prints the pen tracker's input reports with their times, as lines of oru-replay's\n"
+        "input format, until Ctrl+C or until the tracker is unplugged.\n"
+        "Exit status: 0 after Ctrl+C, 1 without a pen tracker, 2 without access to it\n"
+        "(install the udev rule 70-oru-pen-tracker.rules).",
+        {}};
+    if (const auto parsed = oru::parseCommandLine(argc, argv, program, std::cout, std::cerr); parsed.exitStatus) {
+        return *parsed.exitStatus;
     }
 
     // Signals arrive as readable data on a descriptor, so the loop below ends

@@ -1,0 +1,101 @@
+#include "common/CommandLine.h"
+
+#include <ostream>
+
+namespace oru {
+
+namespace {
+
+void printUsage(const ProgramDescription& program, std::ostream& os)
+{
+    os << "usage: " << program.name;
+    for (const auto& option : program.options) {
+        os << " [" << option.name << (option.valueName.empty() ? "" : " " + option.valueName) << ']';
+    }
+    if (!program.operands.empty()) os << ' ' << program.operands;
+    os << "\n       " << program.name << " --help | --version\n";
+}
+
+void printHelp(const ProgramDescription& program, std::ostream& os)
+{
+    printUsage(program, os);
+    os << '\n' << program.summary << "\n\noptions:\n";
+    const auto line = [&](const std::string& left, const std::string& help) {
+        os << "  " << left;
+        for (std::size_t width = left.size(); width < 20; ++width) os << ' ';
+        os << ' ' << help << '\n';
+    };
+    for (const auto& option : program.options) {
+        line(option.name + (option.valueName.empty() ? "" : " " + option.valueName), option.help);
+    }
+    line("--help", "show this text and exit");
+    line("--version", "show the version and exit");
+}
+
+const CommandLineOption* findOption(const ProgramDescription& program, const std::string& name)
+{
+    for (const auto& option : program.options) {
+        if (option.name == name) return &option;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+const char* programVersion()
+{
+    return ORU_VERSION;
+}
+
+ParsedCommandLine parseCommandLine(int argc, const char* const* argv, const ProgramDescription& program,
+                                   std::ostream& out, std::ostream& err)
+{
+    ParsedCommandLine parsed;
+    const auto usageError = [&](const std::string& what) {
+        err << program.name << ": " << what << '\n';
+        printUsage(program, err);
+        parsed.exitStatus = 2;
+        return parsed;
+    };
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (optionsEnded || arg == "-" || arg.rfind('-', 0) != 0) {
+            if (static_cast<int>(parsed.operands.size()) >= program.maxOperands) {
+                return usageError("unexpected argument '" + arg + "'");
+            }
+            parsed.operands.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--help" || arg == "-h") {
+            printHelp(program, out);
+            parsed.exitStatus = 0;
+            return parsed;
+        } else if (arg == "--version") {
+            out << program.name << ' ' << programVersion() << '\n';
+            parsed.exitStatus = 0;
+            return parsed;
+        } else {
+            const auto equals = arg.find('=');
+            const std::string name = arg.substr(0, equals);
+            const CommandLineOption* option = findOption(program, name);
+            if (!option) return usageError("unknown option '" + name + "'");
+            std::string value;
+            if (option->valueName.empty()) {
+                if (equals != std::string::npos) return usageError("option '" + name + "' takes no value");
+            } else if (equals != std::string::npos) {
+                value = arg.substr(equals + 1);
+            } else if (i + 1 < argc) {
+                value = argv[++i];
+            } else {
+                return usageError("option '" + name + "' needs a value (" + option->valueName + ")");
+            }
+            parsed.options[name] = value;
+        }
+    }
+    return parsed;
+}
+
+} // namespace oru

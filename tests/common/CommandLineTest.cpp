@@ -1,0 +1,67 @@
+#include "common/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace oru {
+namespace {
+
+const ProgramDescription kProgram{"oru-test", "[FILE]", 1, "Does a test.",
+                                  {{"--raw", "", "also the raw lines"}, {"--pointer", "MODE", "xtest or uinput"}}};
+
+struct CommandLineRow {
+    std::vector<const char*> args;
+    int exitStatus;          // -1: the program goes on
+    std::string options;     // "name=value;" for each option given
+    std::string operands;    // joined with ";"
+    std::string outStart;    // what stdout starts with
+    std::string errStart;    // what stderr starts with
+};
+
+class CommandLine : public testing::TestWithParam<CommandLineRow> {};
+
+TEST_P(CommandLine, AnswersEndsOrHandsOnWhatItRead)
+{
+    const auto& row = GetParam();
+    std::vector<const char*> argv{"oru-test"};
+    argv.insert(argv.end(), row.args.begin(), row.args.end());
+    std::ostringstream out, err;
+
+    const auto parsed = parseCommandLine(static_cast<int>(argv.size()), argv.data(), kProgram, out, err);
+
+    EXPECT_EQ(parsed.exitStatus.value_or(-1), row.exitStatus);
+    std::string options, operands;
+    for (const auto& [name, value] : parsed.options) options += name + "=" + value + ";";
+    for (const auto& operand : parsed.operands) operands += operand + ";";
+    EXPECT_EQ(options, row.options);
+    EXPECT_EQ(operands, row.operands);
+    EXPECT_EQ(out.str().substr(0, row.outStart.size()), row.outStart);
+    EXPECT_EQ(err.str().substr(0, row.errStart.size()), row.errStart);
+    if (row.outStart.empty()) EXPECT_EQ(out.str(), "");
+    if (row.errStart.empty()) EXPECT_EQ(err.str(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CommandLine,
+    testing::Values(
+        CommandLineRow{{}, -1, "", "", "", ""},
+        CommandLineRow{{"--raw", "pen.replay"}, -1, "--raw=;", "pen.replay;", "", ""},
+        CommandLineRow{{"--pointer", "uinput"}, -1, "--pointer=uinput;", "", "", ""},
+        CommandLineRow{{"--pointer=xtest", "-"}, -1, "--pointer=xtest;", "-;", "", ""},
+        CommandLineRow{{"--", "--raw"}, -1, "", "--raw;", "", ""},
+        // --help and --version answer on stdout and end with 0, whatever follows.
+        CommandLineRow{{"--help", "--bogus"}, 0, "", "", "usage: oru-test [--raw] [--pointer MODE] [FILE]\n", ""},
+        CommandLineRow{{"-h"}, 0, "", "", "usage: oru-test", ""},
+        CommandLineRow{{"--version"}, 0, "", "", std::string("oru-test ") + programVersion() + "\n", ""},
+        // Usage errors: usage on stderr, status 2.
+        CommandLineRow{{"--bogus"}, 2, "", "", "", "oru-test: unknown option '--bogus'\nusage: oru-test"},
+        CommandLineRow{{"-x"}, 2, "", "", "", "oru-test: unknown option '-x'"},
+        CommandLineRow{{"--pointer"}, 2, "", "", "", "oru-test: option '--pointer' needs a value (MODE)"},
+        CommandLineRow{{"--raw=1"}, 2, "", "", "", "oru-test: option '--raw' takes no value"},
+        CommandLineRow{{"a", "b"}, 2, "", "a;", "", "oru-test: unexpected argument 'b'"}));
+
+} // namespace
+} // namespace oru
