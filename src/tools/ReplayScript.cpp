@@ -7,8 +7,9 @@
 #include "pen/RestartableTimer.h"
 #include "platform/PointerOutput.h"
 
-#include <charconv>
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <istream>
 #include <ostream>
 #include <vector>
@@ -39,14 +40,14 @@ int parsePositiveInt(std::string_view word, const char* what)
     int value = 0;
     const auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), value);
     if (ec != std::errc() || end != word.data() + word.size() || value <= 0 || value > 100000) {
-        throw ReplaySyntaxError(std::string("bad ") + what + " '" + std::string(word) + "'");
+        throw ReplaySyntaxError(std::string("bad ") + what + " '" + replayExcerpt(word) + "'");
     }
     return value;
 }
 
 ReplayMicros parseMillis(std::string_view word)
 {
-    const auto bad = [&] { return ReplaySyntaxError("bad time '" + std::string(word) + "'"); };
+    const auto bad = [&] { return ReplaySyntaxError("bad time '" + replayExcerpt(word) + "'"); };
     const std::size_t dot = word.find('.');
     const std::string_view whole = word.substr(0, dot);
     std::int64_t ms = 0;
@@ -74,7 +75,7 @@ std::uint8_t parseHexByte(std::string_view word)
     unsigned value = 0;
     const auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), value, 16);
     if (word.empty() || word.size() > 2 || ec != std::errc() || end != word.data() + word.size()) {
-        throw ReplaySyntaxError("bad hex byte '" + std::string(word) + "'");
+        throw ReplaySyntaxError("bad hex byte '" + replayExcerpt(word) + "'");
     }
     return static_cast<std::uint8_t>(value);
 }
@@ -188,6 +189,25 @@ std::string formatReplayMillis(ReplayMicros time)
     return text;
 }
 
+std::string replayExcerpt(std::string_view word)
+{
+    constexpr std::size_t kMaxShownBytes = 32;
+    static const char hex[] = "0123456789ABCDEF";
+    std::string shown;
+    for (const char ch : word.substr(0, kMaxShownBytes)) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            shown += ch;
+        } else {
+            shown += "\\x";
+            shown += hex[c >> 4];
+            shown += hex[c & 0x0F];
+        }
+    }
+    if (word.size() > kMaxShownBytes) shown += "...";
+    return shown;
+}
+
 ReplayItem parseReplayLine(std::string_view line)
 {
     if (const std::size_t hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
@@ -216,18 +236,22 @@ ReplayItem parseReplayLine(std::string_view line)
         for (std::size_t i = 2; i < words.size(); ++i) report.bytes[i - 2] = parseHexByte(words[i]);
         return report;
     }
-    throw ReplaySyntaxError("unknown word '" + std::string(keyword) + "'");
+    throw ReplaySyntaxError("unknown word '" + replayExcerpt(keyword) + "'");
 }
 
 int runReplay(std::istream& in, std::ostream& out, std::ostream& err, bool printRaw)
 {
     ReplayMachine machine(out, printRaw);
-    std::string line;
+    // One line at a time in a fixed buffer: a line without end can't take more.
+    std::array<char, kMaxReplayLineBytes + 1> buffer{};
     long lineNumber = 0;
     try {
-        while (std::getline(in, line)) {
+        while (in.getline(buffer.data(), static_cast<std::streamsize>(buffer.size()))) {
             ++lineNumber;
-            const ReplayItem item = parseReplayLine(line);
+            // gcount counts the newline when one was taken; the last line may have none.
+            const auto taken = static_cast<std::size_t>(in.gcount());
+            const std::size_t length = in.eof() ? taken : taken - 1;
+            const ReplayItem item = parseReplayLine(std::string_view(buffer.data(), length));
             if (const auto* screen = std::get_if<ReplayScreen>(&item)) {
                 if (machine.shown()) throw ReplaySyntaxError("'screen' must come before the first report");
                 machine.setScreen(*screen);
@@ -238,15 +262,25 @@ int runReplay(std::istream& in, std::ostream& out, std::ostream& err, bool print
                 if (!machine.shown()) machine.firstShow();
                 machine.handle(*report);
             }
+            // A reader that went away (EPIPE with SIGPIPE ignored) or a full disk:
+            // nothing more can reach anyone.
+            if (!out) return kReplayIoFailed;
+            if (in.eof()) break;
+        }
+        if (in.bad()) return kReplayIoFailed;
+        if (in.fail() && !in.eof()) {
+            ++lineNumber;
+            throw ReplaySyntaxError("longer than the " + std::to_string(kMaxReplayLineBytes) +
+                                    " bytes a line may have");
         }
     } catch (const ReplaySyntaxError& error) {
-        out.flush();
+        if (!out.flush()) return kReplayIoFailed;
         err << "line " << lineNumber << ": " << error.what() << '\n';
-        return 2;
+        return kReplayBadInput;
     }
     if (!machine.shown()) machine.firstShow();
     machine.finish();
-    return 0;
+    return out.flush() ? kReplayDone : kReplayIoFailed;
 }
 
 } // namespace oru

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <stdexcept>
@@ -15,6 +16,14 @@ namespace oru {
 using ReplayMicros = std::int64_t;
 
 inline constexpr int kMaxReplayReportBytes = 64;
+/// The longest line a replay file may have, newline not counted: a recorded
+/// report line is under 250 bytes, and reading stays within this much memory.
+inline constexpr std::size_t kMaxReplayLineBytes = 4096;
+
+/// Results of runReplay, and oru-replay's exit statuses.
+inline constexpr int kReplayDone = 0;
+inline constexpr int kReplayIoFailed = 1;  // the input could not be read or the output not written
+inline constexpr int kReplayBadInput = 2;
 
 struct ReplayScreen {
     int widthPx;
@@ -44,9 +53,15 @@ ReplayItem parseReplayLine(std::string_view line);
 /// Milliseconds text for a replay time: "250", "12.5".
 std::string formatReplayMillis(ReplayMicros time);
 
+/// A word of the input as a message may show it: bytes outside printable ASCII,
+/// and "\\", as \xHH; more than 32 bytes cut, with "..." after them.
+std::string replayExcerpt(std::string_view word);
+
 /// Runs a whole replay file through the pen pipeline and writes what the
-/// mouse would do to out. Returns 0, or 2 after a one-line message on err
-/// naming the line of a bad input.
+/// mouse would do to out. Returns kReplayDone; kReplayBadInput after a one-line
+/// message on err naming the line of a bad input; kReplayIoFailed, without a
+/// message, as soon as in fails to read or out fails to write (the caller
+/// knows the stream and the cause).
 int runReplay(std::istream& in, std::ostream& out, std::ostream& err, bool printRaw);
 
 } // namespace oru

@@ -1,11 +1,101 @@
 // oru-replay: runs recorded pen tracker reports through the driver's own pen
 // pipeline and prints what the mouse would do. See README.md for the format.
+//
+// Input and output go straight through file descriptors, so that a failed
+// read or write keeps its errno for the message (iostreams lose it).
 
 #include "tools/ReplayScript.h"
 
+#include <array>
+#include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
 #include <iostream>
+#include <istream>
+#include <ostream>
+#include <streambuf>
+#include <string>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::size_t kBufferBytes = 64 * 1024;
+
+/// Reads a file descriptor; a failed read makes the stream bad (the stream
+/// turns the exception into badbit) and keeps the errno.
+class FdReadBuffer final : public std::streambuf {
+public:
+    explicit FdReadBuffer(int fd) : fd_(fd) {}
+    int error() const { return error_; }
+
+protected:
+    int_type underflow() override
+    {
+        ssize_t n;
+        do {
+            n = ::read(fd_, buffer_.data(), buffer_.size());
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) {
+            error_ = errno;
+            throw std::system_error(error_, std::generic_category());
+        }
+        if (n == 0) return traits_type::eof();
+        setg(buffer_.data(), buffer_.data(), buffer_.data() + n);
+        return traits_type::to_int_type(buffer_[0]);
+    }
+
+private:
+    int fd_;
+    int error_ = 0;
+    std::array<char, kBufferBytes> buffer_{};
+};
+
+/// Writes a file descriptor; after the first failed write every write fails,
+/// the stream goes bad, and the errno is kept.
+class FdWriteBuffer final : public std::streambuf {
+public:
+    explicit FdWriteBuffer(int fd) : fd_(fd) { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
+    int error() const { return error_; }
+
+protected:
+    int_type overflow(int_type c) override
+    {
+        if (!drain()) return traits_type::eof();
+        if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+        *pptr() = traits_type::to_char_type(c);
+        pbump(1);
+        return c;
+    }
+    int sync() override { return drain() ? 0 : -1; }
+
+private:
+    bool drain()
+    {
+        if (error_) return false;
+        const char* from = pbase();
+        while (from < pptr()) {
+            const ssize_t n = ::write(fd_, from, static_cast<std::size_t>(pptr() - from));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                error_ = errno;
+                return false;
+            }
+            from += n;
+        }
+        setp(buffer_.data(), buffer_.data() + buffer_.size());
+        return true;
+    }
+
+    int fd_;
+    int error_ = 0;
+    std::array<char, kBufferBytes> buffer_{};
+};
+
+constexpr const char* kUsage = "usage: oru-replay [--raw] [FILE]";
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -15,22 +105,41 @@ int main(int argc, char** argv)
         if (std::strcmp(argv[i], "--raw") == 0) {
             raw = true;
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::cout << "usage: oru-replay [--raw] [FILE]\n"
+            std::cout << kUsage << "\n"
                          "Replays pen tracker reports (FILE, or standard input) and prints the mouse's actions.\n";
-            return 0;
+            return std::cout.flush() ? oru::kReplayDone : oru::kReplayIoFailed;
         } else if (!path && argv[i][0] != '-') {
             path = argv[i];
         } else {
-            std::cerr << "oru-replay: unknown argument '" << argv[i] << "' (usage: oru-replay [--raw] [FILE])\n";
-            return 2;
+            std::cerr << "oru-replay: unknown argument '" << oru::replayExcerpt(argv[i]) << "' (" << kUsage << ")\n";
+            return oru::kReplayBadInput;
         }
     }
-    std::ios::sync_with_stdio(false);
-    if (!path) return oru::runReplay(std::cin, std::cout, std::cerr, raw);
-    std::ifstream file(path);
-    if (!file) {
-        std::cerr << "oru-replay: cannot open '" << path << "': " << std::strerror(errno) << '\n';
-        return 2;
+
+    int fd = STDIN_FILENO;
+    std::string inputName = "standard input";
+    if (path) {
+        inputName = std::string("'") + path + "'";
+        fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        struct stat st {};
+        const int error = fd < 0 ? errno : (::fstat(fd, &st) != 0 ? errno : (S_ISDIR(st.st_mode) ? EISDIR : 0));
+        if (error) {
+            std::cerr << "oru-replay: cannot open " << inputName << ": " << std::strerror(error) << '\n';
+            return oru::kReplayBadInput;
+        }
     }
-    return oru::runReplay(file, std::cout, std::cerr, raw);
+
+    FdReadBuffer input(fd);
+    FdWriteBuffer output(STDOUT_FILENO);
+    std::istream in(&input);
+    std::ostream out(&output);
+    const int status = oru::runReplay(in, out, std::cerr, raw);
+    if (status == oru::kReplayIoFailed) {
+        if (input.error()) {
+            std::cerr << "oru-replay: cannot read " << inputName << ": " << std::strerror(input.error()) << '\n';
+        } else {
+            std::cerr << "oru-replay: cannot write standard output: " << std::strerror(output.error()) << '\n';
+        }
+    }
+    return status;
 }

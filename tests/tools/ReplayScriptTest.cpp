@@ -206,8 +206,25 @@ INSTANTIATE_TEST_SUITE_P(
         BadInputRow{"CalibrationAfterFirstReport", "report 0 41\ncalibration 1 2 3 4 5 6 7 8\n",
                     "line 2: 'calibration' must come before the first report"},
         BadInputRow{"ScreenAfterFirstReport", "report 0 41\nscreen 800 600\n",
-                    "line 2: 'screen' must come before the first report"}),
+                    "line 2: 'screen' must come before the first report"},
+        // A word is shown escaped and cut, never as the raw bytes a terminal would act on.
+        BadInputRow{"TerminalEscapeInAWord", "\x1b]0;owned\x07\\x\xc3\xa7 41\n",
+                    "line 1: unknown word '\\x1B]0;owned\\x07\\x5Cx\\xC3\\xA7'"},
+        BadInputRow{"LongWord", std::string(100, 'w') + "\n", "line 1: unknown word '" + std::string(32, 'w') + "...'"},
+        BadInputRow{"EscapeInAHexByte", "report 0 \x1b[\n", "line 1: bad hex byte '\\x1B['"},
+        BadInputRow{"LineOverTheLimit", "report 0 41\n" + std::string(kMaxReplayLineBytes + 1, 'w') + "\n",
+                    "line 2: longer than the 4096 bytes a line may have"},
+        BadInputRow{"EndlessLastLine", "#" + std::string(300000, 'w'), "line 1: longer than the 4096 bytes a line may have"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Replay, LinesUpToTheLimitAndALastLineWithoutEndAreRead)
+{
+    const std::string longestComment = "#" + std::string(kMaxReplayLineBytes - 1, 'c') + "\n";
+    const auto result = replay(longestComment + kMirrorSetup + longestComment + "report 0 01 01 F5 F5");
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, "0 cursor 317 387\n");
+    EXPECT_EQ(result.err, "");
+}
 
 TEST(ReplayBadInput, OutputBeforeTheBadLineIsKept)
 {
@@ -240,6 +257,32 @@ protected:
         const int status = std::system(command.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(outPath), slurp(errPath)};
     }
+    // Runs an sh command in which PROG is the program; the program's exit
+    // status is what the command writes to fd 3, and its stderr is collected.
+    ReplayResult shell(const std::string& command)
+    {
+        const auto dir = std::filesystem::path(testing::TempDir()) / "oru-replay-shell";
+        std::filesystem::create_directories(dir);
+        const auto statusPath = dir / "status";
+        const auto errPath = dir / "err";
+        std::string body = command;
+        const std::string program = std::string("'") + ORU_REPLAY_PROGRAM + "' 2>>'" + errPath.string() + "'";
+        for (std::size_t at; (at = body.find("PROG")) != std::string::npos;) body.replace(at, 4, program);
+        if (body.find(">&3") == std::string::npos) body = "{ " + body + "; echo $? >&3; }";
+        std::filesystem::remove(errPath);
+        std::ofstream(errPath).close();
+        const std::string script = "exec 3>'" + statusPath.string() + "'; " + body;
+        const std::string quoted = "sh -c '" + escapeForSingleQuotes(script) + "'";
+        std::system(quoted.c_str());
+        const std::string status = slurp(statusPath);
+        return {status.empty() ? -1 : std::atoi(status.c_str()), "", slurp(errPath)};
+    }
+    static std::string escapeForSingleQuotes(const std::string& text)
+    {
+        std::string out;
+        for (const char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return out;
+    }
     static std::string slurp(const std::filesystem::path& path)
     {
         std::ifstream file(path);
@@ -271,6 +314,36 @@ TEST_F(ReplayProgram, BadLineExitsWithTwo)
     const auto result = run("'" + script.string() + "'");
     EXPECT_EQ(result.exitCode, 2);
     EXPECT_EQ(result.err, "line 2: bad hex byte '4G'\n");
+}
+
+struct FailingIoRow {
+    const char* name;
+    std::string command;  // sh; PROG stands for the program, its stderr is taken
+    int status;
+    std::string message;
+};
+
+// The input can't be read or the output can't be written: a message saying
+// which and why, and a status that isn't 0.
+TEST_F(ReplayProgram, FailsWithAMessageWhenInputOrOutputFails)
+{
+    const std::string setup = "printf 'screen 1000 1000\\ncalibration 100 -100 900 -100 100 -900 900 -900\\n'";
+    const std::string endlessReports = "{ " + setup + "; yes 'report 0 01 01 F5 F5' 2>/dev/null; }";
+    const FailingIoRow rows[] = {
+        {"directory as the file", "PROG /", 2, "oru-replay: cannot open '/': Is a directory"},
+        {"directory as standard input", "PROG < /", 1, "oru-replay: cannot read standard input: Is a directory"},
+        {"full disk", "PROG '" + data("drawing.replay") + "' >/dev/full", 1,
+         "oru-replay: cannot write standard output: No space left on device"},
+        // With SIGPIPE ignored, as some shells and services start programs:
+        // the reader has gone, so the replay must stop instead of running on.
+        {"reader gone", "trap '' PIPE; " + endlessReports + " | { timeout 60 PROG; echo $? >&3; } | head -c 1000 >/dev/null", 1,
+         "oru-replay: cannot write standard output: Broken pipe"},
+    };
+    for (const auto& row : rows) {
+        const auto result = shell(row.command);
+        EXPECT_EQ(result.exitCode, row.status) << row.name;
+        EXPECT_EQ(result.err, row.message + "\n") << row.name;
+    }
 }
 
 TEST_F(ReplayProgram, MissingFileAndUnknownOptionExitWithTwo)
