@@ -1,12 +1,16 @@
 #include "platform/linux/FileRegistryStore.h"
 
+#include <cctype>
 #include <cerrno>
+#include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +19,7 @@ namespace oru {
 namespace {
 
 constexpr const char* kTemporaryInfix = ".tmp-";
+constexpr std::size_t kTemporaryRandomChars = 6;  // mkstemp's XXXXXX
 constexpr const char* kAsideInfix = ".damaged-";
 
 class UniqueFd {
@@ -388,19 +393,51 @@ bool FileRegistryStore::makeDirectory()
     return true;
 }
 
-void FileRegistryStore::removeStaleTemporaries()
+std::string FileRegistryStore::temporaryPrefix()
 {
-    // A save killed before its rename leaves its temporary file behind; only
-    // one driver runs per user, so any such file is stale.
+    // Host and pid namespace say where the writing pid means something: one
+    // home may be shared over the network by several machines, or by a
+    // sandboxed and an unsandboxed driver on one machine (a sandbox has its
+    // own pids). Without the namespace nobody can tell a dead writer from a
+    // live one, and no temporary file is ever removed as stale.
+    char host[256] = "";
+    if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
+    std::string tag = host;
+    for (char& c : tag) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '_') c = '_';
+    }
+    struct stat ns {};
+    const unsigned long long pidNamespace = ::stat("/proc/self/ns/pid", &ns) == 0 ? ns.st_ino : 0;
+    return std::string(kFileName) + kTemporaryInfix + tag + "-" + std::to_string(pidNamespace) + "-";
+}
+
+void FileRegistryStore::removeStaleTemporaries(const std::string& prefix)
+{
+    // A save killed before its rename leaves its temporary file behind. Only
+    // files of this host and pid namespace whose writer has ended are stale;
+    // any other may be a save in progress right now.
     if (temporariesChecked_) return;
     temporariesChecked_ = true;
+    if (prefix.ends_with("-0-")) return;  // pid namespace unknown (the host part has no "-")
     std::unique_ptr<DIR, DirCloser> dir(::opendir(directory_.c_str()));
     if (!dir) return;
-    const std::string prefix = std::string(kFileName) + kTemporaryInfix;
     while (const dirent* entry = ::readdir(dir.get())) {
-        if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
-            ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
+        const std::string_view name = entry->d_name;
+        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+        // <pid>-XXXXXX, as mkstemp fills it in.
+        const std::string_view rest = name.substr(prefix.size());
+        const std::size_t dash = rest.find('-');
+        if (dash == std::string_view::npos || rest.size() - dash - 1 != kTemporaryRandomChars) continue;
+        pid_t pid = 0;
+        const auto [end, ec] = std::from_chars(rest.data(), rest.data() + dash, pid);
+        if (ec != std::errc() || end != rest.data() + dash || pid <= 0 || pid == ::getpid()) continue;
+        if (::kill(pid, 0) == 0 || errno != ESRCH) continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != ::geteuid()) {
+            continue;
         }
+        ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
     }
 }
 
@@ -412,7 +449,8 @@ bool FileRegistryStore::writeFile()
         return false;
     }
     if (!makeDirectory()) return false;
-    removeStaleTemporaries();
+    const std::string prefix = temporaryPrefix();
+    removeStaleTemporaries(prefix);
 
     auto cannotWrite = [this](const std::string& what) {
         warn("cannot save settings to " + file_.string() + " (" + what + "); make sure " + directory_.string() +
@@ -420,7 +458,8 @@ bool FileRegistryStore::writeFile()
         return false;
     };
 
-    std::string temporary = file_.string() + kTemporaryInfix + "XXXXXX";
+    // Unique per writer, so that no other save can take or remove it.
+    std::string temporary = (directory_ / prefix).string() + std::to_string(::getpid()) + "-XXXXXX";
     UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (fd.get() < 0) return cannotWrite(failed("mkstemp", errno));
 

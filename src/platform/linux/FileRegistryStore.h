@@ -19,6 +19,9 @@ namespace oru {
 /// changed on disk, and every write replaces it whole - a temporary file in the
 /// same directory, fsync, rename - so a crash or kill leaves the old file or
 /// the new one, never a mix. The file is mode 0600, its directory 0700.
+/// Temporary files carry their writer's host, pid namespace and pid, so that
+/// several writers of one folder (a home shared over the network) never remove
+/// each other's; one left by an ended writer of this host is removed.
 ///
 /// A file that can't be parsed (cut short, garbage, over 1 MiB) is renamed to
 /// store.conf.damaged-<UTC time> and the store starts empty; one line on stderr
@@ -78,7 +81,9 @@ private:
     bool commit(bool changed);
     bool writeFile();
     bool makeDirectory();
-    void removeStaleTemporaries();
+    /// store.conf.tmp-<host>-<pid namespace>-; a temporary file adds <pid>-XXXXXX.
+    static std::string temporaryPrefix();
+    void removeStaleTemporaries(const std::string& prefix);
     std::optional<std::filesystem::path> moveAside(std::string& error);
     std::optional<std::filesystem::path> copyAside(std::string& error);
     std::filesystem::path asideName(int attempt) const;

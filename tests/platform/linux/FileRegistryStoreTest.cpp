@@ -441,6 +441,113 @@ TEST_F(StoreFile, ReadOnlyOrUnreadableStoreRaisesTheMessagesAndALaterSaveTriesAg
     EXPECT_EQ(failure, "");
 }
 
+// The writer part of a temporary file's name: host, pid namespace, pid.
+std::string temporaryName(const std::string& host, const std::string& pidNamespace, pid_t pid)
+{
+    return "store.conf.tmp-" + host + "-" + pidNamespace + "-" + std::to_string(pid) + "-Ab3dE9";
+}
+
+std::string thisHost()
+{
+    char name[256] = "";
+    ::gethostname(name, sizeof name - 1);
+    return name;
+}
+
+std::string thisPidNamespace()
+{
+    struct stat st {};
+    return ::stat("/proc/self/ns/pid", &st) == 0 ? std::to_string(st.st_ino) : "0";
+}
+
+pid_t endedProcess()
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(0);
+    ::waitpid(pid, nullptr, 0);
+    return pid;
+}
+
+struct TemporaryCase {
+    const char* what;
+    std::string name;
+    bool kept;
+};
+
+TEST_F(StoreFile, WritersSharingTheFolderLeaveEachOthersTemporaryFilesAlone)
+{
+    // A process that lives through the test: a writer in the middle of its save.
+    int hold[2];
+    ASSERT_EQ(::pipe(hold), 0);
+    const pid_t writing = ::fork();
+    if (writing == 0) {
+        ::close(hold[1]);
+        char byte;
+        while (::read(hold[0], &byte, 1) > 0) {}
+        ::_exit(0);
+    }
+    ::close(hold[0]);
+    const pid_t ended = endedProcess();
+    const std::string host = thisHost();
+    const std::string pidNamespace = thisPidNamespace();
+    const TemporaryCase rows[] = {
+        {"ours, its writer ended", temporaryName(host, pidNamespace, ended), false},
+        {"ours, its writer still saving", temporaryName(host, pidNamespace, writing), true},
+        {"another host's", temporaryName(host + "x", pidNamespace, ended), true},
+        {"another pid namespace's (a sandbox)", temporaryName(host, pidNamespace + "1", ended), true},
+        {"an unnamed writer's", "store.conf.tmp-Ab3dE9", true},
+    };
+    fs::create_directories(dir_);
+    for (const auto& row : rows) writeBytes(dir_ / row.name, "[half\n");
+
+    // Two stores on one folder save in turn; each sees the other's values.
+    FileRegistryStore first(dir_);
+    FileRegistryStore second(dir_);
+    TAppRegistryStorage one(first);
+    TAppRegistryStorage two(second);
+    for (int round = 0; round < 3; ++round) {
+        one.WriteText(kEdit1, "one" + std::to_string(round));
+        two.WriteText(kKey + R"(\Edit2_Text)", "two" + std::to_string(round));
+    }
+    EXPECT_EQ(one.ReadText(kKey + R"(\Edit2_Text)", ""), "two2");
+    EXPECT_EQ(two.ReadText(kEdit1, ""), "one2");
+
+    ::close(hold[1]);
+    ::waitpid(writing, nullptr, 0);
+    for (const auto& row : rows) EXPECT_EQ(fs::exists(dir_ / row.name), row.kept) << row.what;
+    std::string problem;
+    EXPECT_TRUE(StoreContents::parse(readBytes(file_), problem)) << problem;
+}
+
+TEST_F(StoreFile, TwoProcessesSavingAtOnceAllSucceed)
+{
+    // Each save is a fresh store, as a driver started for each would be.
+    constexpr int kSaves = 40;
+    fs::create_directories(dir_);
+    pid_t writers[2];
+    for (int w = 0; w < 2; ++w) {
+        writers[w] = ::fork();
+        if (writers[w] != 0) continue;
+        for (int save = 0; save < kSaves; ++save) {
+            FileRegistryStore store(dir_);
+            TAppRegistryStorage storage(store);
+            if (errorOf([&] { storage.WriteText(kKey + "\\Writer" + std::to_string(w), std::to_string(save)); }) !=
+                "no error") {
+                ::_exit(1);
+            }
+        }
+        ::_exit(0);
+    }
+    for (const pid_t pid : writers) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a save failed";
+    }
+    std::string problem;
+    EXPECT_TRUE(StoreContents::parse(readBytes(file_), problem)) << problem;
+    EXPECT_TRUE(filesContaining(dir_, ".tmp-").empty());
+}
+
 TEST_F(StoreFile, KilledSavesLeaveAWholeFileWithAllOrNoneOfASave)
 {
     // Children save eight equal texts in one update, again and again, and are
