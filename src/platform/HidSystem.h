@@ -29,6 +29,22 @@ enum class HidAccess {
     Missing,    // the node can't be opened at all (gone meanwhile)
 };
 
+/// What an interface's report descriptor says about reading its reports.
+enum class HidDescriptorStatus {
+    Usable,         // declares at least one input report
+    Unreadable,     // the descriptor can't be fetched at all
+    Malformed,      // the descriptor can't be parsed (the kernel would refuse it too)
+    NoInputReport,  // parsed, but declares no input report
+};
+
+struct HidInputReportInfo {
+    /// As inputReportLength(): 0 unless status is Usable.
+    std::uint16_t length = 0;
+    HidDescriptorStatus status = HidDescriptorStatus::Unreadable;
+    /// The system's error number when the descriptor is Unreadable, else 0.
+    int errorCode = 0;
+};
+
 /// The system's HID layer as the driver needs it. Main thread only, except
 /// the read ports it makes.
 class HidSystem {
@@ -51,6 +67,13 @@ public:
     /// without numbered reports. 0 when the report descriptor can't be read
     /// or has no input report.
     virtual std::uint16_t inputReportLength(const std::string& path) = 0;
+
+    /// The input report length together with why it is 0, when it is.
+    virtual HidInputReportInfo inputReportInfo(const std::string& path)
+    {
+        const std::uint16_t length = inputReportLength(path);
+        return {length, length ? HidDescriptorStatus::Usable : HidDescriptorStatus::Unreadable, 0};
+    }
 
     /// A fresh, closed read port for one reader thread.
     virtual std::unique_ptr<HidReadPort> makeReadPort() = 0;

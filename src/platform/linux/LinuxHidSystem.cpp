@@ -77,21 +77,36 @@ std::string nodeName(const std::string& path)
 // /sys/class/hidraw/<node> links to <hid device>/hidraw/<node>, so the hid
 // device's report_descriptor is two levels up. Path walking resolves the
 // link before "..", which also holds under umockdev's sysfs.
-std::optional<std::vector<std::uint8_t>> readSysfsDescriptor(const std::string& path)
+// errorCode receives why the descriptor can't be had; an empty one counts as
+// missing (ENODATA).
+std::optional<std::vector<std::uint8_t>> readSysfsDescriptor(const std::string& path, int& errorCode)
 {
     const std::string name = nodeName(path);
-    if (name.empty() || name == "." || name == "..") return std::nullopt;
+    if (name.empty() || name == "." || name == "..") {
+        errorCode = ENOENT;
+        return std::nullopt;
+    }
     const std::string file = "/sys/class/hidraw/" + name + "/../../report_descriptor";
     UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) return std::nullopt;
+    if (!fd) {
+        errorCode = errno;
+        return std::nullopt;
+    }
     std::vector<std::uint8_t> bytes(kMaxDescriptorBytes);
     std::size_t filled = 0;
     while (filled < bytes.size()) {
         const ssize_t n = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return std::nullopt;
+        if (n < 0) {
+            errorCode = errno;
+            return std::nullopt;
+        }
         if (n == 0) break;
         filled += static_cast<std::size_t>(n);
+    }
+    if (filled == 0) {
+        errorCode = ENODATA;
+        return std::nullopt;
     }
     bytes.resize(filled);
     return bytes;
@@ -109,11 +124,22 @@ std::optional<std::vector<std::uint8_t>> ioctlDescriptor(int fd)
     return std::vector<std::uint8_t>(descriptor.value, descriptor.value + size);
 }
 
+// The node's report descriptor: from sysfs, else from the node itself (opened
+// here when openFd is -1). errorCode: why sysfs had none, when neither worked.
+std::optional<std::vector<std::uint8_t>> descriptorBytes(const std::string& path, int openFd, int& errorCode)
+{
+    auto bytes = readSysfsDescriptor(path, errorCode);
+    if (bytes) return bytes;
+    if (openFd >= 0) return ioctlDescriptor(openFd);
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    return fd ? ioctlDescriptor(fd.get()) : std::nullopt;
+}
+
 // Layout of the node's reports: from sysfs, else from the open node itself.
 std::optional<HidReportLayout> reportLayout(const std::string& path, int openFd)
 {
-    auto bytes = readSysfsDescriptor(path);
-    if (!bytes && openFd >= 0) bytes = ioctlDescriptor(openFd);
+    int error = 0;
+    const auto bytes = descriptorBytes(path, openFd, error);
     if (!bytes) return std::nullopt;
     return parseReportDescriptor(*bytes);
 }
@@ -303,14 +329,17 @@ HidAccess LinuxHidSystem::probeAccess(const std::string& path, int& errorCode)
     return nodeIsGone(errorCode) ? HidAccess::Missing : HidAccess::QueryOnly;
 }
 
-std::uint16_t LinuxHidSystem::inputReportLength(const std::string& path)
+std::uint16_t LinuxHidSystem::inputReportLength(const std::string& path) { return inputReportInfo(path).length; }
+
+HidInputReportInfo LinuxHidSystem::inputReportInfo(const std::string& path)
 {
-    auto layout = reportLayout(path, -1);
-    if (!layout) {
-        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-        if (fd) layout = reportLayout(path, fd.get());
-    }
-    return layout ? layout->inputReportLength : 0;
+    int error = 0;
+    const auto bytes = descriptorBytes(path, -1, error);
+    if (!bytes) return {0, HidDescriptorStatus::Unreadable, error};
+    const auto layout = parseReportDescriptor(*bytes);
+    if (!layout) return {0, HidDescriptorStatus::Malformed, 0};
+    if (layout->inputReportLength == 0) return {0, HidDescriptorStatus::NoInputReport, 0};
+    return {layout->inputReportLength, HidDescriptorStatus::Usable, 0};
 }
 
 std::unique_ptr<HidReadPort> LinuxHidSystem::makeReadPort() { return makeHidrawReadPort(); }

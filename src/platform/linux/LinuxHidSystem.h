@@ -24,6 +24,7 @@ public:
     std::vector<HidInterfaceInfo> listInterfaces() override;
     HidAccess probeAccess(const std::string& path, int& errorCode) override;
     std::uint16_t inputReportLength(const std::string& path) override;
+    HidInputReportInfo inputReportInfo(const std::string& path) override;
     std::unique_ptr<HidReadPort> makeReadPort() override;
 
     /// A monitor of hidraw nodes added and removed (a udev netlink socket).
