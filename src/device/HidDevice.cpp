@@ -27,6 +27,7 @@ THidDevice::~THidDevice()
     StopReader();
     onReport_ = {};
     onUnplugged_ = {};
+    onReadProblem_ = {};
 }
 
 void THidDevice::setWaitSlice(std::int32_t ms)
@@ -53,10 +54,28 @@ bool THidDevice::probeAccess()
     return access != HidAccess::Missing;
 }
 
+namespace {
+
+HidReadProblem descriptorProblem(const HidInputReportInfo& info)
+{
+    using Kind = HidReadProblem::Kind;
+    switch (info.status) {
+    case HidDescriptorStatus::Usable: return {};
+    case HidDescriptorStatus::Unreadable: return {Kind::DescriptorUnreadable, info.errorCode};
+    case HidDescriptorStatus::Malformed: return {Kind::DescriptorMalformed, 0};
+    case HidDescriptorStatus::NoInputReport: return {Kind::NoInputReport, 0};
+    }
+    return {};
+}
+
+} // namespace
+
 THidCaps THidDevice::QueryCaps()
 {
     if (inputReportLength_ == 0 && OpenControlChannel()) {
-        inputReportLength_ = system_.inputReportLength(InterfacePath());
+        const HidInputReportInfo info = system_.inputReportInfo(InterfacePath());
+        inputReportLength_ = info.length;
+        descriptorProblem_ = info.length ? HidReadProblem{} : descriptorProblem(info);
     }
     return THidCaps{inputReportLength_};
 }
@@ -76,6 +95,13 @@ void THidDevice::StartReader()
 {
     if (!onReport_ || !Present() || !Claimed() || !ReadWriteAccess() || reader_) return;
     const std::uint16_t length = QueryCaps().InputReportByteLength;
+    if (length == 0) {
+        // A reader would see every read refused for as long as the device
+        // stays plugged in. Say why instead; a later claim (after any device
+        // change) looks at the descriptor again.
+        noteReadProblem(descriptorProblem_);
+        return;
+    }
     reader_ = std::make_unique<THidDeviceReadThread>(*this, length, system_.makeReadPort(), handoff_,
                                                      owner_->diagnostics());
     reader_->start();
@@ -93,5 +119,13 @@ void THidDevice::StopReader()
 }
 
 bool THidDevice::deliveriesMuted() const { return owner_ && owner_->shuttingDown(); }
+
+void THidDevice::noteReadProblem(const HidReadProblem& problem)
+{
+    readProblem_ = problem;
+    if (!problem || problem == toldReadProblem_ || !onReadProblem_) return;
+    toldReadProblem_ = problem;
+    onReadProblem_(*this, problem);
+}
 
 } // namespace oru

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/HidEvents.h"
+#include "device/HidReadProblem.h"
 #include "platform/HidSystem.h"
 
 #include <atomic>
@@ -82,6 +83,13 @@ public:
     void setOnReportError(const THidDataErrorEvent& handler) { onReportError_ = handler; }
     const THidPlugEvent& OnUnplugged() const { return onUnplugged_; }
     void setOnUnplugged(const THidPlugEvent& handler) { onUnplugged_ = handler; }
+    const THidReadProblemEvent& OnReadProblem() const { return onReadProblem_; }
+    /// Called on the main thread when the record, claimed and with read-write
+    /// access, can't be read after all; once per distinct problem for the
+    /// life of the record (one plug), however often it is claimed again.
+    void setOnReadProblem(const THidReadProblemEvent& handler) { onReadProblem_ = handler; }
+    /// What kept the latest attempt from reading; none once a report came.
+    const HidReadProblem& readProblem() const { return readProblem_; }
 
     /// Opens the node for an access check when the record is accessible;
     /// sets ReadWriteAccess. The node is closed again at once: a record holds
@@ -97,7 +105,10 @@ public:
     void HandleUnplug();
 
     /// Starts a reader when OnReport is set and the record is Present,
-    /// Claimed and has ReadWriteAccess, unless one is attached already.
+    /// Claimed and has ReadWriteAccess, unless one is attached already. A
+    /// record whose report descriptor gives no input report length gets no
+    /// reader (it would have nothing to read into): that is a read problem,
+    /// and the next StartReader fetches the descriptor again.
     void StartReader();
     /// Stops the reader and waits for its end while running the hand-offs it
     /// queued (so its last report still reaches OnReport). Must not be called
@@ -118,6 +129,9 @@ private:
     bool probeAccess();
     /// Deliveries are run but handlers are no longer called (controller shutdown).
     bool deliveriesMuted() const;
+    /// Main thread: records the latest read problem and tells OnReadProblem
+    /// of one it wasn't told yet.
+    void noteReadProblem(const HidReadProblem& problem);
 
     THidDeviceController* owner_;
     HidSystem& system_;
@@ -134,10 +148,14 @@ private:
     int accessError_ = 0;
     std::atomic<std::int32_t> waitSlice_{kDefaultWaitSliceMs};
     std::uint16_t inputReportLength_ = 0;  // 0 until the descriptor was read
+    HidReadProblem descriptorProblem_;     // why inputReportLength_ is 0, once asked
+    HidReadProblem readProblem_;
+    HidReadProblem toldReadProblem_;
 
     THidDataEvent onReport_;
     THidDataErrorEvent onReportError_;
     THidPlugEvent onUnplugged_;
+    THidReadProblemEvent onReadProblem_;
     std::unique_ptr<THidDeviceReadThread> reader_;
 };
 

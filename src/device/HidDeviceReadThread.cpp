@@ -45,13 +45,17 @@ void THidDeviceReadThread::execute()
         if (!device_.Accessible()) {
             // Unplugged (or released): the channel is closed and stays closed.
             port_->close();
-            refused(ENODEV);
+            refused({}, ENODEV);
             continue;
         }
         if (!port_->isOpen()) {
             int openError = 0;
             if (!port_->open(device_.InterfacePath(), openError)) {
-                refused(openError);
+                // A node that vanished belongs to an unplug whose device change
+                // is on its way; any other refusal leaves a present device unread.
+                refused(isDeviceGoneError(openError) ? HidReadProblem{}
+                                                     : HidReadProblem{HidReadProblem::Kind::OpenFailed, openError},
+                        openError);
                 continue;
             }
         }
@@ -60,6 +64,7 @@ void THidDeviceReadThread::execute()
         const HidReadResult result = port_->read(ReadBuffer.data(), ReadBuffer.size(), HidReadPort::kNoTimeout);
         switch (result.status) {
         case HidReadStatus::Report:
+            failures_ = 0;
             BytesRead = static_cast<std::uint32_t>(result.bytes);
             handOver(reportEntry_);
             break;
@@ -68,11 +73,14 @@ void THidDeviceReadThread::execute()
             break;  // look at the stop request and the record again, then wait on
         case HidReadStatus::Gone:
             // Normal on unplug: nothing to deliver; the next pass finds the
-            // node missing or the record no longer present.
+            // node missing or the record no longer present. The unplug's
+            // device change wakes the pause; a node that hangs up without
+            // going away is not reopened in a tight loop.
             BytesRead = 0;
+            backOff();
             break;
         case HidReadStatus::Failed:
-            refused(result.errorCode);
+            refused({HidReadProblem::Kind::ReadFailed, result.errorCode}, result.errorCode);
             break;
         }
     }
@@ -80,13 +88,25 @@ void THidDeviceReadThread::execute()
     handoff_.signalEnded(ended_);
 }
 
-void THidDeviceReadThread::refused(int errorCode)
+void THidDeviceReadThread::refused(const HidReadProblem& problem, int errorCode)
 {
     errorCode_ = static_cast<std::uint32_t>(errorCode);
+    problem_ = problem;
     handOver(errorEntry_);
+    backOff();
+}
+
+void THidDeviceReadThread::backOff()
+{
     // A refused read is not retried at once: that would spin a core for as
     // long as the device stays unreadable (until the holder releases it).
-    if (!Terminated()) port_->pause(device_.WaitSlice());
+    if (Terminated()) return;
+    const std::int32_t slice = device_.WaitSlice();
+    const std::int32_t longest = std::max(slice, kMaxRetryPauseMs);
+    // WaitSlice <= 10000 ms: 2^14 times that still fits the 64 bits.
+    const std::int64_t doubled = std::int64_t{slice} << std::min(failures_, 14u);
+    ++failures_;
+    port_->pause(static_cast<int>(std::min<std::int64_t>(doubled, longest)));
 }
 
 void THidDeviceReadThread::handOver(MainThreadHandoff::Entry& entry)
@@ -129,6 +149,7 @@ void THidDeviceReadThread::deliverReport(void* self)
     THidDevice& device = reader.device_;
     if (device.deliveriesMuted() || !device.OnReport()) return;
     const DeliveringFlag delivering(reader.delivering_);
+    if (device.readProblem_) device.readProblem_ = {};
     // BytesRead >= 1 here: the report ID byte is always counted.
     device.OnReport()(device, reader.ReadBuffer[0], reader.ReadBuffer.data() + 1,
                       static_cast<std::uint16_t>(reader.BytesRead - 1));
@@ -138,9 +159,10 @@ void THidDeviceReadThread::deliverError(void* self)
 {
     auto& reader = *static_cast<THidDeviceReadThread*>(self);
     THidDevice& device = reader.device_;
-    if (device.deliveriesMuted() || !device.OnReportError()) return;
+    if (device.deliveriesMuted()) return;
     const DeliveringFlag delivering(reader.delivering_);
-    device.OnReportError()(device, reader.errorCode_);
+    device.noteReadProblem(reader.problem_);
+    if (device.OnReportError()) device.OnReportError()(device, reader.errorCode_);
 }
 
 } // namespace oru

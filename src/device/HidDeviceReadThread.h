@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/DiagnosticSink.h"
+#include "device/HidReadProblem.h"
 #include "device/MainThreadHandoff.h"
 #include "platform/HidReadPort.h"
 
@@ -17,7 +18,12 @@ class THidDevice;
 /// The reader of one claimed device: reads its input reports one at a time
 /// and hands each to the main thread, waiting until the record's OnReport has
 /// returned before it reads the next. A read the system refuses is handed
-/// over as an error (OnReportError) and retried after one WaitSlice.
+/// over as an error (OnReportError, and the record's OnReadProblem when the
+/// device is there but won't read) and retried with a back-off: one WaitSlice
+/// after the first refusal, doubling with every further one up to
+/// kMaxRetryPauseMs. A device that is broken for good then costs one attempt
+/// every few seconds, and one that recovers (a fixed node, a freed file
+/// descriptor) is read again within those few seconds without a re-plug.
 ///
 /// An exception escaping a handler drops that one report: the reader goes on
 /// reading and says so once on the diagnostic sink.
@@ -28,6 +34,10 @@ public:
     /// ReadBuffer gets reportLength bytes; they are reused for every report.
     THidDeviceReadThread(THidDevice& device, std::uint16_t reportLength, std::unique_ptr<HidReadPort> port,
                          MainThreadHandoff& handoff, DiagnosticSink diagnostics);
+
+    /// Longest pause between two attempts at a device that keeps refusing, ms
+    /// (unless WaitSlice itself is longer).
+    static constexpr std::int32_t kMaxRetryPauseMs = 5000;
     /// Stops the thread if it still runs (see terminateAndWait).
     ~THidDeviceReadThread();
     THidDeviceReadThread(const THidDeviceReadThread&) = delete;
@@ -50,7 +60,8 @@ public:
 
 private:
     void execute();
-    void refused(int errorCode);
+    void refused(const HidReadProblem& problem, int errorCode);
+    void backOff();
     void handOver(MainThreadHandoff::Entry& entry);
     static void deliverReport(void* self);
     static void deliverError(void* self);
@@ -63,6 +74,8 @@ private:
     std::vector<std::uint8_t> ReadBuffer;
     std::uint32_t BytesRead = 0;
     std::uint32_t errorCode_ = 0;
+    HidReadProblem problem_;   // of the error delivery
+    unsigned failures_ = 0;    // refusals since the last report; reader thread only
     std::atomic<bool> terminated_{false};
     bool delivering_ = false;  // main thread only
     std::atomic<std::uint64_t> dropped_{0};

@@ -7,6 +7,7 @@ namespace oru {
 
 class THidDevice;
 class THidDeviceController;
+struct HidReadProblem;
 
 template <typename Signature>
 class TMethod;
@@ -78,6 +79,8 @@ using THidDataEvent =
     TMethod<void(THidDevice& HidDev, std::uint8_t ReportID, const std::uint8_t* Data, std::uint16_t Size)>;
 /// A read request the system refused; Error is the system's error number.
 using THidDataErrorEvent = TMethod<void(THidDevice& HidDev, std::uint32_t Error)>;
+/// A claimed device that may be read turned out unreadable, and why.
+using THidReadProblemEvent = TMethod<void(THidDevice& HidDev, const HidReadProblem& Problem)>;
 /// Kept for completeness; nothing raises it.
 using THidEnumerateEvent = TMethod<bool(THidDevice& HidDev, int Idx)>;
 

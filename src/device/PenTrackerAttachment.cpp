@@ -2,6 +2,7 @@
 
 #include "pen/PenPipeline.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace oru {
@@ -20,6 +21,7 @@ void PenTrackerAttachment::HidDeviceControllerDeviceChange(THidDeviceController&
     tray_.setColor(claimed ? kTrayPenTrackerFound : kTrayNoPenTracker);
     tray_.setFontColor(kTrayFontColor);
     if (!claimed) return;
+    state_.PenDevice->setOnReadProblem(readProblemHandler());
     state_.PenDevice->setOnReport(reportHandler());
     if (state_.PenDevice->ReadWriteAccess()) {
         toldNoAccessFor_.clear();
@@ -46,6 +48,65 @@ void PenTrackerAttachment::tellNoAccess(const THidDevice& device)
                  kPenTrackerUdevRule + " into /etc/udev/rules.d/ (sudo udevadm control --reload), "
                  "then unplug the pen tracker and plug it in again.");
     if (onNoAccess_) onNoAccess_(device);
+}
+
+} // namespace oru
+
+namespace oru {
+
+namespace {
+
+// What to do about a problem, for the English line on stderr.
+std::string remedy(const HidReadProblem& problem, const std::string& path)
+{
+    using Kind = HidReadProblem::Kind;
+    const std::string replug = "Unplug the pen tracker and plug it in again";
+    switch (problem.kind) {
+    case Kind::DescriptorUnreadable:
+        return "the driver cannot tell the length of its reports and reads nothing from it. " + replug +
+               "; if this persists, look for USB errors in the kernel log (journalctl -k).";
+    case Kind::DescriptorMalformed:
+    case Kind::NoInputReport:
+        return "so its reports cannot be read. " + replug +
+               "; if this persists, the device does not describe its reports properly and needs repair or "
+               "replacement.";
+    case Kind::OpenFailed:
+        if (isTransientError(problem.errorCode)) {
+            return "the driver tries again every few seconds; if this persists, restart the driver.";
+        }
+        if (problem.errorCode == EACCES || problem.errorCode == EPERM) {
+            return "its file permissions allow it, so a security policy (AppArmor, SELinux or a sandbox) refuses "
+                   "it: allow the driver to read and write " + path + ". The driver tries again every few seconds.";
+        }
+        return "check that " + path + " is the hidraw character device udev made for it (ls -l " + path + "). " +
+               replug + ". The driver tries again every few seconds.";
+    case Kind::ReadFailed: return replug + ". The driver tries again every few seconds.";
+    case Kind::None: break;
+    }
+    return replug + ".";
+}
+
+// The user must act unless the driver's own retries can be expected to cure it.
+bool userMustAct(const HidReadProblem& problem)
+{
+    return !(problem.kind == HidReadProblem::Kind::OpenFailed && isTransientError(problem.errorCode));
+}
+
+} // namespace
+
+void PenTrackerAttachment::readProblem(THidDevice& device, const HidReadProblem& problem)
+{
+    // The record tells each problem once per plug; a re-claim tells nothing new.
+    diagnostics_(std::string("oruDriver: the pen tracker (USB 0020:0002) at ") + device.InterfacePath() +
+                 " was found but " + describeReadProblem(problem) + "; " + remedy(problem, device.InterfacePath()));
+    if (!userMustAct(problem) || !onUserNotice_) return;
+    if (problem.kind == HidReadProblem::Kind::OpenFailed) {
+        onUserNotice_("Kalem izleyici bulundu ama açılamıyor. İzleyiciyi çıkarıp yeniden takın; sorun sürerse "
+                      "yöneticinize başvurun.");
+    } else {
+        onUserNotice_("Kalem izleyici bulundu ama okunamıyor. İzleyiciyi çıkarıp yeniden takın; sorun sürerse "
+                      "cihaz arızalı olabilir.");
+    }
 }
 
 } // namespace oru

@@ -33,6 +33,10 @@ public:
     /// Called once per plugged-in tracker that is found but can't be read
     /// (no read-write access to its node). The program shows a notification.
     using NoAccessNotice = std::function<void(const THidDevice& device)>;
+    /// A notification for the user (Turkish, UTF-8) where the user must act:
+    /// once per plugged-in tracker that may be read but can't be (a broken
+    /// report descriptor, a node that won't open, failing reads).
+    using UserNotice = std::function<void(const std::string& text)>;
 
     PenTrackerAttachment(TMainFormState& state, THidDeviceController& controller, PenPipeline& pipeline,
                          TrayStatus& tray, DiagnosticSink diagnostics = writeDiagnosticToStderr);
@@ -44,14 +48,26 @@ public:
     }
     /// This attachment's ShowRead as an OnReport handler.
     THidDataEvent reportHandler() { return THidDataEvent::bind<&PenTrackerAttachment::ShowRead>(*this); }
+    /// This attachment's readProblem as an OnReadProblem handler.
+    THidReadProblemEvent readProblemHandler()
+    {
+        return THidReadProblemEvent::bind<&PenTrackerAttachment::readProblem>(*this);
+    }
 
     /// Release PenDevice, claim the first free pen tracker, set the tray
     /// colours, attach ShowRead. Leaves the pen state and the watchdog alone.
+    /// A tracker that is found but can't be read is still claimed (green:
+    /// found); what is wrong is said once per plug instead.
     void HidDeviceControllerDeviceChange(THidDeviceController& Sender);
     /// Hands the report's data bytes to PenPipeline::ShowRead.
     void ShowRead(THidDevice& HidDev, std::uint8_t ReportID, const std::uint8_t* Data, std::uint16_t Size);
 
+    /// Says on the diagnostic sink what keeps the tracker from being read and
+    /// what to do; notifies the user where the user must act.
+    void readProblem(THidDevice& HidDev, const HidReadProblem& Problem);
+
     void setOnNoAccess(NoAccessNotice notice) { onNoAccess_ = std::move(notice); }
+    void setOnUserNotice(UserNotice notice) { onUserNotice_ = std::move(notice); }
 
 private:
     void tellNoAccess(const THidDevice& device);
@@ -62,6 +78,7 @@ private:
     TrayStatus& tray_;
     DiagnosticSink diagnostics_;
     NoAccessNotice onNoAccess_;
+    UserNotice onUserNotice_;
     std::string toldNoAccessFor_;  // InstanceId of the last tracker we warned about
 };
 

@@ -28,6 +28,7 @@ protected:
     AttachmentTest()
     {
         attachment.setOnNoAccess([this](const THidDevice& device) { notices.push_back(device.InstanceId()); });
+        attachment.setOnUserNotice([this](const std::string& text) { userNotices.push_back(text); });
         // Bound in the window's definition (while loading) and once more at creation.
         controller->setOnDeviceChange(attachment.deviceChangeHandler());
     }
@@ -48,6 +49,7 @@ protected:
     DiagnosticLog attachmentDiagnostics;
     PenTrackerAttachment attachment{state, *controller, pipeline, tray, attachmentDiagnostics.sink()};
     std::vector<std::string> notices;
+    std::vector<std::string> userNotices;
 };
 
 const std::vector<std::string> kGreen = {"color 008000", "font FFFFFF"};
@@ -161,6 +163,105 @@ TEST_F(AttachmentTest, TrackerWithoutAccessIsToldOncePerPlugAndAReplugWithAccess
     EXPECT_TRUE(pumpUntil([&] { return state.DistanceA == 500; }));
     EXPECT_EQ(notices.size(), 1u);
 }
+
+// A tracker that may be read but can't be: tray green (found), told once per
+// plug on stderr and, where the user must act, in a notice; no reader for a
+// descriptor without an input report length, and a reader whose attempts back
+// off (pauses in virtual time) instead of polling every WaitSlice.
+struct ReadFailureRow {
+    const char* name;
+    HidDescriptorStatus descriptor;
+    int descriptorError;
+    int openError;
+    int readError;
+    HidReadProblem expected;
+    const char* cause;  // parts of the stderr line
+    const char* remedy;
+    bool notice;
+};
+
+void PrintTo(const ReadFailureRow& row, std::ostream* out) { *out << row.name; }
+
+class ReadFailureTest : public AttachmentTest, public testing::WithParamInterface<ReadFailureRow> {};
+
+TEST_P(ReadFailureTest, IsToldOncePerPlugAndRetriedWithBackOffNotPolled)
+{
+    const ReadFailureRow& row = GetParam();
+    const auto broken = [&](FakeHidSystem::Device& device) {
+        device.descriptor = row.descriptor;
+        device.descriptorError = row.descriptorError;
+        device.openError = row.openError;
+        device.readError = row.readError;
+    };
+    const bool readerRuns = row.descriptor == HidDescriptorStatus::Usable;
+    // WaitSlice 100 ms, doubled after each refusal, at most 5 s apart: the
+    // 11th pause passes 30 s of virtual time.
+    const std::vector<int> backOff = {100, 200, 400, 800, 1600, 3200, 5000, 5000, 5000, 5000, 5000};
+    const std::vector<int> expectedPauses = readerRuns ? backOff : std::vector<int>{};
+    const auto runFor30s = [&] {
+        if (readerRuns) EXPECT_TRUE(pumpUntil([&] { return hid.virtualTimeUsedUp(); }));
+    };
+
+    broken(*plugTracker("T1.0001"));
+    hid.startVirtualTime(30000);
+    start();
+    runFor30s();
+    EXPECT_EQ(tray.calls, kGreen) << "found, even if it can't be read";
+    ASSERT_NE(state.PenDevice, nullptr);
+    EXPECT_EQ(state.PenDevice->hasReader(), readerRuns);
+    EXPECT_EQ(state.PenDevice->readProblem(), row.expected);
+    EXPECT_EQ(hid.pauses(), expectedPauses);
+    const int attempts = static_cast<int>(backOff.size());
+    EXPECT_EQ(hid.openAttempts, !readerRuns ? 0 : row.openError ? attempts : 1);
+    EXPECT_EQ(hid.readCalls, row.readError ? attempts : 0);
+
+    // Any device change re-claims it: the new reader backs off from the start,
+    // and nothing is said again for the same plug.
+    hid.startVirtualTime(30000);
+    hid.plug("K", 0x046D, 0xC31C);
+    controller->DeviceChange();
+    runFor30s();
+    EXPECT_EQ(hid.pauses(), expectedPauses);
+
+    // Plugged in again: a new device, told again.
+    hid.unplug("T1.0001");
+    broken(*plugTracker("T1.0002"));
+    controller->DeviceChange();
+    EXPECT_TRUE(pumpUntil([&] { return attachmentDiagnostics.lines().size() >= 2; }, std::chrono::seconds(2)));
+
+    const auto lines = attachmentDiagnostics.lines();
+    ASSERT_EQ(lines.size(), 2u);
+    for (int plug = 0; plug < 2; ++plug) {
+        EXPECT_NE(lines[plug].find("/dev/hidraw-T1.000" + std::to_string(plug + 1)), std::string::npos) << lines[plug];
+        EXPECT_NE(lines[plug].find(row.cause), std::string::npos) << lines[plug];
+        EXPECT_NE(lines[plug].find(row.remedy), std::string::npos) << lines[plug];
+    }
+    EXPECT_EQ(userNotices.size(), row.notice ? 2u : 0u);
+    EXPECT_TRUE(notices.empty()) << "access was granted: no udev-rule notice";
+}
+
+using Kind = HidReadProblem::Kind;
+constexpr auto kUsable = HidDescriptorStatus::Usable;
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, ReadFailureTest,
+    testing::Values(
+        ReadFailureRow{"GarbageDescriptor", HidDescriptorStatus::Malformed, 0, 0, 0, {Kind::DescriptorMalformed, 0},
+                       "report descriptor is malformed", "plug it in again", true},
+        ReadFailureRow{"NoInputReport", HidDescriptorStatus::NoInputReport, 0, 0, 0, {Kind::NoInputReport, 0},
+                       "declares no input report", "plug it in again", true},
+        ReadFailureRow{"NoDescriptor", HidDescriptorStatus::Unreadable, ENOENT, 0, 0,
+                       {Kind::DescriptorUnreadable, ENOENT}, "report descriptor cannot be read (No such file",
+                       "plug it in again", true},
+        ReadFailureRow{"NodeIsADirectory", kUsable, 0, EISDIR, 0, {Kind::OpenFailed, EISDIR},
+                       "cannot be opened for reading (Is a directory)", "ls -l /dev/hidraw-T1", true},
+        ReadFailureRow{"OpenRefusedByPolicy", kUsable, 0, EPERM, 0, {Kind::OpenFailed, EPERM},
+                       "(Operation not permitted)", "security policy", true},
+        ReadFailureRow{"OutOfFileDescriptors", kUsable, 0, EMFILE, 0, {Kind::OpenFailed, EMFILE},
+                       "(Too many open files)", "restart the driver", false},
+        ReadFailureRow{"ReadsRefused", kUsable, 0, 0, EINVAL, {Kind::ReadFailed, EINVAL},
+                       "reads fail (Invalid argument)", "plug it in again", true}),
+    [](const testing::TestParamInfo<ReadFailureRow>& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace oru::test

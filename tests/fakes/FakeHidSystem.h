@@ -25,6 +25,8 @@ public:
         HidInterfaceInfo info;
         HidAccess access = HidAccess::ReadWrite;
         std::uint16_t reportLength = 6;
+        HidDescriptorStatus descriptor = HidDescriptorStatus::Usable;  // else reportLength counts as 0
+        int descriptorError = 0;                                      // with Unreadable
         bool present = true;
         int openError = 0;  // non-zero: read-port opens fail with it
         int readError = 0;  // non-zero: reads fail with it
@@ -34,6 +36,7 @@ public:
     bool isAvailable = true;
     bool listFails = false;  // the list can't be obtained this time
     std::atomic<int> readCalls{0};
+    std::atomic<int> openAttempts{0};
     std::atomic<int> portOpens{0};
     std::atomic<int> openPorts{0};
     int probes = 0;
@@ -123,11 +126,38 @@ public:
         return access;
     }
 
-    std::uint16_t inputReportLength(const std::string& path) override
+    std::uint16_t inputReportLength(const std::string& path) override { return inputReportInfo(path).length; }
+
+    HidInputReportInfo inputReportInfo(const std::string& path) override
     {
         std::lock_guard lock(mutex_);
         const auto device = find(path);
-        return device ? device->reportLength : 0;
+        if (!device) return {0, HidDescriptorStatus::Unreadable, ENOENT};
+        if (device->descriptor != HidDescriptorStatus::Usable) return {0, device->descriptor, device->descriptorError};
+        return {device->reportLength, HidDescriptorStatus::Usable, 0};
+    }
+
+    /// From now on the read ports' pauses take no real time: each adds its
+    /// length to a virtual clock and returns at once, until the clock reaches
+    /// limitMs; that pause then waits for a wake-up like a pause without end.
+    void startVirtualTime(int limitMs)
+    {
+        std::lock_guard lock(mutex_);
+        virtualTime_ = true;
+        virtualNowMs_ = 0;
+        virtualLimitMs_ = limitMs;
+        pauses_.clear();
+    }
+    /// The pauses asked for since startVirtualTime, ms.
+    std::vector<int> pauses()
+    {
+        std::lock_guard lock(mutex_);
+        return pauses_;
+    }
+    bool virtualTimeUsedUp()
+    {
+        std::lock_guard lock(mutex_);
+        return virtualTime_ && virtualNowMs_ >= virtualLimitMs_;
     }
 
     std::unique_ptr<HidReadPort> makeReadPort() override { return std::make_unique<Port>(*this); }
@@ -163,6 +193,7 @@ private:
 
         bool open(const std::string& path, int& errorCode) override
         {
+            ++system_.openAttempts;
             std::lock_guard lock(system_.mutex_);
             closeLocked();
             auto device = system_.find(path);
@@ -215,7 +246,14 @@ private:
         void pause(int timeoutMs) override
         {
             std::unique_lock lock(system_.mutex_);
-            system_.signal_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return woken_; });
+            if (system_.virtualTime_ && !woken_) {
+                system_.pauses_.push_back(timeoutMs);
+                system_.virtualNowMs_ += timeoutMs;
+                if (system_.virtualNowMs_ < system_.virtualLimitMs_) return;
+                system_.signal_.wait(lock, [&] { return woken_; });
+            } else {
+                system_.signal_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return woken_; });
+            }
             woken_ = false;
         }
 
@@ -249,6 +287,10 @@ private:
     std::mutex mutex_;
     std::condition_variable signal_;
     std::vector<std::shared_ptr<Device>> devices_;
+    bool virtualTime_ = false;
+    long long virtualNowMs_ = 0;
+    long long virtualLimitMs_ = 0;
+    std::vector<int> pauses_;
 };
 
 } // namespace oru::test
