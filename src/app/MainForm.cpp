@@ -65,6 +65,9 @@ void TMainForm::createDeviceController(const Services& services)
     HidDeviceController = std::make_unique<THidDeviceController>(services.hid, services.waker);
     attachment_ = std::make_unique<PenTrackerAttachment>(state, *HidDeviceController, pipeline_, trayStatus_);
     attachment_->setOnNoAccess([this](const THidDevice&) { tellNoAccess(); });
+    attachment_->setOnUserNotice([this](const std::string& text) {
+        TrayIcon1->ShowBalloonHint(QStringLiteral("oruDriver"), QString::fromStdString(text));
+    });
     HidDeviceController->setOnDeviceChange(attachment_->deviceChangeHandler());
 
     // Reports and the posted first scan arrive through the waker; plug and
