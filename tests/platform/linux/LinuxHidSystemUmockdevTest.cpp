@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -21,8 +22,10 @@
 #include <csignal>
 #include <fstream>
 #include <sstream>
+#include <vector>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,6 +76,7 @@ class ObservedHidSystem final : public HidSystem {
 public:
     LinuxHidSystem real;
     std::atomic<int> readPortOpens{0};
+    std::atomic<int> readPortOpenAttempts{0};
 
     bool available() const override { return real.available(); }
     std::vector<HidInterfaceInfo> listInterfaces() override { return real.listInterfaces(); }
@@ -81,21 +85,23 @@ public:
         return real.probeAccess(path, errorCode);
     }
     std::uint16_t inputReportLength(const std::string& path) override { return real.inputReportLength(path); }
+    HidInputReportInfo inputReportInfo(const std::string& path) override { return real.inputReportInfo(path); }
     std::unique_ptr<HidDeviceMonitor> openMonitor() override { return real.openMonitor(); }
     std::unique_ptr<HidReadPort> makeReadPort() override
     {
-        return std::make_unique<CountingPort>(real.makeReadPort(), readPortOpens);
+        return std::make_unique<CountingPort>(real.makeReadPort(), readPortOpens, readPortOpenAttempts);
     }
 
 private:
     class CountingPort final : public HidReadPort {
     public:
-        CountingPort(std::unique_ptr<HidReadPort> port, std::atomic<int>& opens)
-            : port_(std::move(port)), opens_(opens)
+        CountingPort(std::unique_ptr<HidReadPort> port, std::atomic<int>& opens, std::atomic<int>& attempts)
+            : port_(std::move(port)), opens_(opens), attempts_(attempts)
         {
         }
         bool open(const std::string& path, int& errorCode) override
         {
+            ++attempts_;
             const bool opened = port_->open(path, errorCode);
             if (opened) ++opens_;
             return opened;
@@ -112,6 +118,7 @@ private:
     private:
         std::unique_ptr<HidReadPort> port_;
         std::atomic<int>& opens_;
+        std::atomic<int>& attempts_;
     };
 };
 
@@ -355,6 +362,75 @@ TEST_F(UmockdevControllerTest, AnUnplugDuringAReadEndsTheReaderCleanly)
     ASSERT_TRUE(pumpUntil([&] { return hid->readPortOpens == 2; }));
     writeReport(emulated::makeReport(2, 30, 40), "/dev/hidraw1");
     EXPECT_TRUE(pumpUntil([&] { return log.reports.size() == 2; }));
+}
+
+// Trackers that list and pass the access check but can't be read, each on a
+// node of its own: the real backend's reason reaches the record's
+// OnReadProblem once, however often the reader retries meanwhile.
+TEST_F(UmockdevControllerTest, TrackersThatCantBeReadSayWhyOnce)
+{
+    using Kind = HidReadProblem::Kind;
+    const std::string descriptorLine = "H: report_descriptor=" + std::string(emulated::kReportDescriptorHex) + "\n";
+    struct Row {
+        int node;
+        const char* descriptorHex;  // nullptr: no report_descriptor at all
+        bool nodeIsDirectory;
+        HidReadProblem expected;
+    };
+    const Row rows[] = {
+        {5, "DEADBEEF", false, {Kind::DescriptorMalformed, 0}},
+        // One vendor collection with a 5-byte feature report and no input report.
+        {6, "0600FF0901A101750895050901B102C0", false, {Kind::NoInputReport, 0}},
+        {7, nullptr, false, {Kind::DescriptorUnreadable, ENOENT}},
+        {8, emulated::kReportDescriptorHex.data(), true, {Kind::OpenFailed, EISDIR}},
+    };
+    gchar* rootDir = umockdev_testbed_get_root_dir(testbed);
+    const std::string root = rootDir;
+    g_free(rootDir);
+    for (const Row& row : rows) {
+        std::string description = emulated::umockdevDescription(row.node, row.node, row.node);
+        description.replace(description.find(descriptorLine), descriptorLine.size(),
+                            row.descriptorHex ? "H: report_descriptor=" + std::string(row.descriptorHex) + "\n" : "");
+        if (row.nodeIsDirectory) {
+            // No device node from umockdev; a directory stands where it would be.
+            const std::string nodeLine = "N: hidraw" + std::to_string(row.node) + "\n";
+            description.erase(description.find(nodeLine), nodeLine.size());
+        }
+        add(description);
+        if (row.nodeIsDirectory) {
+            ASSERT_EQ(::mkdir((root + "/dev/hidraw" + std::to_string(row.node)).c_str(), 0755), 0) << std::strerror(errno);
+        }
+    }
+    controller->DeviceChange();
+
+    struct Problems {
+        std::vector<std::string> seen;  // "path: problem"
+        void note(THidDevice& device, const HidReadProblem& problem)
+        {
+            seen.push_back(device.InterfacePath() + ": " + describeReadProblem(problem));
+        }
+    } problems;
+    std::vector<THidDevice*> held;
+    for (std::size_t i = 0; i < controller->Count(); ++i) {
+        if (controller->at(i).InterfacePath() == "/dev/hidraw0") continue;  // the working tracker
+        THidDevice* device = nullptr;
+        ASSERT_TRUE(controller->ClaimAt(device, i, true));
+        ASSERT_TRUE(device->ReadWriteAccess()) << device->InterfacePath();
+        device->setOnReadProblem(THidReadProblemEvent::bind<&Problems::note>(problems));
+        device->setOnReport(THidDataEvent::bind<&Log::report>(log));
+        held.push_back(device);
+    }
+    ASSERT_EQ(held.size(), std::size(rows));
+    // Until the directory's reader has tried three times (0, 100, 300 ms).
+    EXPECT_TRUE(pumpUntil([&] { return problems.seen.size() >= std::size(rows) && hid->readPortOpenAttempts >= 3; }));
+
+    std::vector<std::string> expected;
+    for (const Row& row : rows) {
+        expected.push_back("/dev/hidraw" + std::to_string(row.node) + ": " + describeReadProblem(row.expected));
+    }
+    std::sort(problems.seen.begin(), problems.seen.end());
+    EXPECT_EQ(problems.seen, expected);
+    for (THidDevice*& device : held) controller->ReleaseDevice(device);
 }
 
 /// umockdev's script notation for the bytes the device sends: bytes below
