@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <pwd.h>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,6 +53,13 @@ struct DirCloser {
 std::string failed(const char* call, int error)
 {
     return std::string(call) + ": " + std::strerror(error);
+}
+
+std::string userName(uid_t uid)
+{
+    // getpwuid_r would need a buffer size guess; this runs on the main thread only.
+    if (const passwd* entry = ::getpwuid(uid)) return entry->pw_name;
+    return std::to_string(uid);
 }
 
 bool isAbsolute(const char* path)
@@ -161,6 +169,12 @@ void FileRegistryStore::refresh()
     if (updating_) return;
     if (file_.empty()) {
         setMissing();
+        return;
+    }
+    if (!folderIsPrivate()) {
+        contents_ = StoreContents();
+        disk_ = Disk::Refused;
+        identity_.reset();
         return;
     }
 
@@ -310,10 +324,41 @@ std::optional<StoredValue> FileRegistryStore::queryValue(const std::string& keyP
     return *value;
 }
 
+bool FileRegistryStore::folderIsPrivate()
+{
+    // Whoever can write to the folder can put a store file there (or rename one
+    // over ours), and a folder of another user can't be ours to rewrite. A
+    // missing folder is made 0700 at the first write; a path that is not a
+    // folder fails where the file is used.
+    struct stat st {};
+    if (::stat(directory_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return true;
+    const uid_t self = ::geteuid();
+    if (st.st_uid != self) {
+        warn("the settings folder " + directory_.string() + " belongs to user " + userName(st.st_uid) +
+             ", not to this user (" + userName(self) +
+             "); settings start from their defaults and are neither read from nor saved there. Give the folder to "
+             "this user (sudo chown -R " + userName(self) + ": " + directory_.string() + ") or move it away");
+        return false;
+    }
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0) return true;
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    if (::chmod(directory_.c_str(), 0700) != 0) {
+        warn("the settings folder " + directory_.string() + " can be written by other users (mode " + mode +
+             ") and could not be set to 0700 (" + failed("chmod", errno) +
+             "); settings start from their defaults and are neither read from nor saved there. Run: chmod 700 " +
+             directory_.string());
+        return false;
+    }
+    warn("the settings folder " + directory_.string() + " could be written by other users (mode " + mode +
+         "); it was set to 0700");
+    return true;
+}
+
 bool FileRegistryStore::prepareWrite()
 {
     refresh();
-    if (disk_ == Disk::Unreadable) return false;
+    if (disk_ == Disk::Unreadable || disk_ == Disk::Refused) return false;
     if (disk_ == Disk::DamagedInPlace) {
         // Perhaps the directory became writable since.
         std::string error;
@@ -344,9 +389,33 @@ bool FileRegistryStore::createKey(const std::string& keyPath)
     return commit(contents_.createKey(keyPath));
 }
 
+bool FileRegistryStore::keepTextThatCannotBeDecoded(const std::string& keyPath, const std::string& name,
+                                                    const StoredValue& value)
+{
+    // The settings layer decodes texts as UTF-8 and writes back what it
+    // decoded, so stored bytes that aren't UTF-8 come back as U+FFFD. What the
+    // file held is kept before the first write that replaces it.
+    const StoredValue* stored = contents_.value(keyPath, name);
+    if (!stored || stored->kind != StoredKind::Text || *stored == value || isValidUtf8(stored->text)) return true;
+    if (disk_ != Disk::Loaded || copyKept_) return true;
+    const std::string what = "value \"" + name + "\" of key [" + keyPath + "] in " + file_.string() +
+                             " is not valid UTF-8 text";
+    std::string error;
+    const auto copy = copyAside(error);
+    if (!copy) {
+        warn(what + " and no copy of the file could be kept (" + error + "), so it is not replaced; make " +
+             directory_.string() + " writable for this user");
+        return false;
+    }
+    copyKept_ = true;
+    warn(what + "; it is replaced now, and the file as it was is kept as " + copy->string());
+    return true;
+}
+
 bool FileRegistryStore::setValue(const std::string& keyPath, const std::string& name, const StoredValue& value)
 {
     if (!StoreContents::canHoldKeyPath(keyPath) || !prepareWrite()) return false;
+    if (!keepTextThatCannotBeDecoded(keyPath, name, value)) return false;
     // A value that is already stored as it is needs no new file.
     return commit(contents_.setValue(keyPath, name, value));
 }
@@ -448,7 +517,7 @@ bool FileRegistryStore::writeFile()
              "the user's home directory");
         return false;
     }
-    if (!makeDirectory()) return false;
+    if (!folderIsPrivate() || !makeDirectory()) return false;
     const std::string prefix = temporaryPrefix();
     removeStaleTemporaries(prefix);
 

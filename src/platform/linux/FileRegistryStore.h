@@ -25,7 +25,13 @@ namespace oru {
 ///
 /// A file that can't be parsed (cut short, garbage, over 1 MiB) is renamed to
 /// store.conf.damaged-<UTC time> and the store starts empty; one line on stderr
-/// says what was found. Main thread only.
+/// says what was found. A text that is not valid UTF-8 (the settings layer would
+/// turn it into U+FFFD) is kept the same way, as a copy of the file, before the
+/// first write that replaces it.
+///
+/// The folder must be this user's alone: one that others may write to is set to
+/// 0700; one owned by another user (left by a run as root, say) is neither read
+/// nor written, and settings start from their defaults. Main thread only.
 class FileRegistryStore final : public RegistryStore {
 public:
     static constexpr const char* kFileName = "store.conf";
@@ -60,6 +66,7 @@ private:
         Loaded,          // contents_ is the file
         Unreadable,      // the file exists but can't be read; never written over
         DamagedInPlace,  // damaged, and could not be moved aside; never written over
+        Refused,         // the folder is not this user's alone: neither read nor written
     };
     struct FileIdentity {
         dev_t device = 0;
@@ -77,6 +84,8 @@ private:
     void forget();
     void setUnreadable(const std::string& what, const std::optional<FileIdentity>& identity);
     void setDamaged(const std::string& problem, const FileIdentity& identity);
+    bool folderIsPrivate();
+    bool keepTextThatCannotBeDecoded(const std::string& keyPath, const std::string& name, const StoredValue& value);
     bool prepareWrite();
     bool commit(bool changed);
     bool writeFile();

@@ -89,4 +89,8 @@ private:
 /// ASCII letter case is ignored, as the store's names are.
 bool sameStoreName(std::string_view a, std::string_view b);
 
+/// Whether text is well-formed UTF-8 (no overlong forms, surrogates or code
+/// points above U+10FFFF), which the settings layer takes without change.
+bool isValidUtf8(std::string_view text);
+
 } // namespace oru

@@ -103,6 +103,8 @@ class StoreFile : public testing::Test {
 protected:
     void SetUp() override
     {
+        // Folders the tests make are 0755, as on a default account: not writable by others.
+        ::umask(022);
         char pattern[] = "/tmp/oru-store-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         base_ = pattern;
@@ -546,6 +548,100 @@ TEST_F(StoreFile, TwoProcessesSavingAtOnceAllSucceed)
     std::string problem;
     EXPECT_TRUE(StoreContents::parse(readBytes(file_), problem)) << problem;
     EXPECT_TRUE(filesContaining(dir_, ".tmp-").empty());
+}
+
+struct FolderCase {
+    const char* what;
+    mode_t mode;
+    bool otherOwner;
+    mode_t modeAfter;
+    bool used;            // the stored value is read and a write succeeds
+    const char* said;     // in the one stderr line; "" for none
+};
+
+TEST_F(StoreFile, FolderOthersCanWriteIsMadePrivateAndAnotherUsersIsLeftAlone)
+{
+    const FolderCase rows[] = {
+        {"writable by all", 0777, false, 0700, true, "could be written by other users (mode 0777); it was set to 0700"},
+        {"writable by the group", 0770, false, 0700, true, "(mode 0770); it was set to 0700"},
+        {"sticky, writable by all", 01777, false, 0700, true, "(mode 1777); it was set to 0700"},
+        {"readable by others only", 0755, false, 0755, true, ""},
+        {"another user's", 0700, true, 0700, false, "belongs to user "},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string stored = "[Software\\oruDriver]\n\"Edit1_Text\" = text \"42\"\n";
+        writeBytes(file_, stored);
+        ASSERT_EQ(::chmod(dir_.c_str(), row.mode), 0);
+        if (row.otherOwner) {
+            if (::geteuid() != 0) GTEST_SKIP() << "a folder of another user needs a run as root";
+            ASSERT_EQ(::chown(dir_.c_str(), 65534, 65534), 0);
+        }
+
+        testing::internal::CaptureStderr();
+        FileRegistryStore store(dir_);
+        TAppRegistryStorage storage(store);
+        const std::string read = storage.ReadText(kEdit1, "0");
+        const std::string writeError = errorOf([&] { storage.WriteText(kEdit1, "43"); });
+        const std::string said = testing::internal::GetCapturedStderr();
+
+        EXPECT_EQ(fs::status(dir_).permissions() & fs::perms::mask, static_cast<fs::perms>(row.modeAfter));
+        EXPECT_EQ(read, row.used ? "42" : "0");
+        EXPECT_EQ(writeError, row.used ? "no error" : "Unable to create key 'Software\\oruDriver'");
+        if (!row.used) EXPECT_EQ(readBytes(file_), stored);
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), *row.said ? 1 : 0) << said;
+        EXPECT_NE(said.find(row.said), std::string::npos) << said;
+        ASSERT_EQ(::chown(dir_.c_str(), ::geteuid(), ::getegid()), 0);
+        fs::remove_all(dir_);
+    }
+}
+
+struct UndecodableTextCase {
+    const char* what;
+    std::string stored;   // Edit1_Text as the file holds it
+    std::string written;  // what the next save writes
+    bool copyKept;
+};
+
+TEST_F(StoreFile, TextThatIsNotUtf8IsKeptInACopyBeforeItIsReplaced)
+{
+    const std::string replacement = "\xEF\xBF\xBD";  // U+FFFD, as the settings layer writes a bad byte back
+    const UndecodableTextCase rows[] = {
+        {"stray byte", "12\xFF" "3", "12" + replacement + "3", true},
+        {"cut sequence", "1\xE2\x82", "1" + replacement, true},
+        {"overlong slash", "\xC0\xAF", replacement + replacement, true},
+        {"surrogate", "\xED\xA0\x80", replacement, true},
+        {"above U+10FFFF", "\xF4\x90\x80\x80", replacement, true},
+        {"written back unchanged", "12\xFF" "3", "12\xFF" "3", false},
+        {"valid UTF-8", "\xC3\x87\xC4\xB1k\xC4\xB1\xC5\x9F \xF0\x9F\x96\x8A", "99", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string original = "[Software\\oruDriver]\n\"Edit1_Text\" = text \"" + row.stored + "\"\n";
+        writeBytes(file_, original);
+        FileRegistryStore store(dir_);
+        TAppRegistryStorage storage(store);
+        EXPECT_EQ(storage.ReadText(kEdit1, ""), row.stored);
+
+        testing::internal::CaptureStderr();
+        storage.WriteText(kEdit1, row.written);
+        storage.WriteText(kKey + R"(\Edit2_Text)", "7");
+        const std::string said = testing::internal::GetCapturedStderr();
+
+        const auto copies = filesContaining(dir_, ".damaged-");
+        ASSERT_EQ(copies.size(), row.copyKept ? 1u : 0u);
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), row.copyKept ? 1 : 0) << said;
+        if (row.copyKept) {
+            EXPECT_EQ(readBytes(copies[0]), original);
+            EXPECT_NE(said.find("\"Edit1_Text\" of key [Software\\oruDriver] in " + file_.string() +
+                                " is not valid UTF-8 text; it is replaced now, and the file as it was is kept as " +
+                                copies[0].string()),
+                      std::string::npos)
+                << said;
+        }
+        EXPECT_EQ(FileRegistryStore(dir_).queryValue(kKey, "Edit1_Text"), StoredValue::ofText(row.written));
+        fs::remove_all(dir_);
+    }
 }
 
 TEST_F(StoreFile, KilledSavesLeaveAWholeFileWithAllOrNoneOfASave)
