@@ -17,12 +17,14 @@
 #include <QScreen>
 #include <QSocketNotifier>
 
+#include <cstdio>
+
 namespace oru {
 
 TMainForm::TMainForm(const Services& services, QWidget* parent)
     : QWidget(parent),
       AppRegistryStorage1(services.store),
-      FormStorage1(this, &AppRegistryStorage1, [](const std::exception& error) { reportHandlerError(error); }),
+      FormStorage1(this, &AppRegistryStorage1, [this](const std::exception& error) { reportStorageError(error); }),
       watchdogRestarter_(gerisayim),
       pipeline_(state, services.pointer, watchdogRestarter_),
       waker_(services.waker)
@@ -124,8 +126,24 @@ void TMainForm::FormDestroy()
     // Nothing of the window's own: the storage's destroy hook has saved by now.
 }
 
+void TMainForm::reportStorageError(const std::exception& error)
+{
+    // A box at an unattended end waits for a press that never comes, and the
+    // session (or whoever sent the signal) waits for the process.
+    if (!endingUnattended_) {
+        reportHandlerError(error);
+        return;
+    }
+    std::fprintf(stderr,
+                 "oruDriver: the settings were not saved at the end (%s); a calibration made in this run is lost. "
+                 "Make the settings folder ($XDG_CONFIG_HOME/oruDriver, else ~/.config/oruDriver) writable for "
+                 "this user, then calibrate again.\n",
+                 error.what());
+}
+
 void TMainForm::sessionEnding()
 {
+    setEndingUnattended();
     bool canClose = true;
     FormStorage1.closeQueryHook(canClose);
 }

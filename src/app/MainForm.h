@@ -70,8 +70,13 @@ public:
     void FormShow();
     void FormDestroy();
     /// The desktop session is ending: save now, the process may not get to
-    /// its regular end.
+    /// its regular end. Nobody may be at the screen any more: see
+    /// setEndingUnattended.
     void sessionEnding();
+    /// The program ends without anyone to answer a message box (a quit signal,
+    /// the session's end): from now on the saves' errors go to stderr, so the
+    /// end is never held up.
+    void setEndingUnattended() { endingUnattended_ = true; }
     void Kalibre1Click();
     void Hakknda1Click();
     void k1Click();
@@ -104,6 +109,8 @@ private:
     void buildMenu();
     void createDeviceController(const Services& services);
     void tellNoAccess();
+    /// Errors of the form storage's restore and save.
+    void reportStorageError(const std::exception& error);
 
     class TrayStatusAdapter final : public TrayStatus {
     public:
@@ -125,6 +132,7 @@ private:
     TcalibrationForm* calibrationForm_ = nullptr;
     TForm1* aboutBox_ = nullptr;
     bool shutDown_ = false;
+    bool endingUnattended_ = false;
 };
 
 } // namespace oru

@@ -11,9 +11,16 @@ namespace oru {
 namespace {
 
 int writeFd = -1;
+volatile std::sig_atomic_t endAtOnce = 0;
 
 void onQuitSignal(int signal)
 {
+    if (endAtOnce) {
+        // Only async-signal-safe calls from here on: write and _exit.
+        static const char line[] = "oruDriver: quit signal during the end; ending at once, unsaved settings are lost\n";
+        [[maybe_unused]] const ssize_t said = ::write(STDERR_FILENO, line, sizeof line - 1);
+        ::_exit(128 + signal);
+    }
     const int savedErrno = errno;
     const unsigned char byte = static_cast<unsigned char>(signal);
     [[maybe_unused]] const ssize_t written = ::write(writeFd, &byte, 1);
@@ -30,6 +37,7 @@ int installQuitSignalPipe()
     struct sigaction action {};
     action.sa_handler = onQuitSignal;
     sigemptyset(&action.sa_mask);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&action.sa_mask, signal);
     action.sa_flags = SA_RESTART;
     for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
     return fds[0];
@@ -42,6 +50,11 @@ int drainQuitSignalPipe(int readFd)
     ssize_t n;
     while ((n = ::read(readFd, buffer, sizeof buffer)) > 0) last = buffer[n - 1];
     return last;
+}
+
+void endAtOnceOnQuitSignal()
+{
+    endAtOnce = 1;
 }
 
 } // namespace oru

@@ -1,0 +1,105 @@
+// Where the end's save errors go. Nobody may be at the screen at an end by
+// quit signal or session end: a message box there would hold the end up for
+// good, so the error goes to stderr. At "Çıkış" and while the driver runs the
+// user is there and sees the box.
+
+#include "app/Form1.h"
+#include "app/HandlerErrors.h"
+#include "app/MainForm.h"
+#include "calibration/CalibrationForm.h"
+#include "fakes/FakeHidSystem.h"
+#include "fakes/MemoryRegistryStore.h"
+#include "fakes/RecordingPointerOutput.h"
+#include "platform/linux/EventFdWaker.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+namespace oru {
+namespace {
+
+const char* const kStderrLine = "the settings were not saved at the end";
+
+struct Driver {
+    Driver()
+    {
+        hid.monitorFd = -1;
+        const CalibrationTexts stored{"100", "-150", "550", "-160", "110", "-500", "540", "-510"};
+        for (int i = 0; i < 8; ++i) store.put("Software\\oruDriver", "Edit" + std::to_string(i + 1) + "_Text",
+                                               StoredValue::ofText(stored[i]));
+        main = std::make_unique<TMainForm>(TMainForm::Services{pointer, store, hid, waker});
+        calibration = std::make_unique<TcalibrationForm>(main->state, *main);
+        about = std::make_unique<TForm1>();
+        main->setWindows(calibration.get(), about.get());
+        // The first show restores the stored calibration; a save is due from then on.
+        QElapsedTimer clock;
+        clock.start();
+        while (main->state.Calibrated != 1 && clock.elapsed() < 5000) QCoreApplication::processEvents();
+    }
+    /// The end of main(): the windows go in the reverse order of their creation.
+    void end()
+    {
+        main->shutdown();
+        about.reset();
+        calibration.reset();
+        main.reset();
+    }
+
+    test::RecordingPointerOutput pointer;
+    test::MemoryRegistryStore store;
+    test::FakeHidSystem hid;
+    EventFdWaker waker;
+    std::unique_ptr<TMainForm> main;
+    std::unique_ptr<TcalibrationForm> calibration;
+    std::unique_ptr<TForm1> about;
+};
+
+TEST(MainWindowEnd, SaveErrorGoesToStderrWhenNobodyIsThereAndToABoxOtherwise)
+{
+    struct Row {
+        const char* name;
+        std::function<void(Driver&)> act;
+        bool box;
+    };
+    const Row rows[] = {
+        {"session end, then the end", [](Driver& d) { d.main->sessionEnding(); d.end(); }, false},
+        {"quit signal", [](Driver& d) { d.main->setEndingUnattended(); d.main->k1Click(); d.end(); }, false},
+        {"\"Çıkış\"", [](Driver& d) { d.main->k1Click(); d.end(); }, true},
+        {"save after a calibration, while running", [](Driver& d) { d.main->calibrationCompleted(); }, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::string> boxes;
+        setHandlerErrorReporter([&](const std::string& text) { boxes.push_back(text); });
+        Driver driver;
+        ASSERT_EQ(driver.main->state.Calibrated, 1);
+        driver.store.failCreate = true;
+        driver.store.failUpdate = true;
+
+        testing::internal::CaptureStderr();
+        row.act(driver);
+        const std::string said = testing::internal::GetCapturedStderr();
+
+        EXPECT_EQ(boxes.size(), row.box ? 1u : 0u);
+        EXPECT_EQ(said.find(kStderrLine) != std::string::npos, !row.box) << said;
+        if (driver.main) driver.end();
+        setHandlerErrorReporter(nullptr);
+    }
+}
+
+} // namespace
+} // namespace oru
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
