@@ -344,11 +344,12 @@ bool FileRegistryStore::folderIsPrivate()
     char mode[8];
     std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
     if (::chmod(directory_.c_str(), 0700) != 0) {
+        // Some file systems (network or foreign ones) keep fixed modes; the
+        // settings stay usable there, as they were before this check.
         warn("the settings folder " + directory_.string() + " can be written by other users (mode " + mode +
-             ") and could not be set to 0700 (" + failed("chmod", errno) +
-             "); settings start from their defaults and are neither read from nor saved there. Run: chmod 700 " +
+             ") and could not be set to 0700 (" + failed("chmod", errno) + "); run: chmod 700 " +
              directory_.string());
-        return false;
+        return true;
     }
     warn("the settings folder " + directory_.string() + " could be written by other users (mode " + mode +
          "); it was set to 0700");
