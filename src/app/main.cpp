@@ -10,6 +10,7 @@
 #include "platform/linux/LinuxHidSystem.h"
 #include "platform/linux/QuitSignalPipe.h"
 #include "platform/linux/SingleInstanceLock.h"
+#include "platform/linux/StartChecks.h"
 #include "platform/linux/XTestPointerOutput.h"
 
 #include <QGuiApplication>
@@ -18,11 +19,19 @@
 #include <QSocketNotifier>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <unistd.h>
 
 using namespace oru;
 
 namespace {
+
+std::string environmentValue(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
 
 std::unique_ptr<PointerOutput> makePointerOutput()
 {
@@ -46,9 +55,42 @@ std::unique_ptr<PointerOutput> makePointerOutput()
 
 int main(int argc, char** argv)
 {
+    // Before anything is made: under sudo with a user's HOME every folder and
+    // file made now would belong to root.
+    if (const auto refusal = rootRunForAnotherUser(::geteuid(), environmentValue("HOME"),
+                                                   environmentValue("XDG_CONFIG_HOME"),
+                                                   environmentValue("XDG_CACHE_HOME"))) {
+        std::fprintf(stderr, "oruDriver: %s\n", refusal->c_str());
+        return 1;
+    }
+    // Qt aborts without a display; say what is missing instead.
+    if (const auto refusal = missingGraphicalSession(environmentValue("DISPLAY"), environmentValue("WAYLAND_DISPLAY"),
+                                                     environmentValue("QT_QPA_PLATFORM"))) {
+        std::fprintf(stderr, "oruDriver: %s\n", refusal->c_str());
+        return 1;
+    }
+
+    // From here a quit signal is kept until the event loop can end in order.
+    const int quitFd = installQuitSignalPipe();
+
     // A second instance ends at once, silently, before it touches anything.
     SingleInstanceLock instanceLock("oruDriver");
-    if (!instanceLock.acquired()) return 0;
+    switch (instanceLock.state()) {
+    case SingleInstanceLock::State::HeldByAnother:
+        return 0;
+    case SingleInstanceLock::State::NoPlace:
+        for (const auto& problem : instanceLock.problems()) std::fprintf(stderr, "oruDriver: %s\n", problem.c_str());
+        std::fprintf(stderr, "oruDriver: no place for the single-instance lock works; not starting, since a second "
+                             "instance could run beside this one. Set XDG_RUNTIME_DIR to a folder of this user with "
+                             "mode 0700, or make the cache folder (~/.cache) writable.\n");
+        return 1;
+    case SingleInstanceLock::State::Acquired:
+        for (const auto& problem : instanceLock.problems()) std::fprintf(stderr, "oruDriver: %s\n", problem.c_str());
+        if (!instanceLock.problems().empty()) {
+            std::fprintf(stderr, "oruDriver: the single-instance lock is '%s' instead\n", instanceLock.path().c_str());
+        }
+        break;
+    }
 
     OruApplication app(argc, argv);
     const auto pointer = makePointerOutput();
@@ -62,21 +104,39 @@ int main(int argc, char** argv)
     auto calibrationForm = std::make_unique<TcalibrationForm>(mainForm->state, *mainForm);
     auto aboutBox = std::make_unique<TForm1>();
     mainForm->setWindows(calibrationForm.get(), aboutBox.get());
+    TMainForm* const form = mainForm.get();
 
+    // A signal ends the run as "Çıkış" does, but nobody may be at the screen
+    // to answer a message box: the end's errors go to stderr.
+    const auto endBySignal = [form] {
+        endAtOnceOnQuitSignal();
+        form->setEndingUnattended();
+        form->k1Click();
+    };
     std::unique_ptr<QSocketNotifier> quitNotifier;
-    if (const int quitFd = installQuitSignalPipe(); quitFd >= 0) {
+    if (quitFd >= 0) {
         quitNotifier = std::make_unique<QSocketNotifier>(quitFd, QSocketNotifier::Read);
-        QObject::connect(quitNotifier.get(), &QSocketNotifier::activated, [&, quitFd] {
+        QObject::connect(quitNotifier.get(), &QSocketNotifier::activated, [quitFd, endBySignal] {
             drainQuitSignalPipe(quitFd);
-            mainForm->k1Click();
+            endBySignal();
         });
     }
 
     // Log-off: the session manager asks before it ends the process.
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, mainForm.get(),
-                     [&](QSessionManager&) { mainForm->sessionEnding(); });
+    const auto sessionConnection = QObject::connect(&app, &QGuiApplication::commitDataRequest, form,
+                                                    [form](QSessionManager&) { form->sessionEnding(); });
 
     const int status = app.exec();
+
+    // The end: nothing below may reach the windows through the event loop
+    // while they go, and a quit signal from now on ends the process at once.
+    QObject::disconnect(sessionConnection);
+    quitNotifier.reset();
+    if (quitFd >= 0 && drainQuitSignalPipe(quitFd) != 0) {
+        // A signal came while the loop was ending: it is this end's first.
+        form->setEndingUnattended();
+    }
+    endAtOnceOnQuitSignal();
 
     // Reverse order of creation: the main window goes last and saves.
     mainForm->shutdown();

@@ -5,45 +5,233 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace oru {
 
 namespace {
 
-std::string lockDirectory()
-{
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) return runtime;
-    if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache) return cache;
-    if (const char* home = std::getenv("HOME"); home && *home) {
-        const std::string cache = std::string(home) + "/.cache";
-        ::mkdir(cache.c_str(), 0700);
-        return cache;
+/// A file descriptor that closes itself.
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd = -1) : fd_(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd& operator=(UniqueFd&&) = delete;
+    ~UniqueFd()
+    {
+        if (fd_ >= 0) ::close(fd_);
     }
-    return {};
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+// Whoever else may add or replace entries in a folder could put their own
+// file, or a link to one, where the lock file goes.
+constexpr mode_t kWritableByOthers = S_IWGRP | S_IWOTH;
+
+std::string environmentValue(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+bool isAbsolute(const std::string& path)
+{
+    return !path.empty() && path.front() == '/';
+}
+
+std::string failed(const char* call, int error)
+{
+    return std::string(call) + ": " + std::strerror(error);
+}
+
+std::string octalMode(mode_t mode)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+/// $XDG_RUNTIME_DIR, opened, when it is fit for the lock.
+UniqueFd openRuntimeDirectory(const std::string& dir, std::vector<std::string>& problems)
+{
+    const std::string what = "XDG_RUNTIME_DIR '" + dir + "'";
+    if (!isAbsolute(dir)) {
+        problems.push_back(what + " is not an absolute path");
+        return UniqueFd();
+    }
+    UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0) {
+        problems.push_back(what + " cannot be used (" + failed("open", errno) + ")");
+        return UniqueFd();
+    }
+    if (st.st_uid != ::geteuid()) {
+        problems.push_back(what + " belongs to uid " + std::to_string(st.st_uid) + ", not to this user (uid " +
+                           std::to_string(::geteuid()) + ")");
+        return UniqueFd();
+    }
+    if (st.st_mode & kWritableByOthers) {
+        problems.push_back(what + " can be written by other users (mode " + octalMode(st.st_mode) +
+                           "); it should be 0700");
+        return UniqueFd();
+    }
+    return fd;
+}
+
+/// The folder "name" inside parent, made 0700 when missing. Refused when it is
+/// a symbolic link or belongs to someone else; a mode that lets others in is
+/// taken back to 0700.
+UniqueFd openPrivateFolder(const std::string& parent, const std::string& name, std::vector<std::string>& problems)
+{
+    const std::string path = parent + "/" + name;
+    UniqueFd parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parentFd) {
+        problems.push_back("cannot use the folder '" + parent + "' (" + failed("open", errno) + ")");
+        return UniqueFd();
+    }
+    if (::mkdirat(parentFd.get(), name.c_str(), 0700) != 0 && errno != EEXIST) {
+        problems.push_back("cannot create the folder '" + path + "' (" + failed("mkdir", errno) + ")");
+        return UniqueFd();
+    }
+    UniqueFd fd(::openat(parentFd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) {
+        const int error = errno;
+        struct stat link {};
+        if (::fstatat(parentFd.get(), name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(link.st_mode)) {
+            problems.push_back("'" + path + "' is a symbolic link, which is not followed; remove it");
+        } else {
+            problems.push_back("cannot use the folder '" + path + "' (" + failed("open", error) + ")");
+        }
+        return UniqueFd();
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        problems.push_back("cannot use the folder '" + path + "' (" + failed("fstat", errno) + ")");
+        return UniqueFd();
+    }
+    if (st.st_uid != ::geteuid()) {
+        problems.push_back("the folder '" + path + "' belongs to uid " + std::to_string(st.st_uid) +
+                           ", not to this user (uid " + std::to_string(::geteuid()) + "); remove it");
+        return UniqueFd();
+    }
+    // Only its owner (or root) can have changed the mode of a folder of ours.
+    if ((st.st_mode & 077) != 0 && ::fchmod(fd.get(), 0700) != 0) {
+        problems.push_back("the folder '" + path + "' has mode " + octalMode(st.st_mode) +
+                           " and cannot be made private (" + failed("chmod", errno) + ")");
+        return UniqueFd();
+    }
+    return fd;
 }
 
 } // namespace
 
-SingleInstanceLock::SingleInstanceLock(const std::string& name)
+LockEnvironment LockEnvironment::current()
 {
-    const std::string dir = lockDirectory();
-    if (dir.empty()) {
-        std::fprintf(stderr, "oruDriver: no XDG_RUNTIME_DIR or HOME; starting without the single-instance guard\n");
-        acquired_ = true;
+    LockEnvironment environment;
+    environment.runtimeDir = environmentValue("XDG_RUNTIME_DIR");
+    environment.cacheHome = environmentValue("XDG_CACHE_HOME");
+    environment.home = environmentValue("HOME");
+    if (environment.home.empty()) {
+        if (const passwd* user = ::getpwuid(::geteuid()); user && user->pw_dir) environment.home = user->pw_dir;
+    }
+    return environment;
+}
+
+SingleInstanceLock::SingleInstanceLock(const std::string& name, const LockEnvironment& environment)
+{
+    const std::string fileName = name + ".lock";
+
+    // The runtime directory is the usual place: private and emptied at log-out.
+    if (!environment.runtimeDir.empty()) {
+        if (const UniqueFd dir = openRuntimeDirectory(environment.runtimeDir, problems_);
+            dir && lockIn(dir.get(), environment.runtimeDir, fileName)) {
+            return;
+        }
+    }
+
+    // XDG: a relative XDG_CACHE_HOME is invalid and must be ignored.
+    std::string cache;
+    if (isAbsolute(environment.cacheHome)) {
+        cache = environment.cacheHome;
+    } else if (isAbsolute(environment.home)) {
+        cache = environment.home + "/.cache";
+    }
+    if (cache.empty()) {
+        problems_.push_back("there is no cache folder: neither XDG_CACHE_HOME nor HOME is an absolute path");
+    } else {
+        // ~/.cache itself may be missing on a fresh account; nothing above it is made.
+        ::mkdir(cache.c_str(), 0700);
+        if (const UniqueFd dir = openPrivateFolder(cache, name, problems_);
+            dir && lockIn(dir.get(), cache + "/" + name, fileName)) {
+            return;
+        }
+    }
+
+    // The shared temporary folder is there on every machine; the folder's
+    // owner and type are checked because anyone may have made it first.
+    const std::string tmpFolder = name + "-" + std::to_string(::geteuid());
+    if (const UniqueFd dir = openPrivateFolder(environment.sharedTmp, tmpFolder, problems_);
+        dir && lockIn(dir.get(), environment.sharedTmp + "/" + tmpFolder, fileName)) {
         return;
     }
-    path_ = dir + "/" + name + ".lock";
-    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd_ < 0) {
-        std::fprintf(stderr, "oruDriver: cannot open lock file '%s': %s; starting without the single-instance guard\n",
-                     path_.c_str(), std::strerror(errno));
-        acquired_ = true;
-        return;
+    state_ = State::NoPlace;
+    path_.clear();
+}
+
+bool SingleInstanceLock::lockIn(int dirFd, const std::string& dir, const std::string& fileName)
+{
+    const std::string path = dir + "/" + fileName;
+    // O_NOFOLLOW: a link planted under the lock file's name must not make us
+    // create or lock a file elsewhere. O_NONBLOCK: a FIFO there must not hang the start.
+    UniqueFd fd(::openat(dirFd, fileName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    if (!fd) {
+        if (errno == ELOOP) {
+            problems_.push_back("the lock file '" + path + "' is a symbolic link, which is not followed; remove it");
+        } else {
+            problems_.push_back("cannot open the lock file '" + path + "' (" + failed("open", errno) + ")");
+        }
+        return false;
     }
-    acquired_ = ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        problems_.push_back("cannot use the lock file '" + path + "' (" + failed("fstat", errno) + ")");
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        problems_.push_back("the lock file '" + path + "' is not a regular file; remove it");
+        return false;
+    }
+    if (st.st_uid != ::geteuid()) {
+        problems_.push_back("the lock file '" + path + "' belongs to uid " + std::to_string(st.st_uid) +
+                            ", not to this user; remove it");
+        return false;
+    }
+    if (st.st_nlink != 1) {
+        problems_.push_back("the lock file '" + path + "' has other hard links; remove it");
+        return false;
+    }
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) {
+            state_ = State::HeldByAnother;
+            path_ = path;
+            return true;
+        }
+        problems_.push_back("cannot lock '" + path + "' (" + failed("flock", errno) + ")");
+        return false;
+    }
+    state_ = State::Acquired;
+    path_ = path;
+    fd_ = fd.release();
+    return true;
 }
 
 SingleInstanceLock::~SingleInstanceLock()

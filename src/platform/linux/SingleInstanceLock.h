@@ -1,30 +1,59 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace oru {
+
+/// The parts of the user's environment the lock place is chosen from.
+struct LockEnvironment {
+    std::string runtimeDir;            // XDG_RUNTIME_DIR as set (may be empty or relative)
+    std::string cacheHome;             // XDG_CACHE_HOME as set
+    std::string home;                  // HOME, else the home directory of the user database
+    std::string sharedTmp = "/tmp";    // the machine's shared temporary folder
+
+    /// This process's environment.
+    static LockEnvironment current();
+};
 
 /// Holds an flock on a per-user lock file for the life of the process. The
 /// kernel drops the lock when the process dies, so a crash never blocks the
 /// next start (a named semaphore would).
 class SingleInstanceLock {
 public:
-    /// Lock file "<name>.lock" in $XDG_RUNTIME_DIR, else in the user's cache
-    /// directory ($XDG_CACHE_HOME or ~/.cache).
-    explicit SingleInstanceLock(const std::string& name);
+    enum class State {
+        Acquired,       // this process holds the lock
+        HeldByAnother,  // another instance of this user holds it
+        NoPlace,        // no place for the lock works; problems() says why
+    };
+
+    /// Tries these places in turn and locks "<name>.lock" in the first that
+    /// works: $XDG_RUNTIME_DIR when it is an absolute path to a directory of
+    /// this user that nobody else can write to; a private folder "<name>" in
+    /// the user's cache directory ($XDG_CACHE_HOME or ~/.cache); a private
+    /// folder "<name>-<uid>" in the shared temporary folder. A private folder is
+    /// made with mode 0700 and must not be a symbolic link or belong to someone
+    /// else; the lock file must be a regular file of this user and is never
+    /// reached through a symbolic link.
+    explicit SingleInstanceLock(const std::string& name, const LockEnvironment& environment = LockEnvironment::current());
     ~SingleInstanceLock();
     SingleInstanceLock(const SingleInstanceLock&) = delete;
     SingleInstanceLock& operator=(const SingleInstanceLock&) = delete;
 
-    /// True when this process holds the lock; false when another instance does.
-    /// When no lock file can be made at all, the start goes on unguarded (true).
-    bool acquired() const { return acquired_; }
+    State state() const { return state_; }
+    /// The lock file used: held, or held by the other instance.
     const std::string& path() const { return path_; }
+    /// Why places were passed over, one English sentence each, in the order tried.
+    const std::vector<std::string>& problems() const { return problems_; }
 
 private:
+    /// Locks name in the open folder dirFd (whose path is dir); false to try the next place.
+    bool lockIn(int dirFd, const std::string& dir, const std::string& name);
+
     int fd_ = -1;
-    bool acquired_ = false;
+    State state_ = State::NoPlace;
     std::string path_;
+    std::vector<std::string> problems_;
 };
 
 } // namespace oru
