@@ -1,0 +1,195 @@
+#!/usr/bin/env bash
+# The driver's start and end as a careless user and a hostile environment
+# bring them about, one process per row: no display, root with a user's HOME,
+# a broken XDG_RUNTIME_DIR with two instances, and ends whose save fails
+# (signals, "Çıkış" with its error box, then a signal). Run under xvfb-run.
+set -euo pipefail
+
+driver=${1:?usage: program_start_end_test.sh DRIVER}
+work=$(mktemp -d)
+export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/oru-test QT_QPA_PLATFORM=xcb
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*" >&2; [[ -f ${log:-} ]] && sed 's/^/  driver: /' "$log" >&2; exit 1; }
+# wait_for SECONDS COMMAND...: polls until the command succeeds.
+wait_for() {
+  local deadline=$((SECONDS + $1)); shift
+  until "$@"; do
+    ((SECONDS < deadline)) || return 1
+    sleep 0.1
+  done
+}
+gone() { ! kill -0 "$1" 2>/dev/null; }
+said() { grep -qs -- "$1" "$log"; }
+# status PID: the exit status of an ended driver (128 + n when signal n ended it).
+status() { local s=0; wait "$1" || s=$?; echo "$s"; }
+# A fresh account: private runtime folder, empty home, writable settings.
+fresh_account() {
+  local dir=$work/$1
+  mkdir -p "$dir/run" "$dir/home" "$dir/config"
+  chmod 700 "$dir/run"
+  export XDG_RUNTIME_DIR=$dir/run HOME=$dir/home XDG_CONFIG_HOME=$dir/config
+  unset XDG_CACHE_HOME
+  log=$dir/driver.log
+}
+start_driver() {
+  "$driver" 2>>"$log" &
+  pid=$!
+  pids+=("$pid")
+}
+# Past the lock and the application's start (the offscreen platform says it has no pointer).
+started() { said "has no pointer injection"; }
+
+geometry() {
+  xwininfo -id "$1" 2>/dev/null |
+    awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF} /Width:/{w=$NF} /Height:/{h=$NF}
+         /Map State/{m=$NF} END{print x + 0, y + 0, w + 0, h + 0, m}'
+}
+# The driver's mapped windows: "id x y width height", one per line.
+driver_windows() {
+  local w x y width height map
+  for w in $(xdotool search --classname oru-driver 2>/dev/null); do
+    read -r x y width height map < <(geometry "$w")
+    [[ $map == IsViewable ]] && echo "$w $x $y $width $height"
+  done
+  return 0
+}
+# An error box: a mapped window of the driver wider than its menu.
+box_up() { driver_windows | awk '$4 > 150 && $5 > 60 { found = 1 } END { exit !found }'; }
+ended_or_box() { gone "$pid" || box_up; }
+calibration_up() { xdotool search --onlyvisible --name '^CalibrationForm$' >/dev/null 2>&1; }
+calibration_gone() { ! calibration_up; }
+# A first start: the calibration comes up at once; Escape ends it.
+escape_first_calibration() {
+  wait_for 15 calibration_up || fail "no calibration window at the first start"
+  until calibration_gone; do
+    xdotool key Escape
+    wait_for 1 calibration_gone || true
+  done
+}
+
+no_display() {
+  fresh_account display
+  local row name environment message s
+  local rows=("no display|env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM|graphical session"
+              "unreachable display|env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:31999|cannot open the X display")
+  for row in "${rows[@]}"; do
+    IFS='|' read -r name environment message <<<"$row"
+    : >"$log"
+    s=0; $environment "$driver" 2>>"$log" || s=$?
+    ((s == 1)) || fail "$name: exit status $s, expected 1"
+    said "$message" || fail "$name: stderr does not say '$message'"
+  done
+  : >"$log"
+  env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen "$driver" 2>>"$log" &
+  pid=$!; pids+=("$pid")
+  wait_for 15 started || fail "offscreen without DISPLAY did not start"
+  kill -TERM "$pid"
+  wait_for 10 gone "$pid" || fail "offscreen driver did not end on SIGTERM"
+  s=$(status "$pid"); ((s == 0)) || fail "offscreen driver exit status $s"
+}
+
+root_with_users_home() {
+  ((EUID == 0)) || { echo "   (skipped: needs root)"; return 0; }
+  fresh_account root
+  chown 65534:65534 "$HOME"
+  export XDG_CONFIG_HOME=$HOME/.config
+  start_driver
+  wait_for 10 gone "$pid" || fail "root with another user's HOME started"
+  local s made
+  s=$(status "$pid"); ((s == 1)) || fail "exit status $s, expected 1"
+  said "refusing to run as root" || fail "no reason given on stderr"
+  made=$(find "$HOME" "$XDG_RUNTIME_DIR" -mindepth 1)
+  [[ -z $made ]] || fail "made before refusing: $made"
+}
+
+broken_runtime_dir() {
+  export QT_QPA_PLATFORM=offscreen
+  local row name runtime first second s
+  local rows=("a regular file|file" "unwritable|/proc" "relative|run")
+  for row in "${rows[@]}"; do
+    IFS='|' read -r name runtime <<<"$row"
+    fresh_account "runtime-${runtime//\//}"
+    touch "$work/runtime-${runtime//\//}/file"
+    [[ $runtime == file ]] && runtime=$work/runtime-file/file
+    export XDG_RUNTIME_DIR=$runtime
+    start_driver; first=$pid
+    wait_for 15 started || fail "$name: the first instance did not start"
+    start_driver; second=$pid
+    wait_for 10 gone "$second" || fail "$name: a second instance runs beside the first"
+    s=$(status "$second"); ((s == 0)) || fail "$name: second instance exit status $s"
+    kill -0 "$first" || fail "$name: the first instance died"
+    kill -TERM "$first"
+    wait_for 10 gone "$first" || fail "$name: the first instance did not end on SIGTERM"
+    s=$(status "$first"); ((s == 0)) || fail "$name: first instance exit status $s"
+  done
+}
+
+signal_end_with_failing_save() {
+  local signal note s
+  for signal in TERM INT HUP; do
+    fresh_account "signal-$signal"
+    rmdir "$XDG_CONFIG_HOME"; touch "$XDG_CONFIG_HOME"  # no settings folder can be made
+    start_driver
+    escape_first_calibration
+    kill "-$signal" "$pid"
+    wait_for 10 ended_or_box || true
+    if ! gone "$pid"; then
+      box_up && note="an error box holds the end" || note="the end did not finish"
+      kill "-$signal" "$pid"
+      wait_for 10 gone "$pid" || fail "SIG$signal: $note; the driver ignores a second SIG$signal"
+      fail "SIG$signal: $note; after a second SIG$signal: exit status $(status "$pid")"
+    fi
+    s=$(status "$pid"); ((s == 0)) || fail "SIG$signal: exit status $s"
+    said "were not saved at the end" || fail "SIG$signal: the failed save is not on stderr"
+  done
+}
+
+# The tray icon: the driver's small docked window; its menu: a wider one.
+icon() { driver_windows | awk '$4 <= 32 && $5 <= 32 { print; exit }' | grep .; }
+menu() { driver_windows | awk '$4 > 32 && $4 <= 150 { print; exit }' | grep .; }
+
+signal_during_exit_box() {
+  fresh_account exit-box
+  rmdir "$XDG_CONFIG_HOME"; touch "$XDG_CONFIG_HOME"
+  trayer --edge top --align right --widthtype request --height 24 --transparent false --SetDockType true &
+  pids+=($!)
+  start_driver
+  escape_first_calibration
+  local x y width height s
+  wait_for 10 icon >/dev/null || fail "the icon did not dock in the tray"
+  read -r _ x y width height < <(icon)
+  xdotool mousemove $((x + width / 2)) $((y + height / 2)) click 3
+  wait_for 10 menu >/dev/null || fail "the tray menu did not open"
+  # "Çıkış" is the last entry, at the menu's bottom.
+  read -r _ x y width height < <(menu)
+  xdotool mousemove $((x + width / 2)) $((y + height - 11)) click 1
+  wait_for 10 box_up || fail "no error box after \"Çıkış\" with a failing save"
+  kill -TERM "$pid"
+  wait_for 5 gone "$pid" || fail "SIGTERM did not end the driver while the box was up"
+  s=$(status "$pid")
+  ((s == 128 + 15)) || fail "exit status $s, expected 143 (an exit, not a crash)"
+  said "ending at once" || fail "the driver did not say it ends at once"
+}
+
+cases=("no_display|without a graphical session the driver says so and exits 1"
+       "root_with_users_home|root with another user's HOME refuses before it makes anything"
+       "broken_runtime_dir|a broken XDG_RUNTIME_DIR still allows one instance only"
+       "signal_end_with_failing_save|an end by signal whose save fails ends, and says why on stderr"
+       "signal_during_exit_box|a signal while the error box of \"Çıkış\" is up ends the driver at once, cleanly")
+failed=0
+for entry in "${cases[@]}"; do
+  IFS='|' read -r case title <<<"$entry"
+  echo "-- $title"
+  # Each case in its own shell: its environment and processes go with it.
+  ( pids=(); trap 'for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done; { wait; } 2>/dev/null' EXIT; "$case" ) ||
+    failed=$((failed + 1))
+done
+((failed == 0)) || { echo "$failed of ${#cases[@]} cases failed" >&2; exit 1; }
+echo "program start and end test passed"
