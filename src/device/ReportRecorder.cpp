@@ -59,7 +59,7 @@ int ReportRecorder::start(const std::string& startedAt)
     out_.flush();
     startMicros_ = clock_();
     reading_ = true;
-    device_->setOnReport(THidDataEvent::bind<&ReportRecorder::ShowRead>(*this));
+    attach(*device_);
     controller_.setOnDeviceChange(TNotifyEvent::bind<&ReportRecorder::HidDeviceControllerDeviceChange>(*this));
     return kRecorded;
 }
@@ -89,7 +89,20 @@ void ReportRecorder::HidDeviceControllerDeviceChange(THidDeviceController& /*Sen
         err_ << "oru-record: the pen tracker is back; recording goes on.\n";
     }
     reading_ = readable;
-    if (claimed) device_->setOnReport(THidDataEvent::bind<&ReportRecorder::ShowRead>(*this));
+    if (claimed) attach(*device_);
+}
+
+void ReportRecorder::attach(THidDevice& device)
+{
+    device.setOnReadProblem(THidReadProblemEvent::bind<&ReportRecorder::readProblem>(*this));
+    device.setOnReport(THidDataEvent::bind<&ReportRecorder::ShowRead>(*this));
+}
+
+void ReportRecorder::readProblem(THidDevice& device, const HidReadProblem& problem)
+{
+    err_ << "oru-record: the pen tracker at " << device.InterfacePath() << " was found but "
+         << describeReadProblem(problem)
+         << "; nothing is recorded until it reads. Unplug the pen tracker and plug it in again (Ctrl+C ends).\n";
 }
 
 void ReportRecorder::ShowRead(THidDevice& /*HidDev*/, std::uint8_t /*ReportID*/, const std::uint8_t* Data,

@@ -35,12 +35,15 @@ public:
 
     void HidDeviceControllerDeviceChange(THidDeviceController& Sender);
     void ShowRead(THidDevice& HidDev, std::uint8_t ReportID, const std::uint8_t* Data, std::uint16_t Size);
+    /// Says on err what keeps a readable tracker from being read (once per plug).
+    void readProblem(THidDevice& HidDev, const HidReadProblem& Problem);
 
     std::uint64_t reportsWritten() const { return reportsWritten_; }
 
 private:
     std::int64_t elapsedMicros() const { return clock_() - startMicros_; }
     void noAccessMessage(const THidDevice& device);
+    void attach(THidDevice& device);
 
     THidDeviceController& controller_;
     std::ostream& out_;

@@ -93,6 +93,17 @@ TEST_F(RecorderTest, WithoutReadAccessNamesTheUdevRuleAndFails)
     EXPECT_TRUE(out.str().empty());
 }
 
+TEST_F(RecorderTest, TrackerThatCantBeReadIsToldOncePerPlug)
+{
+    plugTracker("T1")->descriptor = HidDescriptorStatus::Malformed;
+    ASSERT_EQ(recorder.start("now"), ReportRecorder::kRecorded);
+    hid.plug("K", 0x046D, 0xC31C);
+    controller->DeviceChange();  // re-claimed: not told again
+    const std::string text = err.str();
+    EXPECT_NE(text.find("/dev/hidraw-T1 was found but its report descriptor is malformed"), std::string::npos) << text;
+    EXPECT_EQ(text.find("oru-record", 1), std::string::npos) << "told once: " << text;
+}
+
 TEST_F(RecorderTest, UnplugAndReplugAreNotedAndRecordingGoesOn)
 {
     plugTracker("T1.0001");
