@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <strings.h>
 #include <fstream>
+#include <map>
+#include <set>
 #include <numbers>
 #include <sstream>
 #include <stdexcept>
@@ -58,6 +60,72 @@ std::string fixed(double value, int decimals = 1)
 
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
+/// The tray menu as the screen shows it.
+struct MenuPicture {
+    /// Screen rows (first, last) of each entry's text, top to bottom.
+    std::vector<std::pair<int, int>> lines;
+    int separators = 0;
+    /// Per line: the share of its rows' pixels in the menu's own colour.
+    std::vector<double> plainShare;
+
+    /// The entry drawn in the highlight colour, or -1. Text leaves most of a
+    /// plain entry's rows in the menu's colour; a highlight covers them.
+    int highlighted() const
+    {
+        for (std::size_t i = 0; i < plainShare.size(); ++i)
+            if (plainShare[i] < 0.5) return static_cast<int>(i);
+        return -1;
+    }
+};
+
+/// Finds the entries and the separators inside a menu window's pixels: bands
+/// of rows that differ from the menu's most common colour (gaps of up to 2
+/// rows belong to a band: a dot or a cedilla). A separator is a line across
+/// most of the width, one or two rows high; an entry is a band at least 5 rows
+/// high: its text, or the whole entry when highlighted.
+MenuPicture readMenu(const PixelBlock& block)
+{
+    MenuPicture picture;
+    // Inside the frame.
+    const int left = block.x + 3, right = block.x + block.width - 3;
+    const int top = block.y + 2, bottom = block.y + block.height - 2;
+    if (right - left < 8 || bottom - top < 8) return picture;
+    std::map<std::uint32_t, int> histogram;
+    for (int y = top; y < bottom; ++y)
+        for (int x = left; x < right; ++x) ++histogram[block.at(x, y)];
+    const std::uint32_t plain =
+        std::max_element(histogram.begin(), histogram.end(), [](auto& a, auto& b) { return a.second < b.second; })->first;
+    const int width = right - left;
+    std::vector<int> marked(static_cast<std::size_t>(bottom - top));
+    for (int y = top; y < bottom; ++y)
+        for (int x = left; x < right; ++x) marked[y - top] += block.at(x, y) != plain;
+
+    const auto rowShare = [&](int first, int last) {
+        int unmarked = 0;
+        for (int y = first; y <= last; ++y) unmarked += width - marked[y - top];
+        return static_cast<double>(unmarked) / (width * (last - first + 1));
+    };
+    for (int y = top; y < bottom;) {
+        if (marked[y - top] == 0) {
+            ++y;
+            continue;
+        }
+        int last = y;
+        for (int next = y + 1; next < bottom && next <= last + 3; ++next)
+            if (marked[next - top] > 0) last = next;
+        bool across = true;
+        for (int row = y; row <= last; ++row) across = across && marked[row - top] >= width * 6 / 10;
+        if (across && last - y < 2) {
+            ++picture.separators;
+        } else if (last - y + 1 >= 5) {
+            picture.lines.emplace_back(y, last);
+            picture.plainShare.push_back(rowShare(y, last));
+        }
+        y = last + 1;
+    }
+    return picture;
+}
+
 } // namespace
 
 const char* trayColourName(int colour)
@@ -73,6 +141,7 @@ DemoRun::DemoRun(DemoOptions options)
                                                       : (options_.phase == "endurance" ? 1000 : 250);
     pen_ = std::make_unique<PenSession>(tracker_, screen_, board_,
                                         std::chrono::microseconds(1'000'000 / reportsPerSecond_));
+    pen_->setRestLimit(options_.restLimitPx);
 }
 
 DemoRun::~DemoRun()
@@ -289,7 +358,9 @@ void DemoRun::runEndurance()
     const double driverCpuS = driver_->cpuSeconds();
     const long sent = pen_->reportsSent() - sentBefore;
     pen_->rest(kPenUp, 20);
-    pen_->idle(500ms);
+    // The last reports handled: the pointer at the pen, the button let go.
+    pen_->awaitPointerAtPen();
+    waitFor([&] { return !screen_.pointer().anyButtonHeld(); }, 5s);
     const PointerState pointer = screen_.pointer();
     const long endKiB = driver_->residentKiB();
 
@@ -388,7 +459,8 @@ void DemoRun::calibrate(bool firstStart)
             // Unplugged and plugged in again between two targets: the
             // calibration goes on with the new device.
             tracker_.unplug();
-            pen_->idle(500ms);
+            // Plugged in again once the driver has let go of the old node.
+            waitFor([&] { return !tracker_.openedBy(driver_->pid()); }, 5s);
             tracker_.plug();
             const bool opened = waitForNodeOpen(10s);
             check("re-plugged during the calibration: driver opens the new node", opened, tracker_.nodePath());
@@ -453,7 +525,15 @@ void DemoRun::drawStrokes(const std::string& shotName)
     pen_->rest(kPenSecond, 20);
     pen_->rest(kPenUp, 15);
     pen_->stopMeasuring();
-    pen_->idle(300ms);
+    // The clicks reach the canvas through the driver and the X server.
+    waitFor(
+        [&] {
+            const auto& now = canvas_->counts();
+            return now.leftPresses - before.leftPresses == 2 && now.leftReleases - before.leftReleases == 2 &&
+                   now.rightPresses - before.rightPresses == 1 && now.rightReleases - before.rightReleases == 1 &&
+                   !screen_.pointer().anyButtonHeld();
+        },
+        5s);
 
     note("pen script: a square of " + fixed(side, 0) + " px, a circle of radius " + fixed(radius, 0) +
          " px and a right click; 2 px per report at " + std::to_string(reportsPerSecond_) +
@@ -502,8 +582,13 @@ void DemoRun::drawThroughReplug()
     tracker_.unplug();
     const bool red = waitForTray(TrayColour::Red, 5s);
     const double redAfter = seconds(Clock::now() - unplugged);
-    pen_->idle(std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::max<Clock::duration>(0s, unplugged + 800ms - Clock::now())));
+    // The release watchdog lets go of the button once the reports stop.
+    waitFor(
+        [&] {
+            const auto& now = canvas_->counts();
+            return !screen_.pointer().anyButtonHeld() && now.leftPresses == now.leftReleases;
+        },
+        5s);
     const PointerState whileOut = screen_.pointer();
     const auto countsOut = canvas_->counts();
     shotTray("tray-red");
@@ -528,7 +613,12 @@ void DemoRun::drawThroughReplug()
     pen_->rest(kPenTip, 15);
     pen_->rest(kPenUp, 15);
     pen_->stopMeasuring();
-    pen_->idle(300ms);
+    const auto resumed = [&] {
+        const auto& counts = canvas_->counts();
+        return counts.leftPresses == pressesBefore + 1 && canvas_->inkSegments() > inkBefore + 50 &&
+               counts.leftReleases == counts.leftPresses && !screen_.pointer().anyButtonHeld();
+    };
+    waitFor(resumed, 5s);
     const auto& counts = canvas_->counts();
     check("drawing resumes after the re-plug",
           counts.leftPresses == pressesBefore + 1 && canvas_->inkSegments() > inkBefore + 50 &&
@@ -539,44 +629,113 @@ void DemoRun::drawThroughReplug()
     shot("replug-stroke");
 }
 
-bool DemoRun::chooseFromTrayMenu(const char* key, const std::string& shotName)
+bool DemoRun::movePointerTo(int x, int y)
+{
+    screen_.movePointer(x, y);
+    return poll(
+        [&] {
+            const PointerState p = screen_.pointer();
+            return p.x == x && p.y == y;
+        },
+        5s);
+}
+
+bool DemoRun::chooseFromTrayMenu(MenuEntry entry, const std::string& shotName, std::string& detail)
 {
     const TrayLook tray = trayLook();
-    if (tray.colour == TrayColour::Absent) return false;
+    if (tray.colour == TrayColour::Absent) {
+        detail = "no tray square to right-click";
+        return false;
+    }
     const int x = (tray.spot.minX + tray.spot.maxX) / 2, y = (tray.spot.minY + tray.spot.maxY) / 2;
-    screen_.movePointer(x, y);
-    sleepFor(100ms);
+    if (!movePointerTo(x, y)) {
+        detail = "the pointer did not get to the tray square";
+        return false;
+    }
+    const auto failed = [&](const std::string& what) {
+        shot("tray-menu-failed");
+        detail = what;
+        return false;
+    };
+
+    // The menu opens on the press, at the pointer: a new popup window that
+    // holds the pressed place (above or below it, wherever there is room).
+    std::set<Window> before;
+    for (const auto& w : screen_.overrideRedirectWindows()) before.insert(w.id);
     screen_.button(3, true);
-    sleepFor(500ms);
-    if (!shotName.empty()) shot(shotName);
+    std::optional<XScreen::WindowInfo> menu;
+    const bool mapped = poll(
+        [&] {
+            for (const auto& w : screen_.overrideRedirectWindows()) {
+                if (before.count(w.id) || w.width >= screen_.width() / 2 || w.height >= screen_.height() / 2) continue;
+                if (x >= w.x && x <= w.x + w.width && y >= w.y && y <= w.y + w.height) menu = w;
+            }
+            return menu.has_value();
+        },
+        10s);
     screen_.button(3, false);
-    sleepFor(100ms);
-    screen_.key(key);
-    screen_.key("Return");
+    if (!mapped) return failed("no menu opened on a right press on the tray square");
+
+    // Off the menu, so that no entry is highlighted, until it shows its three
+    // entries and the separator.
+    const int asideX = menu->x >= 24 ? menu->x - 16 : menu->x + menu->width + 16;
+    if (!movePointerTo(asideX, menu->y + menu->height / 2)) return failed("the pointer did not move off the menu");
+    MenuPicture picture;
+    const bool shown = poll(
+        [&] {
+            picture = readMenu(screen_.grab(menu->x, menu->y, menu->width, menu->height));
+            return picture.lines.size() == 3 && picture.separators == 1 && picture.highlighted() < 0;
+        },
+        10s);
+    if (!shown)
+        return failed("the menu at " + std::to_string(menu->x) + "," + std::to_string(menu->y) + " (" +
+                      std::to_string(menu->width) + "x" + std::to_string(menu->height) + ") did not show 3 entries and a separator (" +
+                      std::to_string(picture.lines.size()) + " lines of text, " + std::to_string(picture.separators) +
+                      " separators)");
+    if (!shotName.empty()) shot(shotName);
+
+    // Onto the entry; it is highlighted once the menu has seen the pointer there.
+    const int index = static_cast<int>(entry);
+    const auto [top, bottom] = picture.lines[index];
+    if (!movePointerTo(menu->x + menu->width / 2, (top + bottom) / 2)) return failed("the pointer did not get to the entry");
+    const bool hovered = poll(
+        [&] { return readMenu(screen_.grab(menu->x, menu->y, menu->width, menu->height)).highlighted() == index; }, 10s);
+    if (!hovered) return failed("the entry under the pointer was not highlighted");
+    screen_.button(1, true);
+    screen_.button(1, false);
+    const bool closed = poll(
+        [&] {
+            for (const auto& w : screen_.overrideRedirectWindows())
+                if (w.id == menu->id) return false;
+            return true;
+        },
+        10s);
+    if (!closed) return failed("the menu stayed open after the click on the entry");
     return true;
 }
 
 void DemoRun::quitThroughMenu()
 {
     note("resident memory of the running driver: " + std::to_string(driver_->residentKiB()) + " KiB");
-    // "Çıkış" is the last entry: Up from the top wraps to it.
-    if (!chooseFromTrayMenu("Up", "tray-menu")) {
-        check("driver ends through the tray menu", false, "no tray square to right-click");
+    std::string detail;
+    if (!chooseFromTrayMenu(MenuEntry::Quit, "tray-menu", detail)) {
+        check("driver ends through the tray menu (\"Çıkış\")", false, detail);
         return;
     }
     const bool ended = driver_->waitForExit(15000);
     check("driver ends through the tray menu (\"Çıkış\") with status 0", ended && driver_->exitStatus() == 0,
-          ended ? "exit status " + std::to_string(*driver_->exitStatus()) : "still running after 15 s");
+          ended ? "exit status " + std::to_string(*driver_->exitStatus()) : "still running 15 s after the click");
     if (!ended) driver_->stop();
 }
 
 void DemoRun::recalibrateThroughMenu()
 {
-    // "Kalibre" is the first entry.
     pen_->rest(kPenUp, 10);
-    const bool chosen = chooseFromTrayMenu("Down", "");
+    std::string detail;
+    const bool chosen = chooseFromTrayMenu(MenuEntry::Calibrate, "tray-menu-kalibre", detail);
     const bool shown = chosen && waitFor([&] { return screen_.viewableWindow("CalibrationForm").has_value(); }, 10s);
-    check("\"Kalibre\" in the tray menu opens the calibration window", shown);
+    if (chosen && !shown) detail = "no calibration window 10 s after the click";
+    check("\"Kalibre\" in the tray menu opens the calibration window", shown, detail);
     if (shown) calibrate(false);
 }
 
@@ -625,8 +784,7 @@ void DemoRun::terminateWhileDrawing()
     pen_->moveTo(kPenUp, p, 4);
     pen_->rest(kPenUp, 10);
     pen_->rest(kPenTip, 20);
-    pen_->idle(50ms);
-    const bool held = screen_.pointer().buttonMask & Button1Mask;
+    const bool held = waitFor([&] { return (screen_.pointer().buttonMask & Button1Mask) != 0; }, 5s);
     check("pen down holds the left button", held);
     note("resident memory of the running driver: " + std::to_string(driver_->residentKiB()) + " KiB");
     ::kill(driver_->pid(), SIGTERM);
@@ -637,7 +795,15 @@ void DemoRun::terminateWhileDrawing()
     while (driver_->running() && Clock::now() < deadline)
         pen_->report(kPenTip, {p.x + (++step % 20), p.y});
     const bool ended = !driver_->running();
-    pen_->idle(100ms);
+    // The driver's last requests and the end of its connection reach the X
+    // server in order, but after this program's own: look until the release
+    // is there.
+    poll(
+        [&] {
+            const auto& counts = canvas_->counts();
+            return !screen_.pointer().anyButtonHeld() && counts.leftReleases == counts.leftPresses;
+        },
+        5s);
     const PointerState after = screen_.pointer();
     const auto& counts = canvas_->counts();
     check("SIGTERM while drawing ends the driver with status 0", ended && driver_->exitStatus() == 0,
@@ -665,11 +831,21 @@ DemoRun::TrayLook DemoRun::trayLook() const
 
 bool DemoRun::waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout)
 {
+    return poll(
+        [&] {
+            if (done()) return true;
+            if (driver_ && !driver_->running()) throw std::runtime_error("the driver ended unexpectedly");
+            return false;
+        },
+        timeout);
+}
+
+bool DemoRun::poll(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
     const auto deadline = Clock::now() + timeout;
     while (!done()) {
         if (Clock::now() >= deadline) return false;
-        if (driver_ && !driver_->running()) throw std::runtime_error("the driver ended unexpectedly");
-        pen_->idle(30ms);
+        pen_->idle(20ms);
     }
     return true;
 }

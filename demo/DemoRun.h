@@ -65,14 +65,23 @@ private:
     void calibrate(bool firstStart);
     void drawStrokes(const std::string& shotName = "strokes");
     void drawThroughReplug();
-    bool chooseFromTrayMenu(const char* key, const std::string& shotName);
+    /// Entries of the tray menu, top to bottom.
+    enum class MenuEntry { Calibrate, About, Quit };
+    /// As a user does it: a right press on the tray square, then a click on
+    /// the entry where the menu shows it. False, with what went wrong in
+    /// detail, when that could not be done.
+    bool chooseFromTrayMenu(MenuEntry entry, const std::string& shotName, std::string& detail);
+    bool movePointerTo(int x, int y);
     void quitThroughMenu();
     void recalibrateThroughMenu();
     void terminateWhileDrawing();
     void checkStoredCalibration();
 
     TrayLook trayLook() const;
+    /// Polls until done() holds, at most timeout; the driver must keep running.
     bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+    /// The same for waits the driver may end in.
+    bool poll(const std::function<bool()>& done, std::chrono::milliseconds timeout);
     bool waitForTray(TrayColour colour, std::chrono::milliseconds timeout);
     bool waitForNodeOpen(std::chrono::milliseconds timeout);
     void shot(const std::string& name);

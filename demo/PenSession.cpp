@@ -116,11 +116,26 @@ void PenSession::rest(int penState, int reports)
 {
     for (int i = 0; i < reports; ++i) report(penState, pen_);
     if (!measuring_) return;
-    // Let the driver catch up with the last report before looking.
-    idle(std::chrono::milliseconds(30));
-    const PointerState pointer = screen_.pointer();
-    restErrorPx_ = std::max(restErrorPx_, distance({double(pointer.x), double(pointer.y)}, pen_));
+    restErrorPx_ = std::max(restErrorPx_, awaitPointerAtPen());
     ++rests_;
+}
+
+double PenSession::awaitPointerAtPen(std::chrono::milliseconds timeout)
+{
+    // The driver reads and handles the reports in its own time, many reports
+    // late on a busy machine; the pointer comes to rest once it has handled
+    // the reports of the pen's stop (it averages the last 5).
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    double away = 0;
+    while (true) {
+        if (canvas_) canvas_->pump();
+        const PointerState pointer = screen_.pointer();
+        away = distance({double(pointer.x), double(pointer.y)}, pen_);
+        if (away <= restLimitPx_ || std::chrono::steady_clock::now() >= deadline) break;
+        sleepFor(std::chrono::milliseconds(5));
+    }
+    nextTick_ = std::chrono::steady_clock::now();
+    return away;
 }
 
 void PenSession::idle(std::chrono::milliseconds time)
@@ -137,6 +152,11 @@ void PenSession::startMeasuring()
 {
     measuring_ = true;
     path_.assign(1, pen_);
+    // The pointer may still be anywhere (where a menu was used, where the
+    // calibration left it) while the driver works through the reports that
+    // bring it to the pen; the path is measured from the pen on.
+    restErrorPx_ = std::max(restErrorPx_, awaitPointerAtPen());
+    ++rests_;
 }
 
 void PenSession::measureAfterReport()

@@ -32,12 +32,20 @@ public:
     /// Follows a polyline, stepPx per report.
     void follow(int penState, const std::vector<PointD>& points, double stepPx = 2.0);
     /// Keeps the pen still for some reports; when measuring, compares the
-    /// pointer with the pen afterwards.
+    /// pointer with the pen once the driver has brought it there.
     void rest(int penState, int reports);
+    /// Waits until the X pointer is within the rest limit of the pen (the
+    /// driver has handled the reports up to the pen's stop), at most timeout;
+    /// returns the distance then, in px.
+    double awaitPointerAtPen(std::chrono::milliseconds timeout = kSettleTimeout);
+    /// How close a pointer at rest must come to the pen, px.
+    void setRestLimit(double px) { restLimitPx_ = px; }
     /// Waits without sending, keeping the canvas served.
     void idle(std::chrono::milliseconds time);
 
-    /// From now on, compare the pointer with the pen's path after every report.
+    /// From now on, compare the pointer with the pen's path after every
+    /// report. The path starts where the pen is: first waits for the pointer
+    /// to be there (counted as a rest).
     void startMeasuring();
     void stopMeasuring() { measuring_ = false; }
 
@@ -63,6 +71,10 @@ private:
     bool measuring_ = false;
     std::vector<PointD> path_;
     static constexpr int kRefusalsBeforeGivingUp = 25;
+    // A busy machine delays the driver by many reports; a pointer that hasn't
+    // arrived in this time isn't coming.
+    static constexpr std::chrono::milliseconds kSettleTimeout{5000};
+    double restLimitPx_ = 6;
     long sent_ = 0;
     long refused_ = 0;
     int refusedInRow_ = 0;

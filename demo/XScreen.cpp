@@ -143,6 +143,23 @@ std::optional<XScreen::WindowInfo> XScreen::viewableWindow(const std::string& ti
     return found;
 }
 
+std::vector<XScreen::WindowInfo> XScreen::overrideRedirectWindows() const
+{
+    Window rootReturn = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned count = 0;
+    std::vector<WindowInfo> found;
+    if (!XQueryTree(display(), root_, &rootReturn, &parent, &children, &count)) return found;
+    for (unsigned i = 0; i < count; ++i) {
+        XWindowAttributes attributes;
+        if (XGetWindowAttributes(display(), children[i], &attributes) && attributes.map_state == IsViewable &&
+            attributes.override_redirect)
+            found.push_back({children[i], attributes.x, attributes.y, attributes.width, attributes.height});
+    }
+    if (children) XFree(children);
+    return found;
+}
+
 void XScreen::movePointer(int x, int y) const
 {
     XTestFakeMotionEvent(display(), DefaultScreen(display()), x, y, CurrentTime);

@@ -57,6 +57,9 @@ public:
         int x, y, width, height;
     };
     std::optional<WindowInfo> viewableWindow(const std::string& title) const;
+    /// Viewable top-level windows that bypass the window manager: popup
+    /// menus, tooltips, and this demo's own canvas.
+    std::vector<WindowInfo> overrideRedirectWindows() const;
 
     /// The user's own input, through XTest.
     void movePointer(int x, int y) const;
