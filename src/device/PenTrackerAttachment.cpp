@@ -67,7 +67,7 @@ std::string remedy(const HidReadProblem& problem, const std::string& path)
                "; if this persists, look for USB errors in the kernel log (journalctl -k).";
     case Kind::DescriptorMalformed:
     case Kind::NoInputReport:
-        return "so its reports cannot be read. " + replug +
+        return "its reports cannot be read. " + replug +
                "; if this persists, the device does not describe its reports properly and needs repair or "
                "replacement.";
     case Kind::OpenFailed:
