@@ -42,6 +42,25 @@ const CommandLineOption* findOption(const ProgramDescription& program, const std
 
 } // namespace
 
+std::string printableExcerpt(std::string_view word)
+{
+    constexpr std::size_t kMaxShownBytes = 32;
+    static const char hex[] = "0123456789ABCDEF";
+    std::string shown;
+    for (const char ch : word.substr(0, kMaxShownBytes)) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            shown += ch;
+        } else {
+            shown += "\\x";
+            shown += hex[c >> 4];
+            shown += hex[c & 0x0F];
+        }
+    }
+    if (word.size() > kMaxShownBytes) shown += "...";
+    return shown;
+}
+
 const char* programVersion()
 {
     return ORU_VERSION;
@@ -62,7 +81,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, const Prog
         const std::string arg = argv[i];
         if (optionsEnded || arg == "-" || arg.rfind('-', 0) != 0) {
             if (static_cast<int>(parsed.operands.size()) >= program.maxOperands) {
-                return usageError("unexpected argument '" + arg + "'");
+                return usageError("unexpected argument '" + printableExcerpt(arg) + "'");
             }
             parsed.operands.push_back(arg);
             continue;
@@ -81,7 +100,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, const Prog
             const auto equals = arg.find('=');
             const std::string name = arg.substr(0, equals);
             const CommandLineOption* option = findOption(program, name);
-            if (!option) return usageError("unknown option '" + name + "'");
+            if (!option) return usageError("unknown option '" + printableExcerpt(name) + "'");
             std::string value;
             if (option->valueName.empty()) {
                 if (equals != std::string::npos) return usageError("option '" + name + "' takes no value");

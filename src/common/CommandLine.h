@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace oru {
@@ -33,6 +34,10 @@ struct ParsedCommandLine {
 
     bool has(const std::string& option) const { return options.count(option) != 0; }
 };
+
+/// A word of untrusted input as a message may show it: bytes outside printable
+/// ASCII, and "\\", as \xHH; more than 32 bytes cut, with "..." after them.
+std::string printableExcerpt(std::string_view word);
 
 /// The package's version, the one given to the build.
 const char* programVersion();

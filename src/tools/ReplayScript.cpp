@@ -1,5 +1,7 @@
 #include "tools/ReplayScript.h"
 
+#include "common/CommandLine.h"
+
 #include "app/MainFormState.h"
 #include "app/StoredCalibration.h"
 #include "common/ArithmeticError.h"
@@ -40,14 +42,14 @@ int parsePositiveInt(std::string_view word, const char* what)
     int value = 0;
     const auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), value);
     if (ec != std::errc() || end != word.data() + word.size() || value <= 0 || value > 100000) {
-        throw ReplaySyntaxError(std::string("bad ") + what + " '" + replayExcerpt(word) + "'");
+        throw ReplaySyntaxError(std::string("bad ") + what + " '" + printableExcerpt(word) + "'");
     }
     return value;
 }
 
 ReplayMicros parseMillis(std::string_view word)
 {
-    const auto bad = [&] { return ReplaySyntaxError("bad time '" + replayExcerpt(word) + "'"); };
+    const auto bad = [&] { return ReplaySyntaxError("bad time '" + printableExcerpt(word) + "'"); };
     const std::size_t dot = word.find('.');
     const std::string_view whole = word.substr(0, dot);
     std::int64_t ms = 0;
@@ -75,7 +77,7 @@ std::uint8_t parseHexByte(std::string_view word)
     unsigned value = 0;
     const auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), value, 16);
     if (word.empty() || word.size() > 2 || ec != std::errc() || end != word.data() + word.size()) {
-        throw ReplaySyntaxError("bad hex byte '" + replayExcerpt(word) + "'");
+        throw ReplaySyntaxError("bad hex byte '" + printableExcerpt(word) + "'");
     }
     return static_cast<std::uint8_t>(value);
 }
@@ -189,25 +191,6 @@ std::string formatReplayMillis(ReplayMicros time)
     return text;
 }
 
-std::string replayExcerpt(std::string_view word)
-{
-    constexpr std::size_t kMaxShownBytes = 32;
-    static const char hex[] = "0123456789ABCDEF";
-    std::string shown;
-    for (const char ch : word.substr(0, kMaxShownBytes)) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
-            shown += ch;
-        } else {
-            shown += "\\x";
-            shown += hex[c >> 4];
-            shown += hex[c & 0x0F];
-        }
-    }
-    if (word.size() > kMaxShownBytes) shown += "...";
-    return shown;
-}
-
 ReplayItem parseReplayLine(std::string_view line)
 {
     if (const std::size_t hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
@@ -236,7 +219,7 @@ ReplayItem parseReplayLine(std::string_view line)
         for (std::size_t i = 2; i < words.size(); ++i) report.bytes[i - 2] = parseHexByte(words[i]);
         return report;
     }
-    throw ReplaySyntaxError("unknown word '" + replayExcerpt(keyword) + "'");
+    throw ReplaySyntaxError("unknown word '" + printableExcerpt(keyword) + "'");
 }
 
 int runReplay(std::istream& in, std::ostream& out, std::ostream& err, bool printRaw)

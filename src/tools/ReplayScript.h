@@ -53,10 +53,6 @@ ReplayItem parseReplayLine(std::string_view line);
 /// Milliseconds text for a replay time: "250", "12.5".
 std::string formatReplayMillis(ReplayMicros time);
 
-/// A word of the input as a message may show it: bytes outside printable ASCII,
-/// and "\\", as \xHH; more than 32 bytes cut, with "..." after them.
-std::string replayExcerpt(std::string_view word);
-
 /// Runs a whole replay file through the pen pipeline and writes what the
 /// mouse would do to out. Returns kReplayDone; kReplayBadInput after a one-line
 /// message on err naming the line of a bad input; kReplayIoFailed, without a

@@ -4,6 +4,7 @@
 // Input and output go straight through file descriptors, so that a failed
 // read or write keeps its errno for the message (iostreams lose it).
 
+#include "common/CommandLine.h"
 #include "tools/ReplayScript.h"
 
 #include <array>
@@ -93,28 +94,25 @@ private:
     std::array<char, kBufferBytes> buffer_{};
 };
 
-constexpr const char* kUsage = "usage: oru-replay [--raw] [FILE]";
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    bool raw = false;
-    const char* path = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--raw") == 0) {
-            raw = true;
-        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::cout << kUsage << "\n"
-                         "Replays pen tracker reports (FILE, or standard input) and prints the mouse's actions.\n";
-            return std::cout.flush() ? oru::kReplayDone : oru::kReplayIoFailed;
-        } else if (!path && argv[i][0] != '-') {
-            path = argv[i];
-        } else {
-            std::cerr << "oru-replay: unknown argument '" << oru::replayExcerpt(argv[i]) << "' (" << kUsage << ")\n";
-            return oru::kReplayBadInput;
-        }
+    const oru::ProgramDescription program{
+        "oru-replay", "[FILE]", 1,
+        "Runs recorded pen tracker reports (FILE, or standard input; the format is in\n"
+        "oru-replay(1)) through the driver's own pen pipeline and prints what the mouse\n"
+        "would have done, one action a line with the replay clock's time.\n"
+        "Exit status: 0 when the whole input was replayed, 2 on bad input (the message\n"
+        "names the line), 1 when the input can't be read or the output can't be written.",
+        {{"--raw", "", "also print each report's decoding (pen state, board point)"}}};
+    const auto parsed = oru::parseCommandLine(argc, argv, program, std::cout, std::cerr);
+    if (parsed.exitStatus) {
+        if (*parsed.exitStatus != 0) return oru::kReplayBadInput;
+        return std::cout.flush() ? oru::kReplayDone : oru::kReplayIoFailed;
     }
+    const bool raw = parsed.has("--raw");
+    const char* path = parsed.operands.empty() ? nullptr : parsed.operands.front().c_str();
 
     int fd = STDIN_FILENO;
     std::string inputName = "standard input";

@@ -61,7 +61,9 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineRow{{"-x"}, 2, "", "", "", "oru-test: unknown option '-x'"},
         CommandLineRow{{"--pointer"}, 2, "", "", "", "oru-test: option '--pointer' needs a value (MODE)"},
         CommandLineRow{{"--raw=1"}, 2, "", "", "", "oru-test: option '--raw' takes no value"},
-        CommandLineRow{{"a", "b"}, 2, "", "a;", "", "oru-test: unexpected argument 'b'"}));
+        CommandLineRow{{"a", "b"}, 2, "", "a;", "", "oru-test: unexpected argument 'b'"},
+        // A terminal escape sequence is shown, not sent to the terminal.
+        CommandLineRow{{"--\x1b[2J"}, 2, "", "", "", "oru-test: unknown option '--\\x1B[2J'"}));
 
 } // namespace
 } // namespace oru

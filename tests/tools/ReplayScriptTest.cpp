@@ -354,7 +354,7 @@ TEST_F(ReplayProgram, MissingFileAndUnknownOptionExitWithTwo)
 
     const auto option = run("--fast");
     EXPECT_EQ(option.exitCode, 2);
-    EXPECT_NE(option.err.find("unknown argument '--fast'"), std::string::npos) << option.err;
+    EXPECT_NE(option.err.find("unknown option '--fast'"), std::string::npos) << option.err;
 }
 
 } // namespace
