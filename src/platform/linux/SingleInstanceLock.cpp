@@ -151,10 +151,10 @@ SingleInstanceLock::SingleInstanceLock(const std::string& name, const LockEnviro
     const std::string fileName = name + ".lock";
 
     // The runtime directory is the usual place: private and emptied at log-out.
+    bool placed = false;
     if (!environment.runtimeDir.empty()) {
-        if (const UniqueFd dir = openRuntimeDirectory(environment.runtimeDir, problems_);
-            dir && lockIn(dir.get(), environment.runtimeDir, fileName)) {
-            return;
+        if (const UniqueFd dir = openRuntimeDirectory(environment.runtimeDir, problems_); dir) {
+            placed = lockIn(dir.get(), environment.runtimeDir, fileName);
         }
     }
 
@@ -165,26 +165,47 @@ SingleInstanceLock::SingleInstanceLock(const std::string& name, const LockEnviro
     } else if (isAbsolute(environment.home)) {
         cache = environment.home + "/.cache";
     }
-    if (cache.empty()) {
+    if (placed) {
+    } else if (cache.empty()) {
         problems_.push_back("there is no cache folder: neither XDG_CACHE_HOME nor HOME is an absolute path");
     } else {
         // ~/.cache itself may be missing on a fresh account; nothing above it is made.
         ::mkdir(cache.c_str(), 0700);
-        if (const UniqueFd dir = openPrivateFolder(cache, name, problems_);
-            dir && lockIn(dir.get(), cache + "/" + name, fileName)) {
-            return;
+        if (const UniqueFd dir = openPrivateFolder(cache, name, problems_); dir) {
+            placed = lockIn(dir.get(), cache + "/" + name, fileName);
         }
     }
 
-    // The shared temporary folder is there on every machine; the folder's
-    // owner and type are checked because anyone may have made it first.
+    // The shared temporary folder is there on every machine and is the same
+    // whatever this process's environment says: a second lock there keeps an
+    // instance started without XDG_RUNTIME_DIR (over ssh, from cron) from
+    // running beside one of the desktop session. The folder's owner and type
+    // are checked because anyone may have made it first.
     const std::string tmpFolder = name + "-" + std::to_string(::geteuid());
-    if (const UniqueFd dir = openPrivateFolder(environment.sharedTmp, tmpFolder, problems_);
-        dir && lockIn(dir.get(), environment.sharedTmp + "/" + tmpFolder, fileName)) {
+    if (placed && state_ != State::Acquired) return;
+    std::vector<std::string> guardProblems;
+    const UniqueFd dir = openPrivateFolder(environment.sharedTmp, tmpFolder, placed ? guardProblems : problems_);
+    if (!placed) {
+        if (!dir || !lockIn(dir.get(), environment.sharedTmp + "/" + tmpFolder, fileName)) {
+            state_ = State::NoPlace;
+            path_.clear();
+        }
         return;
     }
-    state_ = State::NoPlace;
-    path_.clear();
+    // Already locked in the usual place; the guard only ever says "another
+    // instance", a guard place that doesn't work is no reason to stop.
+    if (!dir) return;
+    const int held = fd_;
+    const std::string heldPath = path_;
+    fd_ = -1;
+    if (lockIn(dir.get(), environment.sharedTmp + "/" + tmpFolder, fileName) && state_ == State::HeldByAnother) {
+        ::close(held);
+        return;
+    }
+    guardFd_ = fd_;
+    fd_ = held;
+    state_ = State::Acquired;
+    path_ = heldPath;
 }
 
 bool SingleInstanceLock::lockIn(int dirFd, const std::string& dir, const std::string& fileName)
@@ -237,6 +258,7 @@ bool SingleInstanceLock::lockIn(int dirFd, const std::string& dir, const std::st
 SingleInstanceLock::~SingleInstanceLock()
 {
     if (fd_ >= 0) ::close(fd_);
+    if (guardFd_ >= 0) ::close(guardFd_);
 }
 
 } // namespace oru

@@ -34,7 +34,9 @@ public:
     /// folder "<name>-<uid>" in the shared temporary folder. A private folder is
     /// made with mode 0700 and must not be a symbolic link or belong to someone
     /// else; the lock file must be a regular file of this user and is never
-    /// reached through a symbolic link.
+    /// reached through a symbolic link. When an earlier place works, the
+    /// shared temporary folder's lock is taken as well, so instances started
+    /// with different environments still find each other.
     explicit SingleInstanceLock(const std::string& name, const LockEnvironment& environment = LockEnvironment::current());
     ~SingleInstanceLock();
     SingleInstanceLock(const SingleInstanceLock&) = delete;
@@ -51,6 +53,7 @@ private:
     bool lockIn(int dirFd, const std::string& dir, const std::string& name);
 
     int fd_ = -1;
+    int guardFd_ = -1;  // the lock in the shared temporary folder, beside fd_
     State state_ = State::NoPlace;
     std::string path_;
     std::vector<std::string> problems_;

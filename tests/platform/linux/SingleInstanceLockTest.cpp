@@ -163,6 +163,21 @@ TEST(SingleInstanceLock, SecondInstanceIsRefusedWhereverTheLockEndsUp)
     }
 }
 
+TEST(SingleInstanceLock, InstancesStartedWithDifferentEnvironmentsFindEachOther)
+{
+    // A desktop session's instance and one started over ssh without
+    // XDG_RUNTIME_DIR, in either order.
+    const std::pair<LockEnvironment (*)(const Scratch&), LockEnvironment (*)(const Scratch&)> orders[] = {
+        {usual, withoutRuntime}, {withoutRuntime, usual}, {usual, withoutRuntimeOrCache}};
+    for (const auto& [firstEnvironment, secondEnvironment] : orders) {
+        const Scratch scratch;
+        const SingleInstanceLock first("oruDriver", firstEnvironment(scratch));
+        const SingleInstanceLock second("oruDriver", secondEnvironment(scratch));
+        EXPECT_EQ(first.state(), SingleInstanceLock::State::Acquired);
+        EXPECT_EQ(second.state(), SingleInstanceLock::State::HeldByAnother);
+    }
+}
+
 TEST(SingleInstanceLock, IsFreeAgainOnceItsHolderHasGone)
 {
     const Scratch scratch;
