@@ -3,6 +3,7 @@
 #include "app/Form1.h"
 #include "app/MainForm.h"
 #include "app/OruApplication.h"
+#include "common/CommandLine.h"
 #include "calibration/CalibrationForm.h"
 #include "platform/NullPointerOutput.h"
 #include "platform/linux/EventFdWaker.h"
@@ -20,6 +21,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 #include <unistd.h>
 
@@ -55,6 +57,19 @@ std::unique_ptr<PointerOutput> makePointerOutput()
 
 int main(int argc, char** argv)
 {
+    const ProgramDescription program{
+        "oru-driver", "", 0,
+        "Drives the desktop's mouse from the Oru whiteboard's USB pen tracker: the pen is\n"
+        "mapped onto the screen through a four-point calibration kept per user, the tip\n"
+        "presses the left button, the side button the right. Runs as a tray icon (right\n"
+        "click: \"Kalibre\", \"Hakkında\", \"Çıkış\") in an X11 session; one instance per user.\n"
+        "Needs read access to the tracker (udev rule 70-oru-pen-tracker.rules).",
+        {}};
+    if (const auto parsed = parseCommandLine(argc, argv, program, std::cout, std::cerr); parsed.exitStatus) {
+        std::cout.flush();
+        return *parsed.exitStatus;
+    }
+
     // Before anything is made: under sudo with a user's HOME every folder and
     // file made now would belong to root.
     if (const auto refusal = rootRunForAnotherUser(::geteuid(), environmentValue("HOME"),
