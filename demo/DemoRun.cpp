@@ -62,7 +62,8 @@ double seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 
 /// The tray menu as the screen shows it.
 struct MenuPicture {
-    /// Screen rows (first, last) of each entry's text, top to bottom.
+    /// Screen rows (first, last) of each entry, top to bottom: its text, or
+    /// the whole entry when highlighted.
     std::vector<std::pair<int, int>> lines;
     int separators = 0;
     /// Per line: the share of its rows' pixels in the menu's own colour.
@@ -78,11 +79,11 @@ struct MenuPicture {
     }
 };
 
-/// Finds the entries and the separators inside a menu window's pixels: bands
-/// of rows that differ from the menu's most common colour (gaps of up to 2
-/// rows belong to a band: a dot or a cedilla). A separator is a line across
-/// most of the width, one or two rows high; an entry is a band at least 5 rows
-/// high: its text, or the whole entry when highlighted.
+/// Finds the entries and the separators inside a menu window's pixels, from
+/// the rows that differ from the menu's most common colour. Rows marked across
+/// most of the width are a separator (one or two rows) or a highlighted entry
+/// (5 rows or more); other marked rows are text, gaps of up to 2 rows within
+/// an entry (a dot, a cedilla). An entry is at least 5 rows high.
 MenuPicture readMenu(const PixelBlock& block)
 {
     MenuPicture picture;
@@ -105,19 +106,23 @@ MenuPicture readMenu(const PixelBlock& block)
         for (int y = first; y <= last; ++y) unmarked += width - marked[y - top];
         return static_cast<double>(unmarked) / (width * (last - first + 1));
     };
+    const auto across = [&](int y) { return marked[y - top] >= width * 6 / 10; };
     for (int y = top; y < bottom;) {
         if (marked[y - top] == 0) {
             ++y;
             continue;
         }
         int last = y;
-        for (int next = y + 1; next < bottom && next <= last + 3; ++next)
-            if (marked[next - top] > 0) last = next;
-        bool across = true;
-        for (int row = y; row <= last; ++row) across = across && marked[row - top] >= width * 6 / 10;
-        if (across && last - y < 2) {
-            ++picture.separators;
-        } else if (last - y + 1 >= 5) {
+        if (across(y)) {
+            // A separator, or a highlighted entry: the highlight fills its
+            // rows, text and all.
+            while (last + 1 < bottom && across(last + 1)) ++last;
+            if (last - y < 2) ++picture.separators;
+        } else {
+            for (int next = y + 1; next < bottom && next <= last + 3 && !across(next); ++next)
+                if (marked[next - top] > 0) last = next;
+        }
+        if (last - y + 1 >= 5) {
             picture.lines.emplace_back(y, last);
             picture.plainShare.push_back(rowShare(y, last));
         }
@@ -395,6 +400,8 @@ void DemoRun::runEndurance()
 
 void DemoRun::startDriver()
 {
+    // The start-up time counts from a tray that is there.
+    if (!waitFor([&] { return screen_.trayHostPresent(); }, 10s)) note("no tray host owned the system tray before the start");
     // A square left over from an earlier driver would fake the start-up time.
     if (!waitFor([&] { return trayLook().colour == TrayColour::Absent; }, 3s))
         note("a tray square was still showing before the start");

@@ -160,6 +160,13 @@ std::vector<XScreen::WindowInfo> XScreen::overrideRedirectWindows() const
     return found;
 }
 
+bool XScreen::trayHostPresent() const
+{
+    const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(DefaultScreen(display()));
+    const Atom selection = XInternAtom(display(), name.c_str(), False);
+    return XGetSelectionOwner(display(), selection) != None;
+}
+
 void XScreen::movePointer(int x, int y) const
 {
     XTestFakeMotionEvent(display(), DefaultScreen(display()), x, y, CurrentTime);

@@ -61,6 +61,9 @@ public:
     /// menus, tooltips, and this demo's own canvas.
     std::vector<WindowInfo> overrideRedirectWindows() const;
 
+    /// Whether a tray host owns the system tray of this screen.
+    bool trayHostPresent() const;
+
     /// The user's own input, through XTest.
     void movePointer(int x, int y) const;
     void button(unsigned button, bool down) const;

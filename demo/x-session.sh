@@ -76,9 +76,9 @@ oru_session_run() {
 oru_session_start() {
   local work=$1 size=${2:-1280x800}
   local tool
-  for tool in Xvfb trayer; do
+  for tool in Xvfb trayer xdotool; do
     command -v "$tool" >/dev/null || {
-      echo "$tool not found: install the Debian packages xvfb and trayer (scripts/install-deps.sh)" >&2
+      echo "$tool not found: install the Debian packages xvfb, trayer and xdotool (scripts/install-deps.sh)" >&2
       return 1
     }
   done
@@ -113,5 +113,14 @@ oru_session_start() {
   trayer --edge top --align right --widthtype request --height 24 --transparent false --SetDockType true \
     >"$work/trayer.log" 2>&1 &
   oru_session_services+=($!)
-  sleep 0.5
+  # Up once its panel shows (oru-demo also waits for it to own the tray).
+  deadline=$((SECONDS + 15))
+  until [[ -n $(xdotool search --onlyvisible --class '^trayer$' 2>/dev/null) ]]; do
+    if ((SECONDS >= deadline)) || ! kill -0 "${oru_session_services[1]}" 2>/dev/null; then
+      echo "the tray host did not start; its log: $work/trayer.log" >&2
+      cat "$work/trayer.log" >&2 || true
+      return 1
+    fi
+    sleep 0.05
+  done
 }
