@@ -1,6 +1,8 @@
 #pragma once
 
 #include "calibration/Warper.h"
+#include "common/TPoint.h"
+#include "pen/PenTypes.h"
 
 #include <array>
 #include <cstdint>
@@ -8,26 +10,6 @@
 namespace oru {
 
 class THidDevice;
-
-/// Pen button states as the tracker reports them in the top two bits of byte 0.
-enum TPenState : std::int32_t { psUp = 0, psLeft = 1, psRight = 2 };
-
-struct TPoint {
-    std::int32_t x = 0;
-    std::int32_t y = 0;
-    bool operator==(const TPoint&) const = default;
-};
-
-struct TDoublePoint {
-    double x = 0;
-    double y = 0;
-};
-
-/// Number of data bytes of a report that are kept and decoded.
-inline constexpr int kReportBufferEntries = 5;
-/// Moving-average history: entries kept, and entries averaged.
-inline constexpr int kSmoothHistoryEntries = 8;
-inline constexpr int kSmoothWindow = 5;
 
 /// All run-time state of the driver, owned by the main window and touched only
 /// on the main thread. Flags are 0/1 integers; board coordinates are in the

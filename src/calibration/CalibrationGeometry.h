@@ -1,6 +1,7 @@
 #pragma once
 
-#include "app/MainFormState.h"
+#include "calibration/Warper.h"
+#include "common/TPoint.h"
 
 #include <array>
 

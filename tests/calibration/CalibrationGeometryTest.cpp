@@ -1,5 +1,7 @@
 #include "calibration/CalibrationGeometry.h"
 
+#include "app/MainFormState.h"
+
 #include <gtest/gtest.h>
 
 namespace oru {
