@@ -1,0 +1,107 @@
+#pragma once
+
+#include "platform/PointerOutput.h"
+
+#include <cstdint>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace oru {
+
+/// The desktop's bounding box over all screens, in the pixels the pen is
+/// mapped in, and the device's resolution for it (units per millimetre).
+struct DesktopBox {
+    int xPx = 0;
+    int yPx = 0;
+    int widthPx = 1;
+    int heightPx = 1;
+    int unitsPerMm = 4;  // about 96 dpi
+};
+
+/// Identity of the virtual pointer as udev and the compositor see it.
+inline constexpr const char* kUinputDeviceName = "oruDriver pen";
+inline constexpr std::uint16_t kUinputVendorId = 0x0020;
+inline constexpr std::uint16_t kUinputProductId = 0x0002;
+/// The rule that gives the logged-in user /dev/uinput.
+inline constexpr const char* kUinputUdevRule = "71-oru-uinput.rules";
+
+/// One ioctl on the uinput node: request and argument as ioctl takes them
+/// (a number, or the address of the request's struct); 0 or an errno.
+using UinputControl = std::function<int(int fd, unsigned long request, std::uintptr_t argument)>;
+
+/// The kernel's ioctl, retried on EINTR.
+UinputControl kernelUinputControl();
+
+/// What to tell an administrator when path can't be opened with error:
+/// one English sentence naming the module or the udev rule.
+std::string uinputOpenFailure(const char* path, int error);
+
+/// /dev/uinput could not be opened or its device not be made; what() is one
+/// English sentence saying what failed and how to fix it.
+class UinputUnavailable : public std::runtime_error {
+public:
+    UinputUnavailable(int errorCode, const std::string& message)
+        : std::runtime_error(message), errorCode_(errorCode) {}
+    int errorCode() const { return errorCode_; }
+
+private:
+    int errorCode_;
+};
+
+/// Pointer output through a virtual input device of the kernel's uinput: an
+/// absolute pointer (ABS_X, ABS_Y, BTN_LEFT, BTN_RIGHT) whose ranges cover
+/// the desktop's bounding box, one pixel per unit. udev classifies such a
+/// device as a mouse with absolute axes; libinput, and with it every Wayland
+/// compositor and X11's libinput driver, stretches its range over the whole
+/// desktop, so a value lands on the pixel it names. Positions are pixels of
+/// the board's screen; its origin in the box is added and each placement is
+/// clipped to the box, as with XTest. Every placement and every button event
+/// is one write ending in SYN_REPORT; nothing is allocated per event.
+class UinputPointerOutput final : public PointerOutput {
+public:
+    /// Takes fd (an open uinput node; closed at the end, also on a throw)
+    /// and makes the device on it. Throws UinputUnavailable when the kernel
+    /// refuses.
+    UinputPointerOutput(int fd, const DesktopBox& box, int originXPx, int originYPx,
+                        UinputControl control = kernelUinputControl());
+    /// Removes the device (UI_DEV_DESTROY) and closes the node.
+    ~UinputPointerOutput() override;
+    UinputPointerOutput(const UinputPointerOutput&) = delete;
+    UinputPointerOutput& operator=(const UinputPointerOutput&) = delete;
+
+    /// Opens path (normally /dev/uinput) and makes the device. Throws
+    /// UinputUnavailable naming the module or the udev rule to install.
+    static std::unique_ptr<UinputPointerOutput> open(const char* path, const DesktopBox& box, int originXPx,
+                                                     int originYPx);
+
+    /// Moves the board screen's top-left within the box (any int).
+    void setOrigin(int originXPx, int originYPx);
+    /// Replaces the device by one whose ranges cover box (the desktop's
+    /// screens changed). Throws UinputUnavailable when the new device can't
+    /// be made; the pointer then stays silent until a later call succeeds.
+    void recreate(const DesktopBox& box);
+    const DesktopBox& box() const { return box_; }
+
+    void setCursorPos(int xPx, int yPx) override;
+    void mouseEvent(MouseButtonEvent event, int dx, int dy) override;
+    void pause(int ms) override;
+
+private:
+    void create();
+    void destroy();
+    /// One frame of input_event records, SYN_REPORT last, in one write.
+    void writeFrame(const void* events, std::size_t bytes);
+
+    int fd_;
+    DesktopBox box_;
+    int originXPx_;
+    int originYPx_;
+    UinputControl control_;
+    bool created_ = false;
+    bool toldWriteFailure_ = false;
+};
+
+} // namespace oru
