@@ -29,11 +29,4 @@ FirstShowOutcome applyStoredCalibration(TMainFormState& state, const Calibration
     return FirstShowOutcome::Fitted;
 }
 
-CalibrationTexts calibrationTextsFrom(const std::array<float, 8>& calValues)
-{
-    CalibrationTexts texts;
-    for (int edit = 0; edit < 8; ++edit) texts[edit] = intToText(roundHalfEven(calValues[kEditToCalValue[edit]]));
-    return texts;
-}
-
 } // namespace oru

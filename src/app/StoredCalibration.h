@@ -1,14 +1,9 @@
 #pragma once
 
 #include "app/MainFormState.h"
-
-#include <array>
-#include <string>
+#include "calibration/CalibrationTexts.h"
 
 namespace oru {
-
-/// The eight stored calibration texts, in Edit1..Edit8 order.
-using CalibrationTexts = std::array<std::string, 8>;
 
 enum class FirstShowOutcome {
     Fitted,            // stored numbers found; Calibrated is 1 and the warp is fitted
@@ -23,8 +18,5 @@ enum class FirstShowOutcome {
 /// (Calibrated is then already 1 and the warp keeps retrying).
 FirstShowOutcome applyStoredCalibration(TMainFormState& state, const CalibrationTexts& texts, int widthPx,
                                         int heightPx);
-
-/// The texts a completed calibration stores: CalValues rounded, halves to even.
-CalibrationTexts calibrationTextsFrom(const std::array<float, 8>& calValues);
 
 } // namespace oru

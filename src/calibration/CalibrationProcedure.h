@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/MainFormState.h"
-#include "app/StoredCalibration.h"
+#include "calibration/CalibrationTexts.h"
 
 #include <stdexcept>
 
