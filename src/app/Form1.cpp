@@ -1,6 +1,6 @@
 #include "app/Form1.h"
 
-#include "app/HandlerErrors.h"
+#include "common/HandlerErrors.h"
 
 #include <QFontInfo>
 #include <QFontMetrics>

@@ -1,9 +1,9 @@
 #include "app/MainForm.h"
 
 #include "app/Form1.h"
-#include "app/HandlerErrors.h"
 #include "app/StoredCalibration.h"
 #include "calibration/CalibrationForm.h"
+#include "common/HandlerErrors.h"
 #include "device/HidDeviceController.h"
 #include "device/PenTrackerAttachment.h"
 #include "platform/FdMainThreadWaker.h"

@@ -1,6 +1,8 @@
 #include "app/OruApplication.h"
 
-#include "app/HandlerErrors.h"
+#include "common/HandlerErrors.h"
+
+#include <QMessageBox>
 
 namespace oru {
 
@@ -11,6 +13,9 @@ OruApplication::OruApplication(int& argc, char** argv) : QApplication(argc, argv
     // The driver lives in the tray: closing the about box or the calibration
     // window must not end it.
     setQuitOnLastWindowClosed(false);
+    setHandlerErrorReporter([](const std::string& text) {
+        QMessageBox::critical(nullptr, QStringLiteral("oruDriver"), QString::fromStdString(text));
+    });
 }
 
 bool OruApplication::notify(QObject* receiver, QEvent* event)

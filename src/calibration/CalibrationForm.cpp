@@ -1,6 +1,6 @@
 #include "calibration/CalibrationForm.h"
 
-#include "app/HandlerErrors.h"
+#include "common/HandlerErrors.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>

@@ -4,9 +4,9 @@
 // user is there and sees the box.
 
 #include "app/Form1.h"
-#include "app/HandlerErrors.h"
 #include "app/MainForm.h"
 #include "calibration/CalibrationForm.h"
+#include "common/HandlerErrors.h"
 #include "fakes/FakeHidSystem.h"
 #include "fakes/MemoryRegistryStore.h"
 #include "fakes/RecordingPointerOutput.h"

@@ -3,10 +3,10 @@
 // thread while the calibration pumps events.
 
 #include "app/Form1.h"
-#include "app/HandlerErrors.h"
 #include "app/MainForm.h"
 #include "calibration/CalibrationForm.h"
 #include "calibration/CalibrationGeometry.h"
+#include "common/HandlerErrors.h"
 #include "device/HidDeviceController.h"
 #include "platform/linux/EventFdWaker.h"
 #include "fakes/FakeHidSystem.h"

@@ -1,7 +1,4 @@
-#include "app/HandlerErrors.h"
-
-#include <QApplication>
-#include <QMessageBox>
+#include "common/HandlerErrors.h"
 
 #include <cstdio>
 #include <stdexcept>
@@ -10,14 +7,14 @@ namespace oru {
 
 namespace {
 
-void showMessageBox(const std::string& text)
+void writeToStderr(const std::string& text)
 {
-    QMessageBox::critical(nullptr, QStringLiteral("oruDriver"), QString::fromStdString(text));
+    std::fprintf(stderr, "oruDriver: %s\n", text.c_str());
 }
 
 HandlerErrorReporter& reporter()
 {
-    static HandlerErrorReporter current = showMessageBox;
+    static HandlerErrorReporter current = writeToStderr;
     return current;
 }
 
@@ -34,7 +31,7 @@ std::string handlerErrorText(const std::exception& error)
 
 void setHandlerErrorReporter(HandlerErrorReporter reporter_)
 {
-    reporter() = reporter_ ? std::move(reporter_) : HandlerErrorReporter(showMessageBox);
+    reporter() = reporter_ ? std::move(reporter_) : HandlerErrorReporter(writeToStderr);
 }
 
 void reportHandlerError(const std::exception& error)
@@ -43,7 +40,7 @@ void reportHandlerError(const std::exception& error)
     // A message box runs a nested loop; an error raised inside it is shown
     // once on stderr rather than stacking boxes.
     if (reporting) {
-        std::fprintf(stderr, "oruDriver: %s\n", text.c_str());
+        writeToStderr(text);
         return;
     }
     reporting = true;

@@ -11,8 +11,9 @@ namespace oru {
 /// text plus a full stop when it doesn't end in one.
 std::string handlerErrorText(const std::exception& error);
 
-/// Where handler errors go. The program shows a critical message box captioned
-/// "oruDriver"; tests collect the texts instead.
+/// Where handler errors go: a line on stderr until a reporter is set. The
+/// program's application object sets a critical message box captioned
+/// "oruDriver"; tests collect the texts instead. An empty reporter restores stderr.
 using HandlerErrorReporter = std::function<void(const std::string& text)>;
 void setHandlerErrorReporter(HandlerErrorReporter reporter);
 
