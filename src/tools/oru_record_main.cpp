@@ -4,9 +4,9 @@
 
 #include "common/CommandLine.h"
 #include "device/HidDeviceController.h"
-#include "device/ReportRecorder.h"
 #include "platform/linux/EventFdWaker.h"
 #include "platform/linux/LinuxHidSystem.h"
+#include "tools/ReportRecorder.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,6 +1,5 @@
-#include "DeviceTestSupport.h"
-
-#include "device/ReportRecorder.h"
+#include "device/DeviceTestSupport.h"
+#include "tools/ReportRecorder.h"
 #include "tools/ReplayScript.h"
 
 #include <sstream>

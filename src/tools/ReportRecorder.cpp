@@ -1,4 +1,4 @@
-#include "device/ReportRecorder.h"
+#include "tools/ReportRecorder.h"
 
 #include "device/PenTrackerAttachment.h"
 #include "tools/ReplayScript.h"
