@@ -6,24 +6,30 @@
 #include "common/CommandLine.h"
 #include "calibration/CalibrationForm.h"
 #include "platform/NullPointerOutput.h"
+#include "platform/linux/DesktopLayout.h"
 #include "platform/linux/EventFdWaker.h"
 #include "platform/linux/FileRegistryStore.h"
 #include "platform/linux/LinuxHidSystem.h"
+#include "platform/linux/PointerBackendChoice.h"
 #include "platform/linux/QuitSignalPipe.h"
 #include "platform/linux/SingleInstanceLock.h"
 #include "platform/linux/StartChecks.h"
+#include "platform/linux/UinputPointerOutput.h"
 #include "platform/linux/XTestPointerOutput.h"
+#include "tray/TextTrayIcon.h"
 
 #include <QGuiApplication>
 #include <QSessionManager>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <unistd.h>
+#include <vector>
 
 using namespace oru;
 
@@ -35,9 +41,30 @@ std::string environmentValue(const char* name)
     return value ? value : "";
 }
 
-std::unique_ptr<PointerOutput> makePointerOutput()
+// The pointer placement over Qt's screens; the board is on the primary one.
+PointerPlacement placementOverScreens()
 {
-    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+    std::vector<ScreenArea> areas;
+    const auto screens = QGuiApplication::screens();
+    std::size_t board = 0;
+    for (QScreen* screen : screens) {
+        if (screen == QGuiApplication::primaryScreen()) board = areas.size();
+        const QRect geometry = screen->geometry();
+        areas.push_back({geometry.x(), geometry.y(), geometry.width(), geometry.height(), screen->devicePixelRatio(),
+                         qRound(screen->physicalSize().width())});
+    }
+    return pointerPlacement(areas, board);
+}
+
+// Where the pen's mouse goes. Sets uinputRefused when the session needs uinput
+// and the kernel or the node's permissions refused it.
+std::unique_ptr<PointerOutput> makePointerOutput(const std::string& pointerOption, bool& uinputRefused)
+{
+    const PointerBackend backend = choosePointerBackend(
+        {pointerOption, QGuiApplication::platformName().toStdString(), environmentValue("XDG_SESSION_TYPE"),
+         environmentValue("WAYLAND_DISPLAY")});
+    switch (backend) {
+    case PointerBackend::XTest:
         try {
             QScreen* screen = QGuiApplication::primaryScreen();
             const qreal ratio = screen->devicePixelRatio();
@@ -46,9 +73,25 @@ std::unique_ptr<PointerOutput> makePointerOutput()
         } catch (const std::exception& error) {
             std::fprintf(stderr, "oruDriver: %s; the pen will not move the pointer\n", error.what());
         }
-    } else {
+        break;
+    case PointerBackend::Uinput:
+        try {
+            const PointerPlacement placement = placementOverScreens();
+            if (placement.mixedScales) {
+                std::fprintf(stderr, "oruDriver: the screens run at different scale factors; the pen may miss the "
+                                     "board's screen. Give all screens the same scale in the display settings\n");
+            }
+            return UinputPointerOutput::open("/dev/uinput", placement.box, placement.originXPx,
+                                             placement.originYPx);
+        } catch (const UinputUnavailable& error) {
+            std::fprintf(stderr, "oruDriver: %s\n", error.what());
+            uinputRefused = true;
+        }
+        break;
+    case PointerBackend::None:
         std::fprintf(stderr, "oruDriver: platform '%s' has no pointer injection; the pen will not move the pointer\n",
                      qPrintable(QGuiApplication::platformName()));
+        break;
     }
     return std::make_unique<NullPointerOutput>();
 }
@@ -62,13 +105,18 @@ int main(int argc, char** argv)
         "Drives the desktop's mouse from the Oru whiteboard's USB pen tracker: the pen is\n"
         "mapped onto the screen through a four-point calibration kept per user, the tip\n"
         "presses the left button, the side button the right. Runs as a tray icon (right\n"
-        "click: \"Kalibre\", \"Hakkında\", \"Çıkış\") in an X11 session; one instance per user.\n"
-        "Needs read access to the tracker (udev rule 70-oru-pen-tracker.rules).",
-        {}};
-    if (const auto parsed = parseCommandLine(argc, argv, program, std::cout, std::cerr); parsed.exitStatus) {
+        "click: \"Kalibre\", \"Hakkında\", \"Çıkış\") in an X11 or Wayland session; one\n"
+        "instance per user. Needs read access to the tracker (udev rule\n"
+        "70-oru-pen-tracker.rules) and, for uinput, write access to /dev/uinput (udev rule\n"
+        "71-oru-uinput.rules).",
+        {{"--pointer", "MODE",
+          "xtest or uinput; default: uinput in a Wayland session, else xtest", {"xtest", "uinput"}}}};
+    const auto parsed = parseCommandLine(argc, argv, program, std::cout, std::cerr);
+    if (parsed.exitStatus) {
         std::cout.flush();
         return *parsed.exitStatus;
     }
+    const std::string pointerOption = parsed.has("--pointer") ? parsed.options.at("--pointer") : "";
 
     // Before anything is made: under sudo with a user's HOME every folder and
     // file made now would belong to root.
@@ -108,7 +156,8 @@ int main(int argc, char** argv)
     }
 
     OruApplication app(argc, argv);
-    const auto pointer = makePointerOutput();
+    bool uinputRefused = false;
+    const auto pointer = makePointerOutput(pointerOption, uinputRefused);
 
     FileRegistryStore store(FileRegistryStore::userStoreDirectory());
 
@@ -120,6 +169,18 @@ int main(int argc, char** argv)
     auto aboutBox = std::make_unique<TForm1>();
     mainForm->setWindows(calibrationForm.get(), aboutBox.get());
     TMainForm* const form = mainForm.get();
+    if (uinputRefused) {
+        // Once the loop runs and the tray icon is up; stderr has the details.
+        QTimer::singleShot(0, form, [form] {
+            if (!form->TrayIcon1) return;
+            form->TrayIcon1->ShowBalloonHint(
+                QStringLiteral("oruDriver"),
+                QStringLiteral("Kalem fare imlecini süremiyor: sanal giriş aygıtı /dev/uinput açılamadı. "
+                               "Yöneticinize %1 udev kuralını ve uinput modülünü kurdurun, sonra sürücüyü "
+                               "yeniden başlatın.")
+                    .arg(QString::fromLatin1(kUinputUdevRule)));
+        });
+    }
 
     // A signal ends the run as "Çıkış" does, but nobody may be at the screen
     // to answer a message box: the end's errors go to stderr.

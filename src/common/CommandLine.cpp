@@ -1,5 +1,6 @@
 #include "common/CommandLine.h"
 
+#include <algorithm>
 #include <ostream>
 
 namespace oru {
@@ -110,6 +111,13 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, const Prog
                 value = argv[++i];
             } else {
                 return usageError("option '" + name + "' needs a value (" + option->valueName + ")");
+            }
+            if (!option->choices.empty() &&
+                std::find(option->choices.begin(), option->choices.end(), value) == option->choices.end()) {
+                std::string choices;
+                for (const auto& choice : option->choices) choices += (choices.empty() ? "" : " or ") + choice;
+                return usageError("option '" + name + "' takes " + choices + ", not '" + printableExcerpt(value) +
+                                  "'");
             }
             parsed.options[name] = value;
         }

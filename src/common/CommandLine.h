@@ -14,6 +14,7 @@ struct CommandLineOption {
     std::string name;       // "--raw"
     std::string valueName;  // "MODE" when the option takes a value, else empty
     std::string help;       // one line for --help
+    std::vector<std::string> choices;  // the values it takes; empty: any
 };
 
 /// What a program tells about itself and what its command line may hold.

@@ -10,7 +10,7 @@ namespace oru {
 namespace {
 
 const ProgramDescription kProgram{"oru-test", "[FILE]", 1, "Does a test.",
-                                  {{"--raw", "", "also the raw lines"}, {"--pointer", "MODE", "xtest or uinput"}}};
+                                  {{"--raw", "", "also the raw lines"}, {"--pointer", "MODE", "xtest or uinput", {"xtest", "uinput"}}}};
 
 struct CommandLineRow {
     std::vector<const char*> args;
@@ -60,6 +60,8 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineRow{{"--bogus"}, 2, "", "", "", "oru-test: unknown option '--bogus'\nusage: oru-test"},
         CommandLineRow{{"-x"}, 2, "", "", "", "oru-test: unknown option '-x'"},
         CommandLineRow{{"--pointer"}, 2, "", "", "", "oru-test: option '--pointer' needs a value (MODE)"},
+        CommandLineRow{{"--pointer", "evdev"}, 2, "", "", "", "oru-test: option '--pointer' takes xtest or uinput, not 'evdev'\nusage:"},
+        CommandLineRow{{"--pointer="}, 2, "", "", "", "oru-test: option '--pointer' takes xtest or uinput, not ''"},
         CommandLineRow{{"--raw=1"}, 2, "", "", "", "oru-test: option '--raw' takes no value"},
         CommandLineRow{{"a", "b"}, 2, "", "a;", "", "oru-test: unexpected argument 'b'"},
         // A terminal escape sequence is shown, not sent to the terminal.

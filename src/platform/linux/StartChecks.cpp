@@ -68,9 +68,10 @@ std::optional<std::string> missingGraphicalSession(const std::string& display, c
 {
     if (!qpaPlatform.empty()) return std::nullopt;
     if (display.empty() && waylandDisplay.empty()) {
-        return "no graphical session: neither DISPLAY nor WAYLAND_DISPLAY is set. The driver needs an X11 desktop "
-               "session to show its tray icon and move the pointer; start it from the desktop session (its menu "
-               "entry or the session's autostart), not from a text console, ssh or a system service.";
+        return "no graphical session: neither DISPLAY nor WAYLAND_DISPLAY is set. The driver needs an X11 or "
+               "Wayland desktop session to show its tray icon and move the pointer; start it from the desktop "
+               "session (its menu entry or the session's autostart), not from a text console, ssh or a system "
+               "service.";
     }
     if (!display.empty() && waylandDisplay.empty()) {
         // Qt would abort (status 134) on a display it can't open; say why instead.

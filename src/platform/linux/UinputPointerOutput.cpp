@@ -50,7 +50,8 @@ std::string uinputOpenFailure(const char* path, int error)
     case ENXIO:
         return what + ": the kernel's uinput module is not loaded, so the pen can't move the pointer. Load it "
                       "(sudo modprobe uinput; the package loads it at every boot through "
-                      "/usr/lib/modules-load.d/oru-driver.conf), then start the driver again";
+                      "/usr/lib/modules-load.d/oru-driver.conf and gives the logged-in user the node with the udev "
+                      "rule " + kUinputUdevRule + "), then start the driver again";
     case EACCES:
     case EPERM:
         return what + ", so the pen can't move the pointer: this user may not create input devices. Install the "

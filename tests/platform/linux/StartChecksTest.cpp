@@ -64,6 +64,7 @@ TEST(StartChecks, MissingGraphicalSessionIsNamedBeforeQtAborts)
         {":31999", "", "", "':31999'"},  // no X server there
         {"", "", "offscreen", nullptr},
         {"", "wayland-0", "", nullptr},
+        {":31999", "wayland-0", "", nullptr},  // Wayland with an Xwayland started on demand
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.display) + "|" + row.waylandDisplay + "|" + row.platform);

@@ -283,6 +283,7 @@ TEST(UinputOpenFailure, NamesTheModuleOrTheRuleToInstall)
     };
     const Row rows[] = {
         {ENOENT, "sudo modprobe uinput"},
+        {ENOENT, "71-oru-uinput.rules"},
         {ENODEV, "sudo modprobe uinput"},
         {EACCES, "71-oru-uinput.rules"},
         {EPERM, "71-oru-uinput.rules"},

@@ -4,3 +4,8 @@ oru_add_gtest(oru-test-uinput
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/UinputPointerOutputTest.cpp ${CMAKE_CURRENT_LIST_DIR}/../../fakes/CountingAllocator.cpp
   LIBS oru_linux
   LABELS pointer)
+# Which pointer backend a session gets, and where its ranges lie.
+oru_add_gtest(oru-test-pointer-choice
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/PointerBackendChoiceTest.cpp ${CMAKE_CURRENT_LIST_DIR}/DesktopLayoutTest.cpp
+  LIBS oru_linux
+  LABELS pointer)
