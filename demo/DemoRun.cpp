@@ -493,13 +493,17 @@ void DemoRun::drawStrokes(const std::string& shotName)
 {
     const double w = screen_.width(), h = screen_.height();
     const DemoCanvas::Counts before = canvas_->counts();
-    // Settle: the first reports after the calibration, not measured.
-    pen_->rest(kPenUp, 10);
-    pen_->startMeasuring();
-
     // A square, resting at each corner.
     const double side = std::round(h * 0.35);
     const PointD a{std::round(w * 0.15), std::round(h * 0.25)};
+
+    // Settle over the square's first corner, not measured. Not where the pen
+    // happens to be: on the screen's edge (where a session starts) a
+    // calibration's error of a pixel maps it to a negative coordinate, which
+    // the driver rejects, leaving the pointer wherever it was.
+    pen_->moveTo(kPenUp, a, 4);
+    pen_->rest(kPenUp, 10);
+    pen_->startMeasuring();
     const std::vector<PointD> square = {{a.x + side, a.y}, {a.x + side, a.y + side}, {a.x, a.y + side}, a};
     pen_->moveTo(kPenUp, a, 4);
     pen_->rest(kPenUp, 15);

@@ -53,7 +53,8 @@ void sleepFor(std::chrono::microseconds time)
 
 PenSession::PenSession(TrackerTestbed& tracker, XScreen& screen, const BoardModel& board,
                        std::chrono::microseconds period)
-    : tracker_(tracker), screen_(screen), board_(board), period_(period), nextTick_(std::chrono::steady_clock::now())
+    : tracker_(tracker), screen_(screen), board_(board), period_(period), nextTick_(std::chrono::steady_clock::now()),
+      pen_{std::round(screen.width() / 2.0), std::round(screen.height() / 2.0)}
 {
 }
 

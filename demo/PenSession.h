@@ -67,7 +67,7 @@ private:
     std::chrono::microseconds period_;
     std::chrono::steady_clock::time_point nextTick_;
     std::mt19937 random_{20240611};
-    PointD pen_{0, 0};
+    PointD pen_;  // screen px; starts in the middle of the screen
     bool measuring_ = false;
     std::vector<PointD> path_;
     static constexpr int kRefusalsBeforeGivingUp = 25;
