@@ -29,6 +29,7 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y "$deb" >/dev/null || fail "apt
 installed=1
 
 for f in /usr/bin/oru-driver /usr/bin/oru-replay /usr/lib/udev/rules.d/70-oru-pen-tracker.rules \
+         /usr/lib/udev/rules.d/71-oru-uinput.rules /usr/lib/modules-load.d/oru-driver.conf \
          /etc/xdg/autostart/oru-driver.desktop /usr/share/applications/oru-driver.desktop \
          /usr/share/man/man1/oru-driver.1.gz /usr/share/man/man1/oru-replay.1.gz \
          /usr/share/man/man1/oru-record.1.gz /usr/share/doc/oru-driver/copyright; do
