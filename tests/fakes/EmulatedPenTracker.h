@@ -1,8 +1,10 @@
 #pragma once
 
-// The emulated pen tracker, described once: its USB IDs, report descriptor,
-// report layout, and the umockdev description of its hidraw node. Unit tests,
-// umockdev tests, the demo and the benchmarks all use this.
+// The emulated pen tracker, described once: its USB IDs, name, report
+// descriptors, report layout, and the umockdev description of its hidraw
+// node. Unit tests, umockdev tests, the demo, the benchmarks and the kernel
+// tests (a real HID device through /dev/uhid, tests/kernel/UhidTracker.h) all
+// use this.
 
 #include <array>
 #include <cmath>
@@ -17,10 +19,18 @@ namespace oru::emulated {
 inline constexpr std::uint16_t kVendorId = 0x0020;
 inline constexpr std::uint16_t kProductId = 0x0002;
 inline constexpr std::uint16_t kVersion = 0x0100;  // bcdDevice 1.00
+/// The HID device's name (HID_NAME in the kernel's uevent).
+inline constexpr std::string_view kProductName = "Pen Tracker";
 
 /// Vendor-defined page 0xFF00, one application collection with one 5-byte
 /// input report (8-bit fields, logical 0..255) and no report ID.
 inline constexpr std::string_view kReportDescriptorHex = "0600FF0901A101150026FF007508950509018102C0";
+
+/// A variant of the same report that carries report ID 1, as a firmware
+/// with more than one report would send it: hidraw then hands over the ID
+/// byte with the data, and the input report length is the same 6 bytes.
+inline constexpr std::string_view kNumberedReportDescriptorHex = "0600FF0901A1018501150026FF007508950509018102C0";
+inline constexpr std::uint8_t kNumberedReportId = 1;
 
 /// Data bytes of one report; read with the leading report-ID byte (0).
 inline constexpr std::size_t kReportDataBytes = 5;
@@ -74,6 +84,7 @@ inline std::vector<std::uint8_t> bytesFromHex(std::string_view hex)
 }
 
 inline std::vector<std::uint8_t> reportDescriptor() { return bytesFromHex(kReportDescriptorHex); }
+inline std::vector<std::uint8_t> numberedReportDescriptor() { return bytesFromHex(kNumberedReportDescriptorHex); }
 
 /// sysfs path of the tracker's hid device for USB port `port` and running
 /// number `instance` (the kernel gives every plug a new number).
@@ -115,7 +126,7 @@ inline std::string umockdevDescription(int node = 0, int port = 1, int instance 
            "P: " + hid.substr(4) + "\n"
            "E: SUBSYSTEM=hid\n"
            "E: HID_ID=0003:00000020:00000002\n"
-           "E: HID_NAME=Pen Tracker\n"
+           "E: HID_NAME=" + std::string(kProductName) + "\n"
            "H: report_descriptor=" + std::string(kReportDescriptorHex) + "\n"
            "\n"
            "P: " + usb.substr(4) + "\n"
