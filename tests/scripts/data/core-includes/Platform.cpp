@@ -1,0 +1,12 @@
+// Each include below but the standard ones must be reported.
+#include <cstdio>
+#include <thread>
+#include <QWidget>
+#include <QtCore/QObject>
+#include <unistd.h>
+#include <sys/stat.h>
+#include <poll.h>
+#include <libudev.h>
+#include <linux/hidraw.h>
+#include <X11/Xlib.h>
+#include "device/HidDevice.h"
