@@ -1,5 +1,7 @@
 #include "platform/linux/FileRegistryStore.h"
 
+#include "platform/linux/UniqueFd.h"
+
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -22,29 +24,6 @@ namespace {
 constexpr const char* kTemporaryInfix = ".tmp-";
 constexpr std::size_t kTemporaryRandomChars = 6;  // mkstemp's XXXXXX
 constexpr const char* kAsideInfix = ".damaged-";
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    ~UniqueFd()
-    {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int get() const { return fd_; }
-    // close(2) reports late write errors on some file systems (NFS), so a
-    // file being written is closed explicitly and checked.
-    int close()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd);
-    }
-
-private:
-    int fd_;
-};
 
 struct DirCloser {
     void operator()(DIR* dir) const { ::closedir(dir); }

@@ -1,6 +1,7 @@
 #include "platform/linux/LinuxHidSystem.h"
 
 #include "platform/linux/HidReportDescriptor.h"
+#include "platform/linux/UniqueFd.h"
 
 #include <libudev.h>
 #include <linux/hidraw.h>
@@ -37,31 +38,6 @@ struct MonitorUnref {
 using EnumeratePtr = std::unique_ptr<udev_enumerate, EnumerateUnref>;
 using DevicePtr = std::unique_ptr<udev_device, DeviceUnref>;
 using MonitorPtr = std::unique_ptr<udev_monitor, MonitorUnref>;
-
-/// A file descriptor that closes itself.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept
-    {
-        reset(other.release());
-        return *this;
-    }
-    ~UniqueFd() { reset(); }
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    int release() { return std::exchange(fd_, -1); }
-    void reset(int fd = -1)
-    {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_ = -1;
-};
 
 // The kernel keeps report descriptors to this size (HID_MAX_DESCRIPTOR_SIZE).
 constexpr std::size_t kMaxDescriptorBytes = 4096;

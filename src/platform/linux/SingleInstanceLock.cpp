@@ -1,5 +1,7 @@
 #include "platform/linux/SingleInstanceLock.h"
 
+#include "platform/linux/UniqueFd.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,24 +16,6 @@
 namespace oru {
 
 namespace {
-
-/// A file descriptor that closes itself.
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&&) = delete;
-    ~UniqueFd()
-    {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
 
 // Whoever else may add or replace entries in a folder could put their own
 // file, or a link to one, where the lock file goes.
