@@ -1,79 +1,270 @@
-// Report delivery through the real reader: a report made readable on the
-// tracker's node (a FIFO read by the hidraw read port) goes through the
-// reader thread, the hand-off and the main loop (the program's own: a Qt
-// event loop watching the eventfd waker with a QSocketNotifier) to the
-// report handler.
+// Report delivery from the moment a report is readable to the moment the
+// pointer is placed, in the program and in the least any program could do.
 //
-//   HidReportLatency: one report at a time; time from the write that makes
-//     it readable to the start of the handler (median, p99, max).
-//   HidSustained8000PerSecond: 8,000 reports/s for 10 s from a paced writer
-//     thread; losses, reorders, latency under load, and the CPU the driver
-//     side (reader + main thread) takes.
+// Run: xvfb-run -a build/bench/oru-bench-hid   (both sides place the pointer through XTest)
+//
+//   Minimal loop: one thread, a blocking read of a 5-byte report from a pipe,
+//     one XTest placement and flush. No hand-off, no event loop: the floor.
+//   Driver: the program's main window on its Qt event loop with the XTest
+//     backend; the pen tracker's node is a FIFO read by the hidraw read port
+//     in the reader thread, every report handed to the main window's
+//     ShowRead on the main thread, through the pen pipeline to the placement.
+//
+//   Delivery/<reports per s>: the minimal loop, then the driver, each fed for
+//     kSeconds by a paced writer thread. Per side: latency from the write that
+//     makes a report readable to the return of its placement's flush (median,
+//     p99, max), CPU per report (the writer's own CPU left out) and voluntary
+//     context switches per report; cpu_ratio is the driver's CPU per report
+//     over the loop's, in the same run.
+//   DriverReportLatency: one report at a time through the driver.
 
-#include "device/HidDeviceController.h"
+#include "app/MainForm.h"
+#include "fakes/EmulatedPenTracker.h"
 #include "fakes/FifoPenTracker.h"
+#include "fakes/MemoryRegistryStore.h"
+#include "platform/PointerOutput.h"
 #include "platform/linux/EventFdWaker.h"
+#include "platform/linux/XTestPointerOutput.h"
 
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
-#include <QSocketNotifier>
+#include <QApplication>
 #include <QTimer>
 
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <memory>
+#include <stdexcept>
+#include <string>
 #include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
-using oru::test::FifoPenTracker;
 using SteadyClock = std::chrono::steady_clock;
+
+constexpr int kSeconds = 10;
 
 std::int64_t nowNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(SteadyClock::now().time_since_epoch()).count();
 }
 
-double cpuSeconds(int who)
+struct Usage {
+    double cpuSeconds = 0;
+    long voluntarySwitches = 0;
+};
+
+Usage usage(int who)
 {
-    rusage usage{};
-    getrusage(who, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    rusage r{};
+    getrusage(who, &r);
+    return {r.ru_utime.tv_sec + r.ru_stime.tv_sec + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6, r.ru_nvcsw};
 }
 
-// Reports carry a 24-bit sequence number in their last three bytes.
-oru::emulated::Report sequencedReport(std::uint32_t sequence)
+Usage operator-(const Usage& a, const Usage& b)
 {
-    return {0x40, 0x01, static_cast<std::uint8_t>(sequence >> 16), static_cast<std::uint8_t>(sequence >> 8),
-            static_cast<std::uint8_t>(sequence)};
+    return {a.cpuSeconds - b.cpuSeconds, a.voluntarySwitches - b.voluntarySwitches};
 }
-std::uint32_t sequenceOf(const std::uint8_t* data) { return (data[2] << 16) | (data[3] << 8) | data[4]; }
 
-/// The driver side: controller, claimed tracker, and a main loop on the
-/// calling thread that runs pending work whenever the waker fires.
-class DeliveryRig {
+double percentile(std::vector<double> values, double fraction)
+{
+    if (values.empty()) return 0;
+    const std::size_t index = std::min(values.size() - 1, static_cast<std::size_t>(fraction * values.size()));
+    std::nth_element(values.begin(), values.begin() + index, values.end());
+    return values[index];
+}
+
+// Hovering pen reports (no button, so no press pause) over the calibrated
+// part of the board, 64 places; byte 4, which the driver keeps but doesn't
+// decode, carries the low 8 bits of the report's sequence number.
+constexpr std::array<const char*, 8> kCalibrationTexts = {"100", "-150", "550", "-160", "110", "-500", "540", "-510"};
+
+oru::emulated::Report hoverReport(std::uint32_t sequence)
+{
+    const int place = static_cast<int>(sequence % 64);
+    auto report = oru::emulated::reportAt(0, 150 + (place % 8) * 45.0, -200 - (place / 8) * 35.0);
+    report[4] = static_cast<std::uint8_t>(sequence);
+    return report;
+}
+
+/// Writes `count` reports at `ratePerSecond` once started, noting each write's time.
+class PacedWriter {
 public:
-    explicit DeliveryRig(oru::THidDataEvent handler)
-        : controller_(tracker_, waker_), notifier_(waker_.fd(), QSocketNotifier::Read)
+    PacedWriter(std::uint32_t count, int ratePerSecond)
+        : count_(count), ratePerSecond_(ratePerSecond), writtenNs_(std::make_unique<std::atomic<std::int64_t>[]>(count))
     {
-        QObject::connect(&notifier_, &QSocketNotifier::activated, [this] {
-            waker_.consume();
-            controller_.runPending();
-        });
-        // Lets runUntil look at its deadline while no report comes.
-        heartbeat_.start(100);
-        controller_.DeviceChange();
-        controller_.ClaimByIds(device_, oru::emulated::kVendorId, oru::emulated::kProductId);
-        device_->setOnReport(handler);
     }
-    ~DeliveryRig() { controller_.ReleaseDevice(device_); }
+    ~PacedWriter() { join(); }
+    PacedWriter(const PacedWriter&) = delete;
+    PacedWriter& operator=(const PacedWriter&) = delete;
 
-    FifoPenTracker& tracker() { return tracker_; }
+    /// write(sequence) makes one report readable; false when it failed.
+    template <typename Write>
+    void start(Write write)
+    {
+        thread_ = std::thread([this, write] {
+            const std::int64_t periodNs = 1'000'000'000LL / ratePerSecond_;
+            timespec next{};
+            clock_gettime(CLOCK_MONOTONIC, &next);
+            for (std::uint32_t sequence = 0; sequence < count_; ++sequence) {
+                next.tv_nsec += periodNs;
+                while (next.tv_nsec >= 1'000'000'000) {
+                    next.tv_nsec -= 1'000'000'000;
+                    ++next.tv_sec;
+                }
+                clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+                writtenNs_[sequence].store(nowNs(), std::memory_order_release);
+                if (!write(sequence)) failures_.fetch_add(1);
+            }
+            usage_ = usage(RUSAGE_THREAD);
+            done_.store(true);
+        });
+    }
+    void join()
+    {
+        if (thread_.joinable()) thread_.join();
+    }
+    bool done() const { return done_.load(); }
+    std::int64_t writtenNs(std::uint32_t sequence) const { return writtenNs_[sequence].load(std::memory_order_acquire); }
+    /// The writer thread's own use; valid after join().
+    Usage ownUsage() const { return usage_; }
+    int failures() const { return failures_.load(); }
+
+private:
+    std::uint32_t count_;
+    int ratePerSecond_;
+    std::unique_ptr<std::atomic<std::int64_t>[]> writtenNs_;
+    std::atomic<bool> done_{false};
+    std::atomic<int> failures_{0};
+    Usage usage_;
+    std::thread thread_;
+};
+
+struct SideResult {
+    std::vector<double> latenciesUs;
+    Usage used;
+    std::uint32_t lost = 0;
+};
+
+void putCounters(benchmark::State& state, const std::string& side, const SideResult& result)
+{
+    const double reports = std::max<double>(1, static_cast<double>(result.latenciesUs.size()));
+    state.counters[side + "_median_us"] = percentile(result.latenciesUs, 0.5);
+    state.counters[side + "_p99_us"] = percentile(result.latenciesUs, 0.99);
+    state.counters[side + "_max_us"] = percentile(result.latenciesUs, 1.0);
+    state.counters[side + "_cpu_us"] = result.used.cpuSeconds * 1e6 / reports;
+    state.counters[side + "_switches"] = result.used.voluntarySwitches / reports;
+    state.counters[side + "_lost"] = result.lost;
+}
+
+// --- the minimal loop ------------------------------------------------------
+
+SideResult runMinimalLoop(Display* display, int ratePerSecond)
+{
+    const std::uint32_t count = static_cast<std::uint32_t>(ratePerSecond) * kSeconds;
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error(std::string("pipe2: ") + std::strerror(errno));
+
+    SideResult result;
+    result.latenciesUs.reserve(count);
+    PacedWriter writer(count, ratePerSecond);
+    std::thread loop([&] {
+        const Usage before = usage(RUSAGE_THREAD);
+        std::uint8_t report[5];
+        for (std::uint32_t sequence = 0; sequence < count; ++sequence) {
+            if (::read(fds[0], report, sizeof report) != static_cast<ssize_t>(sizeof report)) {
+                ++result.lost;
+                continue;
+            }
+            XTestFakeMotionEvent(display, -1, 100 + report[2], 100 + report[3], CurrentTime);
+            XFlush(display);
+            result.latenciesUs.push_back((nowNs() - writer.writtenNs(sequence)) / 1000.0);
+        }
+        result.used = usage(RUSAGE_THREAD) - before;
+    });
+    writer.start([fd = fds[1]](std::uint32_t sequence) {
+        const auto report = hoverReport(sequence);
+        return ::write(fd, report.data(), report.size()) == static_cast<ssize_t>(report.size());
+    });
+    writer.join();
+    loop.join();
+    ::close(fds[0]);
+    ::close(fds[1]);
+    return result;
+}
+
+// --- the driver --------------------------------------------------------------
+
+/// The XTest backend, timing each placement's return against the write of
+/// the report being handled (byte 4 of ReportBuffer tells which).
+class PlacementProbe final : public oru::PointerOutput {
+public:
+    explicit PlacementProbe(oru::PointerOutput& backend) : backend_(backend) {}
+
+    void watch(const oru::TMainFormState& state, const PacedWriter* writer, std::vector<double>* latenciesUs)
+    {
+        state_ = &state;
+        writer_ = writer;
+        latenciesUs_ = latenciesUs;
+    }
+    void expectNext(std::uint32_t sequence) { next_ = sequence; }
+    std::uint32_t placed() const { return placed_; }
+    std::uint32_t lost() const { return lost_; }
+
+    void setCursorPos(int xPx, int yPx) override
+    {
+        backend_.setCursorPos(xPx, yPx);
+        const std::int64_t placedNs = nowNs();
+        ++placed_;
+        if (!state_) return;
+        // Reports come in order; a tag that skips ahead means reports were lost.
+        const auto tag = static_cast<std::uint8_t>(state_->ReportBuffer[4]);
+        const std::uint32_t sequence = next_ + static_cast<std::uint8_t>(tag - static_cast<std::uint8_t>(next_));
+        lost_ += sequence - next_;
+        next_ = sequence + 1;
+        if (writer_ && latenciesUs_) latenciesUs_->push_back((placedNs - writer_->writtenNs(sequence)) / 1000.0);
+    }
+    void mouseEvent(oru::MouseButtonEvent event, int dx, int dy) override { backend_.mouseEvent(event, dx, dy); }
+    void pause(int ms) override { backend_.pause(ms); }
+
+private:
+    oru::PointerOutput& backend_;
+    const oru::TMainFormState* state_ = nullptr;
+    const PacedWriter* writer_ = nullptr;
+    std::vector<double>* latenciesUs_ = nullptr;
+    std::uint32_t next_ = 0;
+    std::uint32_t placed_ = 0;
+    std::uint32_t lost_ = 0;
+};
+
+/// The program's main window with the XTest backend, its settings in memory
+/// holding a calibration, and the FIFO tracker as its only HID device.
+class DriverRig {
+public:
+    DriverRig() : probe_(xtest_), form_(oru::TMainForm::Services{probe_, store_, tracker_, waker_})
+    {
+        for (int i = 0; i < 8; ++i) form_.Edits[i]->setText(QString::fromLatin1(kCalibrationTexts[i]));
+        // Lets runUntil look at its deadline while nothing else happens.
+        heartbeat_.start(100);
+    }
+
+    oru::test::FifoPenTracker& tracker() { return tracker_; }
+    PlacementProbe& probe() { return probe_; }
+    const oru::TMainFormState& state() const { return form_.state; }
 
     /// Runs the Qt event loop until done() or the timeout.
     template <typename Done>
@@ -87,153 +278,128 @@ public:
         return true;
     }
 
+    /// First show, device scan and claim, then one report through, so the
+    /// reader has opened the node.
+    bool start()
+    {
+        if (!runUntil([&] { return form_.state.Calibrated == 1 && form_.state.PenDevice; }, std::chrono::seconds(5))) {
+            return false;
+        }
+        const std::uint32_t before = probe_.placed();
+        tracker_.write(hoverReport(0));
+        return runUntil([&] { return probe_.placed() > before; }, std::chrono::seconds(5));
+    }
+
 private:
-    FifoPenTracker tracker_;
+    oru::XTestPointerOutput xtest_;
+    PlacementProbe probe_;
+    oru::test::MemoryRegistryStore store_;
+    oru::test::FifoPenTracker tracker_;
     oru::EventFdWaker waker_;
-    oru::THidDeviceController controller_;
-    oru::THidDevice* device_ = nullptr;
-    QSocketNotifier notifier_;
+    oru::TMainForm form_;
     QTimer heartbeat_;
 };
 
-double percentile(std::vector<double>& values, double fraction)
+SideResult runDriver(int ratePerSecond, int& writeFailures)
 {
-    if (values.empty()) return 0;
-    const std::size_t index = std::min(values.size() - 1, static_cast<std::size_t>(fraction * values.size()));
-    std::nth_element(values.begin(), values.begin() + index, values.end());
-    return values[index];
+    const std::uint32_t count = static_cast<std::uint32_t>(ratePerSecond) * kSeconds;
+    DriverRig rig;
+    if (!rig.start()) throw std::runtime_error("the driver did not claim the FIFO tracker and place the pointer");
+
+    SideResult result;
+    result.latenciesUs.reserve(count);
+    const std::uint32_t placedBefore = rig.probe().placed();
+    PacedWriter writer(count, ratePerSecond);
+    rig.probe().expectNext(0);
+    rig.probe().watch(rig.state(), &writer, &result.latenciesUs);
+    const Usage before = usage(RUSAGE_SELF);
+    writer.start([&rig](std::uint32_t sequence) { return rig.tracker().write(hoverReport(sequence)); });
+    rig.runUntil([&] { return writer.done() && rig.probe().placed() - placedBefore >= count; },
+                 std::chrono::seconds(kSeconds + 5));
+    writer.join();
+    result.used = usage(RUSAGE_SELF) - before - writer.ownUsage();
+    rig.probe().watch(rig.state(), nullptr, nullptr);
+    result.lost = rig.probe().lost() + (count - std::min(count, rig.probe().placed() - placedBefore));
+    writeFailures = writer.failures();
+    return result;
 }
 
-struct LatencyProbe {
-    std::int64_t handlerStartNs = 0;
-    int handled = 0;
-    void report(oru::THidDevice&, std::uint8_t, const std::uint8_t*, std::uint16_t)
-    {
-        handlerStartNs = nowNs();
-        ++handled;
-    }
-};
+std::unique_ptr<Display, int (*)(Display*)> loopDisplay{nullptr, XCloseDisplay};
 
-void HidReportLatency(benchmark::State& state)
+void Delivery(benchmark::State& state)
 {
-    LatencyProbe probe;
-    DeliveryRig rig(oru::THidDataEvent::bind<&LatencyProbe::report>(probe));
-    // Warm-up: the reader opens the node and settles.
-    rig.tracker().write(sequencedReport(0));
-    rig.runUntil([&] { return probe.handled == 1; }, std::chrono::seconds(5));
+    const int rate = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        try {
+            const SideResult loop = runMinimalLoop(loopDisplay.get(), rate);
+            int writeFailures = 0;
+            const SideResult driver = runDriver(rate, writeFailures);
+            putCounters(state, "loop", loop);
+            putCounters(state, "driver", driver);
+            state.counters["write_failures"] = writeFailures;
+            state.counters["cpu_ratio"] =
+                state.counters["driver_cpu_us"].value / std::max(1e-9, state.counters["loop_cpu_us"].value);
+        } catch (const std::exception& error) {
+            state.SkipWithError(error.what());
+            return;
+        }
+    }
+}
 
+void DriverReportLatency(benchmark::State& state)
+{
+    DriverRig rig;
+    if (!rig.start()) {
+        state.SkipWithError("the driver did not claim the FIFO tracker and place the pointer");
+        return;
+    }
     std::vector<double> latenciesUs;
     latenciesUs.reserve(state.max_iterations);
     std::uint32_t sequence = 1;
     for (auto _ : state) {
-        const int expected = probe.handled + 1;
+        const std::uint32_t expected = rig.probe().placed() + 1;
         const std::int64_t writtenNs = nowNs();
-        rig.tracker().write(sequencedReport(sequence++));
-        if (!rig.runUntil([&] { return probe.handled == expected; }, std::chrono::seconds(5))) {
-            state.SkipWithError("a report did not arrive within 5 s");
+        rig.tracker().write(hoverReport(sequence++));
+        if (!rig.runUntil([&] { return rig.probe().placed() == expected; }, std::chrono::seconds(5))) {
+            state.SkipWithError("a report was not placed within 5 s");
             break;
         }
-        latenciesUs.push_back((probe.handlerStartNs - writtenNs) / 1000.0);
+        latenciesUs.push_back((nowNs() - writtenNs) / 1000.0);
     }
-    state.counters["reports"] = static_cast<double>(latenciesUs.size());
     state.counters["median_us"] = percentile(latenciesUs, 0.5);
     state.counters["p99_us"] = percentile(latenciesUs, 0.99);
     state.counters["max_us"] = percentile(latenciesUs, 1.0);
 }
-BENCHMARK(HidReportLatency)->Iterations(20000)->Unit(benchmark::kMicrosecond);
-
-constexpr int kRatePerSecond = 8000;
-constexpr int kSeconds = 10;
-constexpr std::uint32_t kSustainedReports = kRatePerSecond * kSeconds;
-
-struct SequenceChecker {
-    std::uint32_t expected = 0;
-    std::uint64_t received = 0;
-    std::uint64_t lost = 0;
-    std::uint64_t reordered = 0;
-    const std::atomic<std::int64_t>* writtenNs = nullptr;  // per sequence, set by the writer
-    std::vector<double>* latenciesUs = nullptr;
-
-    void report(oru::THidDevice&, std::uint8_t, const std::uint8_t* data, std::uint16_t size)
-    {
-        if (size < 5) return;
-        const std::uint32_t sequence = sequenceOf(data);
-        if (sequence >= kSustainedReports) return;
-        const std::int64_t now = nowNs();
-        if (sequence < expected) {
-            ++reordered;
-        } else {
-            lost += sequence - expected;
-            expected = sequence + 1;
-        }
-        ++received;
-        const std::int64_t written = writtenNs[sequence].load(std::memory_order_relaxed);
-        if (written != 0) latenciesUs->push_back((now - written) / 1000.0);
-    }
-};
-
-void HidSustained8000PerSecond(benchmark::State& state)
-{
-    constexpr std::uint32_t kReports = kSustainedReports;
-    constexpr std::int64_t kPeriodNs = 1'000'000'000 / kRatePerSecond;
-
-    for (auto _ : state) {
-        auto writtenNs = std::make_unique<std::atomic<std::int64_t>[]>(kReports);
-        std::vector<double> latenciesUs;
-        latenciesUs.reserve(kReports);
-        SequenceChecker checker{0, 0, 0, 0, writtenNs.get(), &latenciesUs};
-        DeliveryRig rig(oru::THidDataEvent::bind<&SequenceChecker::report>(checker));
-
-        std::atomic<bool> writerDone{false};
-        double writerCpuSeconds = 0;
-        std::uint64_t writeFailures = 0;
-        const double processCpuBefore = cpuSeconds(RUSAGE_SELF);
-        const auto wallStart = SteadyClock::now();
-        std::thread writer([&] {
-            timespec next{};
-            clock_gettime(CLOCK_MONOTONIC, &next);
-            for (std::uint32_t sequence = 0; sequence < kReports; ++sequence) {
-                next.tv_nsec += kPeriodNs;
-                if (next.tv_nsec >= 1'000'000'000) {
-                    next.tv_nsec -= 1'000'000'000;
-                    ++next.tv_sec;
-                }
-                clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
-                writtenNs[sequence].store(nowNs(), std::memory_order_relaxed);
-                if (!rig.tracker().write(sequencedReport(sequence))) ++writeFailures;
-            }
-            writerCpuSeconds = cpuSeconds(RUSAGE_THREAD);
-            writerDone = true;
-        });
-        rig.runUntil([&] { return writerDone && checker.received + checker.lost >= kReports; },
-                     std::chrono::seconds(kSeconds + 5));
-        writer.join();
-        const double wallSeconds = std::chrono::duration<double>(SteadyClock::now() - wallStart).count();
-        const double driverCpuSeconds = cpuSeconds(RUSAGE_SELF) - processCpuBefore - writerCpuSeconds;
-
-        state.counters["sent"] = kReports;
-        state.counters["received"] = static_cast<double>(checker.received);
-        const std::uint64_t neverSeen = kReports - std::min<std::uint64_t>(kReports, checker.received + checker.lost);
-        state.counters["lost"] = static_cast<double>(checker.lost + neverSeen);
-        state.counters["reordered"] = static_cast<double>(checker.reordered);
-        state.counters["write_failures"] = static_cast<double>(writeFailures);
-        state.counters["rate_per_s"] = checker.received / wallSeconds;
-        state.counters["driver_cpu_pct"] = 100.0 * driverCpuSeconds / wallSeconds;
-        state.counters["median_us"] = percentile(latenciesUs, 0.5);
-        state.counters["p99_us"] = percentile(latenciesUs, 0.99);
-        state.counters["max_us"] = percentile(latenciesUs, 1.0);
-    }
-}
-BENCHMARK(HidSustained8000PerSecond)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    if (!std::getenv("DISPLAY")) {
+        std::fprintf(stderr, "oru-bench-hid: DISPLAY is not set; run it under xvfb-run -a\n");
+        return 1;
+    }
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    // The minimal loop's own connection, open for the whole run.
+    loopDisplay.reset(XOpenDisplay(nullptr));
+    if (!loopDisplay) {
+        std::fprintf(stderr, "oru-bench-hid: cannot open the X display '%s'\n", XDisplayName(nullptr));
+        return 1;
+    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RegisterBenchmark("Delivery", Delivery)
+        ->Arg(1000)
+        ->Arg(8000)
+        ->Iterations(1)
+        ->Unit(benchmark::kSecond)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark("DriverReportLatency", DriverReportLatency)
+        ->Iterations(20000)
+        ->Unit(benchmark::kMicrosecond);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    loopDisplay.reset();
     return 0;
 }
