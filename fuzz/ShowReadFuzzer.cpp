@@ -8,18 +8,10 @@
 #include "common/ArithmeticError.h"
 #include "pen/PenPipeline.h"
 #include "platform/NullPointerOutput.h"
-#include "pen/RestartableTimer.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
-
-namespace {
-
-struct NoTimer final : oru::RestartableTimer {
-    void restart() override {}
-};
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -31,8 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return s;
     }();
     static oru::NullPointerOutput pointer;
-    static NoTimer timer;
-    static oru::PenPipeline pipeline(state, pointer, timer);
+    static oru::PenPipeline pipeline(state, pointer);
+    static oru::PenTime now{0};
 
     // The first byte picks the report length (reports may be longer than the
     // buffer); the rest is the report, fed in pieces.
@@ -43,13 +35,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (size > 0) {
         const std::size_t n = chunk < size ? chunk : size;
         try {
-            pipeline.ShowRead(data, static_cast<std::uint16_t>(n));
+            now += std::chrono::microseconds{125};
+            pipeline.ShowRead(data, static_cast<std::uint16_t>(n), now);
         } catch (const oru::EMathError&) {
         }
         data += n;
         size -= n;
         if (chunk == 0) break;
     }
-    if (data[-1] & 1) pipeline.gerisayimTimer();
+    if (data[-1] & 1) {
+        now = pipeline.watchdogDue();
+        pipeline.tick(now);
+    }
     return 0;
 }

@@ -17,16 +17,27 @@
 #include <QScreen>
 #include <QSocketNotifier>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 namespace oru {
+
+namespace {
+
+// The pen pipeline's clock: the steady clock, which no clock setting moves.
+PenTime steadyNow()
+{
+    return std::chrono::duration_cast<PenTime>(std::chrono::steady_clock::now().time_since_epoch());
+}
+
+} // namespace
 
 TMainForm::TMainForm(const Services& services, QWidget* parent)
     : QWidget(parent),
       AppRegistryStorage1(services.store),
       FormStorage1(this, &AppRegistryStorage1, [this](const std::exception& error) { reportStorageError(error); }),
-      watchdogRestarter_(gerisayim),
-      pipeline_(state, services.pointer, watchdogRestarter_),
+      pipeline_(state, services.pointer, steadyNow()),
       waker_(services.waker)
 {
     setObjectName(QStringLiteral("MainForm"));
@@ -53,10 +64,13 @@ TMainForm::TMainForm(const Services& services, QWidget* parent)
     TrayIcon1->setObjectName(QStringLiteral("TrayIcon1"));
     configureTrayIcon1(*TrayIcon1, PopupMenu1);
 
+    // The release watchdog's timer, running from now on. The pipeline keeps
+    // the watchdog's due time, which every handled report moves on; the timer
+    // only wakes this thread at that time, so a report costs it nothing.
     gerisayim.setObjectName(QStringLiteral("gerisayim"));
-    gerisayim.setInterval(250);
+    gerisayim.setTimerType(Qt::PreciseTimer);
     connect(&gerisayim, &QTimer::timeout, this, [this] { guarded([this] { gerisayimTimer(); }); });
-    gerisayim.start();
+    gerisayim.start(kReleaseWatchdogInterval);
 
     createDeviceController(services);
     FormCreate();
@@ -65,7 +79,8 @@ TMainForm::TMainForm(const Services& services, QWidget* parent)
 void TMainForm::createDeviceController(const Services& services)
 {
     HidDeviceController = std::make_unique<THidDeviceController>(services.hid, services.waker);
-    attachment_ = std::make_unique<PenTrackerAttachment>(state, *HidDeviceController, pipeline_, trayStatus_);
+    attachment_ = std::make_unique<PenTrackerAttachment>(
+        state.PenDevice, *HidDeviceController, THidDataEvent::bind<&TMainForm::ShowRead>(*this), trayStatus_);
     attachment_->setOnNoAccess([this](const THidDevice&) { tellNoAccess(); });
     attachment_->setOnUserNotice([this](const std::string& text) {
         TrayIcon1->ShowBalloonHint(QStringLiteral("oruDriver"), QString::fromStdString(text));
@@ -224,12 +239,23 @@ void TMainForm::k1Click()
 
 void TMainForm::gerisayimTimer()
 {
-    pipeline_.gerisayimTimer();
+    const PenTime now = steadyNow();
+    pipeline_.tick(now);
+    armWatchdog(now);
 }
 
-void TMainForm::ShowRead(const std::uint8_t* data, std::uint16_t size)
+void TMainForm::armWatchdog(PenTime now)
 {
-    pipeline_.ShowRead(data, size);
+    // Rounded up: a timer that fires a little early finds the tick not yet
+    // due and is set again for the rest.
+    const auto untilDue = std::chrono::ceil<std::chrono::milliseconds>(pipeline_.watchdogDue() - now);
+    gerisayim.start(std::max(untilDue, std::chrono::milliseconds{0}));
+}
+
+void TMainForm::ShowRead(THidDevice& /*HidDev*/, std::uint8_t /*ReportID*/, const std::uint8_t* Data,
+                         std::uint16_t Size)
+{
+    pipeline_.ShowRead(Data, Size, steadyNow());
 }
 
 void TMainForm::shutdown()

@@ -5,7 +5,6 @@
 #include "device/TrayStatus.h"
 #include "calibration/CalibrationProcedure.h"
 #include "pen/PenPipeline.h"
-#include "pen/RestartableTimer.h"
 #include "settings/AppRegistryStorage.h"
 #include "settings/FormStorage.h"
 
@@ -23,6 +22,7 @@ namespace oru {
 
 class FdMainThreadWaker;
 class HidSystem;
+class THidDevice;
 class PenTrackerAttachment;
 class PointerOutput;
 class RegistryStore;
@@ -80,9 +80,11 @@ public:
     void Kalibre1Click();
     void Hakknda1Click();
     void k1Click();
+    /// The release watchdog, on every tick of gerisayim.
     void gerisayimTimer();
-    /// Report handler of the pen tracker: one input report's data bytes.
-    void ShowRead(const std::uint8_t* data, std::uint16_t size);
+    /// Report handler of the pen tracker (its OnReport): one input report,
+    /// run on the main thread; Data is valid only during the call.
+    void ShowRead(THidDevice& HidDev, std::uint8_t ReportID, const std::uint8_t* Data, std::uint16_t Size);
 
     /// Orderly end: a button the pen still holds is released first.
     void shutdown();
@@ -97,15 +99,8 @@ public:
 
 
 private:
-    class WatchdogRestarter final : public RestartableTimer {
-    public:
-        explicit WatchdogRestarter(QTimer& timer) : timer_(timer) {}
-        void restart() override { timer_.start(); }
-
-    private:
-        QTimer& timer_;
-    };
-
+    /// Sets gerisayim to fire when the pipeline's watchdog tick falls due.
+    void armWatchdog(PenTime now);
     void buildMenu();
     void createDeviceController(const Services& services);
     void tellNoAccess();
@@ -122,7 +117,6 @@ private:
         TMainForm& form_;
     };
 
-    WatchdogRestarter watchdogRestarter_;
     PenPipeline pipeline_;
     TrayStatusAdapter trayStatus_{*this};
     FdMainThreadWaker& waker_;

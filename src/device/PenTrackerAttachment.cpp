@@ -1,39 +1,31 @@
 #include "device/PenTrackerAttachment.h"
 
-#include "pen/PenPipeline.h"
-
 #include <cerrno>
 #include <cstring>
 
 namespace oru {
 
-PenTrackerAttachment::PenTrackerAttachment(TMainFormState& state, THidDeviceController& controller,
-                                           PenPipeline& pipeline, TrayStatus& tray, DiagnosticSink diagnostics)
-    : state_(state), controller_(controller), pipeline_(pipeline), tray_(tray),
+PenTrackerAttachment::PenTrackerAttachment(THidDevice*& penDevice, THidDeviceController& controller,
+                                           THidDataEvent showRead, TrayStatus& tray, DiagnosticSink diagnostics)
+    : penDevice_(penDevice), controller_(controller), showRead_(showRead), tray_(tray),
       diagnostics_(diagnostics ? std::move(diagnostics) : DiagnosticSink(writeDiagnosticToStderr))
 {
 }
 
 void PenTrackerAttachment::HidDeviceControllerDeviceChange(THidDeviceController& /*Sender*/)
 {
-    controller_.ReleaseDevice(state_.PenDevice);
-    const bool claimed = controller_.ClaimByIds(state_.PenDevice, kPenTrackerVendorId, kPenTrackerProductId);
+    controller_.ReleaseDevice(penDevice_);
+    const bool claimed = controller_.ClaimByIds(penDevice_, kPenTrackerVendorId, kPenTrackerProductId);
     tray_.setColor(claimed ? kTrayPenTrackerFound : kTrayNoPenTracker);
     tray_.setFontColor(kTrayFontColor);
     if (!claimed) return;
-    state_.PenDevice->setOnReadProblem(readProblemHandler());
-    state_.PenDevice->setOnReport(reportHandler());
-    if (state_.PenDevice->ReadWriteAccess()) {
+    penDevice_->setOnReadProblem(readProblemHandler());
+    penDevice_->setOnReport(showRead_);
+    if (penDevice_->ReadWriteAccess()) {
         toldNoAccessFor_.clear();
     } else {
-        tellNoAccess(*state_.PenDevice);
+        tellNoAccess(*penDevice_);
     }
-}
-
-void PenTrackerAttachment::ShowRead(THidDevice& /*HidDev*/, std::uint8_t /*ReportID*/, const std::uint8_t* Data,
-                                    std::uint16_t Size)
-{
-    pipeline_.ShowRead(Data, Size);
 }
 
 void PenTrackerAttachment::tellNoAccess(const THidDevice& device)

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "app/MainFormState.h"
 #include "device/DiagnosticSink.h"
 #include "device/HidDeviceController.h"
 #include "device/TrayStatus.h"
@@ -10,8 +9,6 @@
 #include <string>
 
 namespace oru {
-
-class PenPipeline;
 
 /// USB IDs of the pen tracker.
 inline constexpr std::int32_t kPenTrackerVendorId = 0x0020;
@@ -26,8 +23,9 @@ inline constexpr std::uint32_t kTrayFontColor = 0xFFFFFF;          // white
 inline constexpr const char* kPenTrackerUdevRule = "70-oru-pen-tracker.rules";
 
 /// The main window's use of the controller: find the pen tracker after every
-/// device change, claim it into PenDevice, show on the tray whether it was
-/// found, and attach ShowRead so its reports reach the pen pipeline.
+/// device change, claim it into the main window's PenDevice, show on the tray
+/// whether it was found, and attach the main window's ShowRead as its report
+/// handler.
 class PenTrackerAttachment {
 public:
     /// Called once per plugged-in tracker that is found but can't be read
@@ -38,7 +36,9 @@ public:
     /// report descriptor, a node that won't open, failing reads).
     using UserNotice = std::function<void(const std::string& text)>;
 
-    PenTrackerAttachment(TMainFormState& state, THidDeviceController& controller, PenPipeline& pipeline,
+    /// penDevice is the main window's PenDevice field: the claimed tracker or
+    /// none; showRead the handler every claimed tracker gets as its OnReport.
+    PenTrackerAttachment(THidDevice*& penDevice, THidDeviceController& controller, THidDataEvent showRead,
                          TrayStatus& tray, DiagnosticSink diagnostics = writeDiagnosticToStderr);
 
     /// This attachment's HidDeviceControllerDeviceChange as an OnDeviceChange handler.
@@ -46,8 +46,8 @@ public:
     {
         return TNotifyEvent::bind<&PenTrackerAttachment::HidDeviceControllerDeviceChange>(*this);
     }
-    /// This attachment's ShowRead as an OnReport handler.
-    THidDataEvent reportHandler() { return THidDataEvent::bind<&PenTrackerAttachment::ShowRead>(*this); }
+    /// The report handler it attaches.
+    const THidDataEvent& reportHandler() const { return showRead_; }
     /// This attachment's readProblem as an OnReadProblem handler.
     THidReadProblemEvent readProblemHandler()
     {
@@ -59,8 +59,6 @@ public:
     /// A tracker that is found but can't be read is still claimed (green:
     /// found); what is wrong is said once per plug instead.
     void HidDeviceControllerDeviceChange(THidDeviceController& Sender);
-    /// Hands the report's data bytes to PenPipeline::ShowRead.
-    void ShowRead(THidDevice& HidDev, std::uint8_t ReportID, const std::uint8_t* Data, std::uint16_t Size);
 
     /// Says on the diagnostic sink what keeps the tracker from being read and
     /// what to do; notifies the user where the user must act.
@@ -72,9 +70,9 @@ public:
 private:
     void tellNoAccess(const THidDevice& device);
 
-    TMainFormState& state_;
+    THidDevice*& penDevice_;
     THidDeviceController& controller_;
-    PenPipeline& pipeline_;
+    THidDataEvent showRead_;
     TrayStatus& tray_;
     DiagnosticSink diagnostics_;
     NoAccessNotice onNoAccess_;

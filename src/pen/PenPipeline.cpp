@@ -1,7 +1,6 @@
 #include "pen/PenPipeline.h"
 
 #include "common/FloatMath.h"
-#include "pen/RestartableTimer.h"
 #include "pen/SmoothPoint.h"
 
 #include <algorithm>
@@ -41,16 +40,16 @@ BoardPoint PenPipeline::decode(const std::uint8_t* data, std::uint16_t size)
     return board;
 }
 
-void PenPipeline::ShowRead(const std::uint8_t* data, std::uint16_t size)
+void PenPipeline::ShowRead(const std::uint8_t* data, std::uint16_t size, PenTime now)
 {
-    mapAndDrive(decode(data, size));
+    mapAndDrive(decode(data, size), now);
 }
 
-void PenPipeline::mapAndDrive(BoardPoint board)
+void PenPipeline::mapAndDrive(BoardPoint board, PenTime now)
 {
     if (state_.Calibrating != 0 || state_.Calibrated != 1) return;
     state_.Warper.MapToScreen(static_cast<float>(board.x), static_cast<float>(board.y));
-    driveMouse();
+    driveMouse(now);
 }
 
 namespace {
@@ -69,7 +68,7 @@ void PenPipeline::sendButton(MouseButtonEvent event, int dx, int dy)
     pointer_.mouseEvent(event, dx, dy);
 }
 
-void PenPipeline::runAction(MouseButtonEvent event, bool pauseAfter)
+std::chrono::milliseconds PenPipeline::runAction(MouseButtonEvent event, bool pauseAfter)
 {
     const int mx = roundHalfEven(state_.Warper.MappedX);
     const int my = roundHalfEven(state_.Warper.MappedY);
@@ -78,7 +77,9 @@ void PenPipeline::runAction(MouseButtonEvent event, bool pauseAfter)
     sendButton(event, mx, my);
     // Gives the desktop time to take the press as the start of a drag before
     // the cursor moves on.
-    if (pauseAfter) pointer_.pause(10);
+    if (!pauseAfter) return std::chrono::milliseconds{0};
+    pointer_.pause(static_cast<int>(kLeftPressPause.count()));
+    return kLeftPressPause;
 }
 
 void PenPipeline::releaseAllHeld(bool placeCursor)
@@ -94,14 +95,15 @@ void PenPipeline::releaseAllHeld(bool placeCursor)
     if (heldButtons_ & kHeldRight) release(MouseButtonEvent::RightUp);
 }
 
-void PenPipeline::driveMouse()
+void PenPipeline::driveMouse(PenTime now)
 {
     const std::int32_t last = state_.LastPenState;
     const std::int32_t next = state_.PenState;
     // Rows: last state, columns: new state. 1 -> 2 presses right without
     // releasing left; 2 -> 1 releases right without pressing left; state 3
     // does nothing either way.
-    if (last == psUp && next == psLeft) runAction(MouseButtonEvent::LeftDown, true);
+    std::chrono::milliseconds paused{0};
+    if (last == psUp && next == psLeft) paused = runAction(MouseButtonEvent::LeftDown, true);
     else if (last == psUp && next == psRight) runAction(MouseButtonEvent::RightDown, false);
     else if (last == psLeft && next == psUp) runAction(MouseButtonEvent::LeftUp, false);
     else if (last == psLeft && next == psRight) runAction(MouseButtonEvent::RightDown, false);
@@ -109,7 +111,8 @@ void PenPipeline::driveMouse()
     // A lifted pen holds nothing, whatever path it took to get there.
     if (next == psUp) releaseAllHeld(true);
 
-    watchdog_.restart();
+    // Restarted after the press pause, as a timer restarted at this point would be.
+    nextTick_ = now + paused + kReleaseWatchdogInterval;
 
     if (const auto average = SmoothPoint(state_, state_.Warper.MappedX, state_.Warper.MappedY)) {
         pointer_.setCursorPos(roundHalfEven(average->x), roundHalfEven(average->y));
@@ -118,7 +121,22 @@ void PenPipeline::driveMouse()
     state_.LastPenState = next;
 }
 
-void PenPipeline::gerisayimTimer()
+PenTime PenPipeline::releaseDue() const
+{
+    const bool releases = state_.LastPenState == psLeft || state_.LastPenState == psRight || heldButtons_ != 0;
+    return releases ? nextTick_ : PenTime::max();
+}
+
+void PenPipeline::tick(PenTime now)
+{
+    if (now < nextTick_) return;
+    releaseOnTick();
+    // Keeps the interval's phase: the next tick is the first step after now.
+    const auto steps = (now - nextTick_) / kReleaseWatchdogInterval + 1;
+    nextTick_ += steps * kReleaseWatchdogInterval;
+}
+
+void PenPipeline::releaseOnTick()
 {
     const int mx = roundHalfEven(state_.Warper.MappedX);
     const int my = roundHalfEven(state_.Warper.MappedY);

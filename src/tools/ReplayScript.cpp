@@ -6,7 +6,6 @@
 #include "app/StoredCalibration.h"
 #include "common/ArithmeticError.h"
 #include "pen/PenPipeline.h"
-#include "pen/RestartableTimer.h"
 #include "platform/PointerOutput.h"
 
 #include <algorithm>
@@ -21,7 +20,6 @@ namespace oru {
 namespace {
 
 constexpr ReplayMicros kMicrosPerMs = 1000;
-constexpr ReplayMicros kWatchdogIntervalUs = 250 * kMicrosPerMs;
 constexpr ReplayMicros kDrainAfterEndUs = 1000 * kMicrosPerMs;
 
 std::vector<std::string_view> splitWords(std::string_view line)
@@ -84,10 +82,11 @@ std::uint8_t parseHexByte(std::string_view word)
 
 // Everything the replay prints goes through one clock, so the program's
 // timing is reproduced exactly: the 10 ms pause after a press moves it on,
-// the watchdog ticks at its due times.
-class ReplayMachine final : public PointerOutput, public RestartableTimer {
+// the watchdog is given the times its ticks fall due.
+class ReplayMachine final : public PointerOutput {
 public:
-    ReplayMachine(std::ostream& out, bool printRaw) : out_(out), printRaw_(printRaw), pipeline_(state_, *this, *this)
+    // The main window's creation, at time 0, starts the watchdog.
+    ReplayMachine(std::ostream& out, bool printRaw) : out_(out), printRaw_(printRaw), pipeline_(state_, *this, PenTime{0})
     {
         state_.InsetRatio = kInsetRatio;
     }
@@ -121,7 +120,7 @@ public:
                 out_ << formatReplayMillis(clock_) << " raw " << state_.PenState << ' ' << state_.RawX << ' '
                      << state_.RawY << '\n';
             }
-            pipeline_.mapAndDrive(board);
+            pipeline_.mapAndDrive(board, PenTime{clock_});
         } catch (const std::exception& error) {
             printError(error.what());
         }
@@ -144,21 +143,17 @@ public:
         out_ << formatReplayMillis(clock_) << " sleep " << ms << '\n';
         clock_ += ms * kMicrosPerMs;
     }
-    void restart() override { nextTick_ = clock_ + kWatchdogIntervalUs; }
 
 private:
     void runTicksUpTo(ReplayMicros time)
     {
-        while (nextTick_ <= time) {
-            if (state_.LastPenState != psLeft && state_.LastPenState != psRight && !pipeline_.holdsButton()) {
-                // Nothing held: the ticks up to this time do nothing, skip them.
-                const ReplayMicros idleTicks = (time - nextTick_) / kWatchdogIntervalUs;
-                nextTick_ += idleTicks * kWatchdogIntervalUs;
-            }
-            clock_ = std::max(clock_, nextTick_);
-            nextTick_ += kWatchdogIntervalUs;
-            pipeline_.gerisayimTimer();
+        // A tick shows only when it releases a button, and then at the time
+        // it fell due; the ticks after it up to this time find nothing held.
+        if (const PenTime release = pipeline_.releaseDue(); release <= PenTime{time}) {
+            clock_ = std::max(clock_, static_cast<ReplayMicros>(release.count()));
+            pipeline_.tick(release);
         }
+        pipeline_.tick(PenTime{time});
     }
     void print(const char* what, int x, int y)
     {
@@ -173,8 +168,7 @@ private:
     ReplayScreen screen_{1920, 1080};
     CalibrationTexts texts_{"0", "0", "0", "0", "0", "0", "0", "0"};
     bool shown_ = false;
-    ReplayMicros clock_ = 0;  // the main window's creation starts the watchdog
-    ReplayMicros nextTick_ = kWatchdogIntervalUs;
+    ReplayMicros clock_ = 0;
     ReplayMicros lastReportTime_ = 0;
 };
 

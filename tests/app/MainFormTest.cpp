@@ -1,6 +1,7 @@
 // The main window and the calibration window on Qt's offscreen platform,
-// driven as the program drives them: reports go through ShowRead on the main
-// thread while the calibration pumps events.
+// driven as the program drives them: reports of the pen tracker go through
+// its reader and the hand-off to ShowRead on the main thread while the
+// calibration pumps events.
 
 #include "app/Form1.h"
 #include "app/MainForm.h"
@@ -25,6 +26,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <memory>
 
@@ -65,9 +67,15 @@ protected:
         for (int i = 0; i < 8; ++i) main->Edits[i]->setText(QString::fromStdString(texts[i]));
     }
 
-    // Reports the program would receive, one per millisecond.
+    // The pen tracker the tests that send reports plug in before the first
+    // show; the window claims it at its first device scan.
+    static constexpr const char* kTracker = "0003:0020:0002.0001";
+    void plugTracker() { hid.plug(kTracker, emulated::kVendorId, emulated::kProductId); }
+
+    // Reports the tracker sends, one per millisecond.
     void queue(const Report& report, int times = 1)
     {
+        lastQueued = report;
         for (int i = 0; i < times; ++i) script.push_back(report);
         if (!feeder.isActive()) feeder.start();
     }
@@ -93,11 +101,7 @@ protected:
             QApplication::sendEvent(calibration.get(), &press);
             return;
         }
-        try {
-            main->ShowRead(next->data(), static_cast<std::uint16_t>(next->size()));
-        } catch (const std::exception& error) {
-            errors.push_back(error.what());
-        }
+        hid.pushReport(kTracker, std::vector<std::uint8_t>(next->begin(), next->end()));
     }
     // Runs the event loop until the condition holds (or fails the test).
     template <class Condition>
@@ -109,6 +113,15 @@ protected:
             ASSERT_LT(clock.elapsed(), timeoutMs) << "timed out";
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         }
+    }
+    // Runs the event loop until the last queued report has reached ShowRead.
+    void waitForLastReport()
+    {
+        const Report last = lastQueued;
+        waitFor([&] {
+            return script.empty() && hid.queuedReports(kTracker) == 0 &&
+                   std::equal(last.begin(), last.end(), main->state.ReportBuffer.begin());
+        });
     }
     // Lets the queued first show run, with whatever it starts.
     void runFirstShow()
@@ -122,10 +135,7 @@ protected:
     {
         TMainFormState state;
         test::RecordingPointerOutput pointer;
-        struct : RestartableTimer {
-            void restart() override {}
-        } timer;
-        PenPipeline(state, pointer, timer).decode(report.data(), 5);
+        PenPipeline(state, pointer).decode(report.data(), 5);
         return {std::to_string(state.RawX), std::to_string(state.RawY)};
     }
     CalibrationTexts expectedTexts(const std::array<std::pair<double, double>, 4>& board)
@@ -149,6 +159,7 @@ protected:
     std::unique_ptr<TForm1> about;
     std::vector<std::string> errors;
     std::deque<std::optional<Report>> script;
+    Report lastQueued{};
     std::size_t callsBeforeCalibrated = 0;
     QTimer feeder;
 };
@@ -202,6 +213,7 @@ TEST_F(MainWindow, NonIntegerTextIsReportedAndNothingElseHappens)
 
 TEST_F(MainWindow, CalibrationFromTheMenuTakesReportsThroughShowRead)
 {
+    plugTracker();
     setTexts({"0", "0", "0", "0", "0", "0", "0", "0"});
     QTimer::singleShot(600, [this] {
         for (const auto& [x, y] : kBoard) queueSteadyTarget(x, y);
@@ -216,7 +228,8 @@ TEST_F(MainWindow, CalibrationFromTheMenuTakesReportsThroughShowRead)
     EXPECT_EQ(callsBeforeCalibrated, 0u);
     waitFor([&] { return script.empty(); });
     queue(emulated::reportAt(psUp, 0, -300));
-    waitFor([&] { return script.empty() && main->state.LastPenState == psUp; });
+    waitForLastReport();
+    waitFor([&] { return main->state.LastPenState == psUp; });
 
     // Now calibrated: a pen-down report at board corner 0 lands on target 0.
     pointer.calls.clear();
@@ -228,6 +241,7 @@ TEST_F(MainWindow, CalibrationFromTheMenuTakesReportsThroughShowRead)
 
 TEST_F(MainWindow, RunFromTheMenuTurnsGreen)
 {
+    plugTracker();
     setTexts({"100", "-150", "550", "-160", "110", "-500", "540", "-510"});
     runFirstShow();
     QTimer::singleShot(600, [this] {
@@ -242,6 +256,7 @@ TEST_F(MainWindow, RunFromTheMenuTurnsGreen)
 
 TEST_F(MainWindow, CalibrationIsSavedAtOnceAndFittedAtTheNextStart)
 {
+    plugTracker();
     setTexts({"0", "0", "0", "0", "0", "0", "0", "0"});
     QTimer::singleShot(600, [this] {
         for (const auto& [x, y] : kBoard) queueSteadyTarget(x, y);
@@ -255,8 +270,10 @@ TEST_F(MainWindow, CalibrationIsSavedAtOnceAndFittedAtTheNextStart)
     EXPECT_EQ(reader.ReadText("Software\\oruDriver\\Edit1_Text", "missing"), expectedTexts(kBoard)[0]);
     EXPECT_EQ(reader.ReadText("Software\\oruDriver\\Edit8_Text", "missing"), expectedTexts(kBoard)[7]);
 
-    // "Çıkış", then a new start with the same store.
+    // "Çıkış", then a new start with the same store (and no tracker: the
+    // square keeps the colour the first show leaves).
     main->k1Click();
+    hid.unplug(kTracker);
     about.reset();
     calibration.reset();
     main.reset();
@@ -287,9 +304,11 @@ TEST_F(MainWindow, EscapeBeforeTheRunClosesAtOnceAndTheRunEndsLater)
 
 TEST_F(MainWindow, DegenerateSamplesShowTheErrorAndKeepThePreviousCalibration)
 {
+    plugTracker();
     const CalibrationTexts stored{"100", "-150", "550", "-160", "110", "-500", "540", "-510"};
     setTexts(stored);
     runFirstShow();
+    waitFor([&] { return main->state.PenDevice != nullptr; });  // its green comes before the red below
     main->setTrayColors(kColorRed, kColorWhite);
     const Mat4 before = main->state.Warper.WarpMatrix;
     QTimer::singleShot(600, [this] {
@@ -307,6 +326,7 @@ TEST_F(MainWindow, DegenerateSamplesShowTheErrorAndKeepThePreviousCalibration)
 
 TEST_F(MainWindow, ExitReleasesAButtonThePenStillHolds)
 {
+    plugTracker();
     setTexts({"100", "-150", "550", "-160", "110", "-500", "540", "-510"});
     runFirstShow();
     queue(emulated::reportAt(psLeft, 300, -300));
@@ -320,12 +340,14 @@ TEST_F(MainWindow, ExitReleasesAButtonThePenStillHolds)
 
 TEST_F(MainWindow, WatchdogReleasesTheButtonWhenReportsStop)
 {
+    plugTracker();
     setTexts({"100", "-150", "550", "-160", "110", "-500", "540", "-510"});
     runFirstShow();
     queue(emulated::reportAt(psRight, 300, -300));
     waitFor([&] { return main->state.LastPenState == psRight; });
     waitFor([&] { return main->state.LastPenState == psUp; }, 1000);
     EXPECT_EQ(pointer.calls.back().rfind("up right ", 0), 0u);
+    EXPECT_TRUE(main->gerisayim.isActive()) << "the watchdog's timer ticks on";
 }
 
 TEST_F(MainWindow, AboutBoxShowsTheProduct)

@@ -1,5 +1,4 @@
 #include "PenReports.h"
-#include "fakes/CountingTimer.h"
 #include "fakes/RecordingPointerOutput.h"
 #include "common/ArithmeticError.h"
 #include "pen/PenPipeline.h"
@@ -7,12 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 namespace oru {
 namespace {
 
+using namespace std::chrono_literals;
 using Calls = std::vector<std::string>;
 
 // A calibrated pipeline whose warp is the identity, so each handled report's
@@ -25,10 +26,27 @@ protected:
         state.Warper.ResetIdentity();
     }
 
+    // Reports come 1 ms apart; restarts counts those that moved the watchdog on.
     void report(int penState, float x, float y)
     {
         state.PenState = penState;
-        pipeline.mapAndDrive({x, y});
+        now += 1ms;
+        const PenTime dueBefore = pipeline.watchdogDue();
+        pipeline.mapAndDrive({x, y}, now);
+        if (pipeline.watchdogDue() != dueBefore) ++restarts;
+    }
+    void show(const test::PenReport& bytes)
+    {
+        now += 1ms;
+        const PenTime dueBefore = pipeline.watchdogDue();
+        pipeline.ShowRead(bytes.data(), bytes.size(), now);
+        if (pipeline.watchdogDue() != dueBefore) ++restarts;
+    }
+    // A tick of the watchdog, at the time it falls due.
+    void tick()
+    {
+        now = pipeline.watchdogDue();
+        pipeline.tick(now);
     }
 
     Calls take()
@@ -40,8 +58,9 @@ protected:
 
     TMainFormState state;
     test::RecordingPointerOutput pointer;
-    test::CountingTimer timer;
-    PenPipeline pipeline{state, pointer, timer};
+    PenTime now{0};
+    PenPipeline pipeline{state, pointer, now};
+    int restarts = 0;
 };
 
 // Rows: LastPenState, columns: the new PenState.
@@ -74,7 +93,7 @@ TEST_P(TransitionTable, RunsTheCellsActionAndRestartsTheAverage)
     }
     EXPECT_EQ(take(), expected);
     EXPECT_EQ(state.LastPenState, next);
-    EXPECT_EQ(timer.restarts, 1);
+    EXPECT_EQ(restarts, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllCells, TransitionTable, testing::Combine(testing::Range(0, 4), testing::Range(0, 4)),
@@ -82,6 +101,45 @@ INSTANTIATE_TEST_SUITE_P(AllCells, TransitionTable, testing::Combine(testing::Ra
                              return "From" + std::to_string(std::get<0>(info.param)) + "To" +
                                     std::to_string(std::get<1>(info.param));
                          });
+
+// The watchdog is due one interval after the last handled report (after the
+// pause of a left press); before that a tick does nothing; a late tick
+// releases once and keeps the interval's phase.
+TEST(PenWatchdog, IsDueOneIntervalAfterTheLastHandledReport)
+{
+    struct Row {
+        int penState;
+        std::chrono::milliseconds due;
+        std::chrono::milliseconds tickAt;
+        Calls calls;
+        std::chrono::milliseconds nextDue;
+    };
+    const Row rows[] = {
+        {1, 260ms, 260ms, {"up left 10 10"}, 510ms},
+        {2, 250ms, 250ms, {"up right 10 10"}, 500ms},
+        {0, 250ms, 250ms, {}, 500ms},
+        {1, 260ms, 1000ms, {"up left 10 10"}, 1010ms},
+    };
+    for (const Row& row : rows) {
+        TMainFormState state;
+        state.Calibrated = 1;
+        state.Warper.ResetIdentity();
+        test::RecordingPointerOutput pointer;
+        PenPipeline pipeline(state, pointer, PenTime{7ms});
+        EXPECT_EQ(pipeline.watchdogDue(), 257ms) << "ticking from its start";
+        const PenTime reportAt{1s};
+        state.PenState = row.penState;
+        pipeline.mapAndDrive({10, 10}, reportAt);
+        pointer.calls.clear();
+
+        EXPECT_EQ(pipeline.watchdogDue(), reportAt + row.due) << "state " << row.penState;
+        pipeline.tick(reportAt + row.due - 1us);
+        EXPECT_EQ(pointer.calls, Calls{}) << "not due yet";
+        pipeline.tick(reportAt + row.tickAt);
+        EXPECT_EQ(pointer.calls, row.calls) << "state " << row.penState;
+        EXPECT_EQ(pipeline.watchdogDue(), reportAt + row.nextDue) << "state " << row.penState;
+    }
+}
 
 // A step whose penState is kTick is a watchdog tick instead of a report.
 constexpr int kTick = -1;
@@ -100,7 +158,7 @@ protected:
     {
         for (std::size_t i = 0; i < steps.size(); ++i) {
             const auto& step = steps[i];
-            if (step.penState == kTick) pipeline.gerisayimTimer();
+            if (step.penState == kTick) tick();
             else report(step.penState, step.x, step.y);
             EXPECT_EQ(take(), step.calls) << "step " << i + 1;
             EXPECT_EQ(state.LastPenState, step.lastPenStateAfter) << "step " << i + 1;
@@ -115,7 +173,7 @@ TEST_F(PenSequences, WorkedSequencePressDragLift)
         {1, 110.0f, 210.0f, {"cursor 105 205"}, 1},
         {0, 120.0f, 220.0f, {"cursor 120 220", "up left 120 220", "cursor 120 220"}, 0},
     });
-    EXPECT_EQ(timer.restarts, 3);
+    EXPECT_EQ(restarts, 3);
 }
 
 TEST_F(PenSequences, LeftToRightKeepsLeftDownAndRightToLeftDoesntPressLeft)
@@ -141,7 +199,7 @@ class HeldButtons : public PenSequences, public testing::WithParamInterface<Held
 TEST_P(HeldButtons, NothingStaysPressedOnceThePenIsUpOrSilent)
 {
     run(GetParam().steps);
-    pipeline.gerisayimTimer();
+    tick();
     EXPECT_EQ(take(), Calls{});
     EXPECT_FALSE(pipeline.holdsButton());
 }
@@ -183,7 +241,7 @@ TEST_F(PenSequences, NegativeMappedPointStillGetsTheTransitionButNoAverage)
         {1, 8, 9, {"cursor 8 9"}, 1},
         {0, 5, -2.5f, {"cursor 5 -2", "up left 5 -2"}, 0},
     });
-    EXPECT_EQ(timer.restarts, 4);
+    EXPECT_EQ(restarts, 4);
 }
 
 TEST_F(PenSequences, NewestPointExactlyAtTheOriginLeavesTheCursorWhereItIs)
@@ -211,11 +269,11 @@ TEST_F(PenStateMachine, WatchdogReleasesLeftAtTheLastMappedPointWithoutMovingThe
     report(1, 110, 110);  // cursor at the average (105, 105)
     take();
 
-    pipeline.gerisayimTimer();
+    tick();
     EXPECT_EQ(take(), Calls{"up left 110 110"});
     EXPECT_EQ(state.LastPenState, 0);
     EXPECT_EQ(state.SmoothCount, 2);
-    pipeline.gerisayimTimer();
+    tick();
     EXPECT_EQ(take(), Calls{});
 
     // Reports resume with the tip down: a new press follows.
@@ -227,7 +285,7 @@ TEST_F(PenStateMachine, WatchdogReleasesRight)
 {
     report(2, 30.5f, 40.5f);
     take();
-    pipeline.gerisayimTimer();
+    tick();
     EXPECT_EQ(take(), Calls{"up right 30 40"});
     EXPECT_EQ(state.LastPenState, 0);
 }
@@ -236,7 +294,7 @@ TEST_F(PenStateMachine, WatchdogIgnoresUpAndStateThree)
 {
     for (int last : {0, 3}) {
         state.LastPenState = last;
-        pipeline.gerisayimTimer();
+        tick();
         EXPECT_EQ(take(), Calls{});
         EXPECT_EQ(state.LastPenState, last);
     }
@@ -247,11 +305,10 @@ TEST_F(PenStateMachine, ButtonHeldWhenCalibrationStartsIsReleasedByTheWatchdog)
     report(1, 10, 10);
     take();
     state.Calibrating = 1;
-    const auto idle = test::penReport(0, 500, 500);
-    pipeline.ShowRead(idle.data(), idle.size());
+    show(test::penReport(0, 500, 500));
     EXPECT_EQ(take(), Calls{});
     EXPECT_EQ(state.LastPenState, 1);
-    pipeline.gerisayimTimer();
+    tick();
     EXPECT_EQ(take(), Calls{"up left 10 10"});
 }
 
@@ -271,14 +328,13 @@ TEST_P(PointerOutputOff, ReportStillUpdatesPenStateAndRawButNothingElse)
     state.Warper.MappedX = 11;
     state.Warper.MappedY = 22;
 
-    const auto bytes = test::penReport(2, 1000, 800);
-    pipeline.ShowRead(bytes.data(), bytes.size());
+    show(test::penReport(2, 1000, 800));
 
     EXPECT_EQ(state.PenState, 2);
     EXPECT_EQ(state.RawX, 601);
     EXPECT_EQ(state.RawY, -799);
     EXPECT_EQ(take(), Calls{});
-    EXPECT_EQ(timer.restarts, 0);
+    EXPECT_EQ(restarts, 0);
     EXPECT_EQ(state.LastPenState, 1);
     EXPECT_EQ(state.SmoothCount, 2);
     EXPECT_EQ(state.Warper.MappedX, 11);
@@ -298,7 +354,6 @@ protected:
         state.Warper.WarpMatrix = {1, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
         state.Warper.Dirty = false;
     }
-    void show(const test::PenReport& bytes) { pipeline.ShowRead(bytes.data(), bytes.size()); }
 };
 
 TEST_F(CalibratedReports, ReportIsMappedFromTheUnroundedBoardPoint)
@@ -320,19 +375,19 @@ TEST_F(CalibratedReports, ReportWhoseMappingFailsIsDroppedAndTheNextOneWorks)
     state.Warper.MappedY = 8;
 
     const auto failing = test::penReport(1, 500, 500);
-    EXPECT_THROW(pipeline.ShowRead(failing.data(), failing.size()), EZeroDivide);
+    EXPECT_THROW(show(failing), EZeroDivide);
     EXPECT_EQ(state.PenState, 1);
     EXPECT_EQ(state.RawX, 317);
     EXPECT_EQ(state.LastPenState, 0);
     EXPECT_EQ(state.Warper.MappedX, 7);
     EXPECT_EQ(state.Warper.MappedY, 8);
-    EXPECT_EQ(timer.restarts, 0);
+    EXPECT_EQ(restarts, 0);
     EXPECT_EQ(take(), Calls{});
 
     show(test::penReport(1, 1000, 800));  // W = 283.88: maps to about (2.12, 2.82)
     EXPECT_EQ(take(), (Calls{"cursor 2 3", "down left 2 3", "pause 10", "cursor 2 3"}));
     EXPECT_EQ(state.LastPenState, 1);
-    EXPECT_EQ(timer.restarts, 1);
+    EXPECT_EQ(restarts, 1);
 }
 
 } // namespace

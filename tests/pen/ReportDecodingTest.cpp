@@ -1,5 +1,4 @@
 #include "PenReports.h"
-#include "fakes/CountingTimer.h"
 #include "fakes/RecordingPointerOutput.h"
 #include "pen/PenPipeline.h"
 
@@ -15,12 +14,11 @@ namespace {
 struct Decoder {
     TMainFormState state;
     test::RecordingPointerOutput pointer;
-    test::CountingTimer timer;
-    PenPipeline pipeline{state, pointer, timer};
+    PenPipeline pipeline{state, pointer};
 
     void show(const std::vector<std::uint8_t>& bytes)
     {
-        pipeline.ShowRead(bytes.data(), static_cast<std::uint16_t>(bytes.size()));
+        pipeline.ShowRead(bytes.data(), static_cast<std::uint16_t>(bytes.size()), PenTime{0});
     }
 };
 
