@@ -6,6 +6,7 @@
 #include "device/HidDeviceController.h"
 #include "platform/linux/EventFdWaker.h"
 #include "platform/linux/LinuxHidSystem.h"
+#include "platform/linux/QuitSignalPipe.h"
 #include "tools/ReportRecorder.h"
 
 #include <cerrno>
@@ -15,8 +16,6 @@
 #include <ctime>
 #include <iostream>
 #include <poll.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
 
 namespace {
 
@@ -53,15 +52,11 @@ int main(int argc, char** argv)
 
     // Signals arrive as readable data on a descriptor, so the loop below ends
     // in order and the last reports reach the output.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);  // before any reader thread starts
-    const int signalFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
-    if (signalFd < 0) {
-        std::cerr << "oru-record: signalfd failed: " << std::strerror(errno) << '\n';
+    const int quitFd = oru::installQuitSignalPipe(
+        "oru-record: quit signal while stopping; ending at once, the last reports may be lost\n");
+    if (quitFd < 0) {
+        std::cerr << "oru-record: cannot make a pipe for quit signals: " << std::strerror(errno)
+                  << " (raise the process's file limit)\n";
         return 1;
     }
     std::signal(SIGPIPE, SIG_IGN);
@@ -75,7 +70,7 @@ int main(int argc, char** argv)
         controller.Loaded();
 
         while (true) {
-            pollfd fds[3] = {{signalFd, POLLIN, 0},
+            pollfd fds[3] = {{quitFd, POLLIN, 0},
                              {waker.fd(), POLLIN, 0},
                              {controller.DeviceNotificationFd(), POLLIN, 0}};
             const nfds_t count = fds[2].fd >= 0 ? 3 : 2;
@@ -84,7 +79,10 @@ int main(int argc, char** argv)
                 std::cerr << "oru-record: poll failed: " << std::strerror(errno) << '\n';
                 return 1;
             }
-            if (fds[0].revents & POLLIN) break;
+            if (fds[0].revents & POLLIN) {
+                oru::drainQuitSignalPipe(quitFd);
+                break;
+            }
             if (fds[1].revents & POLLIN) {
                 waker.consume();
                 controller.runPending();
@@ -95,6 +93,8 @@ int main(int argc, char** argv)
                 return 1;
             }
         }
+        // Stopping waits for the reader; whoever sends a second signal doesn't.
+        oru::endAtOnceOnQuitSignal();
         recorder.stop();
         std::cerr << "oru-record: " << recorder.reportsWritten() << " reports recorded.\n";
     } catch (const std::exception& error) {

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <initializer_list>
 #include <fcntl.h>
 #include <unistd.h>
@@ -11,14 +12,15 @@ namespace oru {
 namespace {
 
 int writeFd = -1;
+const char* endsAtOnceLine = kDriverEndsAtOnceLine;
+std::size_t endsAtOnceLength = std::strlen(kDriverEndsAtOnceLine);
 volatile std::sig_atomic_t endAtOnce = 0;
 
 void onQuitSignal(int signal)
 {
     if (endAtOnce) {
         // Only async-signal-safe calls from here on: write and _exit.
-        static const char line[] = "oruDriver: quit signal during the end; ending at once, unsaved settings are lost\n";
-        [[maybe_unused]] const ssize_t said = ::write(STDERR_FILENO, line, sizeof line - 1);
+        [[maybe_unused]] const ssize_t said = ::write(STDERR_FILENO, endsAtOnceLine, endsAtOnceLength);
         ::_exit(128 + signal);
     }
     const int savedErrno = errno;
@@ -29,11 +31,13 @@ void onQuitSignal(int signal)
 
 } // namespace
 
-int installQuitSignalPipe()
+int installQuitSignalPipe(const char* atOnceLine)
 {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
     writeFd = fds[1];
+    endsAtOnceLine = atOnceLine;
+    endsAtOnceLength = std::strlen(atOnceLine);
     struct sigaction action {};
     action.sa_handler = onQuitSignal;
     sigemptyset(&action.sa_mask);
