@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QScreen>
+#include <QWindow>
 
 namespace oru {
 
@@ -17,6 +18,13 @@ QScreen* primaryScreen()
     return QGuiApplication::primaryScreen();
 }
 
+// A Wayland client can't place its windows; only a full-screen request on an
+// output puts one over a whole screen. ("wayland", "wayland-egl", ...)
+bool onWayland()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
 } // namespace
 
 TcalibrationForm::TcalibrationForm(TMainFormState& state, CalibrationHost& host, QWidget* parent)
@@ -24,8 +32,9 @@ TcalibrationForm::TcalibrationForm(TMainFormState& state, CalibrationHost& host,
 {
     setObjectName(QStringLiteral("calibrationForm"));
     setWindowTitle(QStringLiteral("CalibrationForm"));
-    // Frameless and sized to the screen by hand: without a window manager a
-    // full-screen request alone leaves a small window.
+    // Frameless and sized to the screen by hand on X11: without a window
+    // manager a full-screen request alone leaves a small window. On Wayland
+    // the compositor sizes it (FormShow).
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     setCursor(Qt::BlankCursor);
     setAutoFillBackground(true);
@@ -94,7 +103,14 @@ void TcalibrationForm::showEvent(QShowEvent* event)
 
 void TcalibrationForm::FormShow()
 {
-    setGeometry(primaryScreen()->geometry());
+    // The show event comes before the window is mapped: the screen and the
+    // state set here go with the map request.
+    if (onWayland()) {
+        if (QWindow* window = windowHandle()) window->setScreen(primaryScreen());
+        setWindowState(windowState() | Qt::WindowFullScreen);
+    } else {
+        setGeometry(primaryScreen()->geometry());
+    }
     raise();
     activateWindow();
     closeRequested_ = false;

@@ -71,8 +71,9 @@ void TTrayIcon::reportMissingTrayOnce()
     reportedMissingTray_ = true;
     std::fprintf(stderr,
                  "%s: no system tray (notification area) is running; the tray icon will appear "
-                 "as soon as one starts. Start a desktop panel with a system tray, or a "
-                 "stand-alone tray such as trayer.\n",
+                 "as soon as one starts. Start a desktop panel with a system tray (GNOME: the "
+                 "AppIndicator extension, gnome-shell-extension-appindicator), or a stand-alone tray "
+                 "such as trayer.\n",
                  qPrintable(QCoreApplication::applicationName()));
 }
 
