@@ -6,7 +6,7 @@
 #include "common/HandlerErrors.h"
 #include "device/HidDeviceController.h"
 #include "device/PenTrackerAttachment.h"
-#include "platform/FdMainThreadWaker.h"
+#include "platform/MainThreadWaker.h"
 #include "tray/TextTrayIcon.h"
 #include "tray/TrayIcon1Config.h"
 

@@ -20,8 +20,8 @@ class QSocketNotifier;
 
 namespace oru {
 
-class FdMainThreadWaker;
 class HidSystem;
+class MainThreadWaker;
 class THidDevice;
 class PenTrackerAttachment;
 class PointerOutput;
@@ -43,7 +43,7 @@ public:
         PointerOutput& pointer;   // where the pen's mouse goes
         RegistryStore& store;     // the per-user settings store
         HidSystem& hid;           // HID devices: the pen tracker
-        FdMainThreadWaker& waker; // wakes this thread for the device readers' reports
+        MainThreadWaker& waker;   // wakes this thread for the device readers' reports
     };
     explicit TMainForm(const Services& services, QWidget* parent = nullptr);
     ~TMainForm() override;
@@ -119,7 +119,7 @@ private:
 
     PenPipeline pipeline_;
     TrayStatusAdapter trayStatus_{*this};
-    FdMainThreadWaker& waker_;
+    MainThreadWaker& waker_;
     std::unique_ptr<PenTrackerAttachment> attachment_;
     QSocketNotifier* deviceNotifier_ = nullptr;
     QSocketNotifier* wakeNotifier_ = nullptr;

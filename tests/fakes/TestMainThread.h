@@ -1,30 +1,28 @@
 #pragma once
 
-#include "platform/MainThreadWaker.h"
+#include "platform/linux/EventFdWaker.h"
 
+#include <poll.h>
+
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 
 namespace oru::test {
 
-/// The main thread's event loop as far as the device layer needs it: wake()
-/// (from reader threads) wakes pumpUntil(), which runs the pending work on
-/// the test's own thread, as the program's loop does.
+/// The main thread's event loop as far as the device layer needs it, woken as
+/// the program's is: wake() (from reader threads) makes the eventfd readable,
+/// and pumpUntil() runs the pending work on the test's own thread.
 class TestMainThread final : public MainThreadWaker {
 public:
     void wake() override
     {
-        std::lock_guard lock(mutex_);
-        ++wakes_;
-        signal_.notify_all();
+        wakes_.fetch_add(1, std::memory_order_relaxed);
+        waker_.wake();
     }
+    int fd() const override { return waker_.fd(); }
+    void consume() override { waker_.consume(); }
 
-    int wakes()
-    {
-        std::lock_guard lock(mutex_);
-        return wakes_;
-    }
+    int wakes() const { return wakes_.load(std::memory_order_relaxed); }
 
     /// Calls runPending() whenever woken (and at least every 10 ms) until
     /// done() holds or the timeout passes. Returns done().
@@ -33,23 +31,18 @@ public:
     {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (true) {
-            int seen = 0;
-            {
-                std::lock_guard lock(mutex_);
-                seen = wakes_;  // before running: a wake during the run is not missed
-            }
+            consume();  // before running: a wake during the run is not missed
             runPending();
             if (done()) return true;
             if (std::chrono::steady_clock::now() >= deadline) return done();
-            std::unique_lock lock(mutex_);
-            signal_.wait_for(lock, std::chrono::milliseconds(10), [&] { return wakes_ != seen; });
+            pollfd woken{fd(), POLLIN, 0};
+            ::poll(&woken, 1, 10);
         }
     }
 
 private:
-    std::mutex mutex_;
-    std::condition_variable signal_;
-    int wakes_ = 0;
+    EventFdWaker waker_;
+    std::atomic<int> wakes_{0};
 };
 
 } // namespace oru::test

@@ -1,13 +1,12 @@
 #pragma once
 
-#include "platform/FdMainThreadWaker.h"
+#include "platform/MainThreadWaker.h"
 
 namespace oru {
 
-/// Main-thread waker for programs without a toolkit event loop: wake() makes
-/// fd() readable; the main loop polls fd(), calls consume() and then runs the
-/// pending work.
-class EventFdWaker final : public FdMainThreadWaker {
+/// The main-thread waker over an eventfd: wake() adds one to its counter,
+/// consume() reads the counter back to zero.
+class EventFdWaker final : public MainThreadWaker {
 public:
     EventFdWaker();
     ~EventFdWaker() override;
