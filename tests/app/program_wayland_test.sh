@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The windows on a Wayland compositor: weston's headless backend (1280x800,
 # pixman renderer, --debug for its screenshooter) in a private runtime folder.
-# 1. The calibration window's test program (full-screen on the output, first
-#    target, ESC cancels).
+# 1. The calibration window's test program at scale 1, scale 2 and on a rotated
+#    output (full-screen on the output, first target, ESC cancels).
 # 2. The driver itself with Qt on Wayland, no tray host and no usable
 #    /dev/uinput: it says once that there is no tray and once why the pointer
 #    can't move, keeps running with its first calibration covering the output,
@@ -39,22 +39,38 @@ export XDG_RUNTIME_DIR=$work/run HOME=$work/home XDG_CONFIG_HOME=$work/config
 unset DISPLAY XDG_SESSION_TYPE
 # No StatusNotifier host: a desktop's session bus must not lend this test one.
 export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/oru-test
-socket=oru-test-$$
 # Without animations: the output's start-up fade would tint the pictures.
 printf '[shell]\nstartup-animation=none\nanimation=none\nclose-animation=none\nfocus-animation=none\n' \
   >"$work/weston.ini"
-weston --backend=headless-backend.so --use-pixman --debug --config="$work/weston.ini" --idle-time=0 \
-       --socket="$socket" --width=1280 --height=800 >"$work/weston.log" 2>&1 &
-weston_pid=$!
-pids+=("$weston_pid")
-socket_up() { [[ -S $XDG_RUNTIME_DIR/$socket ]] || { kill -0 "$weston_pid" 2>/dev/null || return 2; return 1; }; }
-wait_for 15 socket_up || fail "weston's socket $socket did not appear"
-export WAYLAND_DISPLAY=$socket QT_QPA_PLATFORM=wayland
+# start_weston NAME WESTON_OPTION...: a compositor on socket NAME, once its socket is there.
+start_weston() {
+  local name=$1; shift
+  weston --backend=headless-backend.so --use-pixman --debug --config="$work/weston.ini" --idle-time=0 \
+         --socket="$name" --width=1280 --height=800 "$@" >"$work/weston.log" 2>&1 &
+  weston_pid=$!
+  pids+=("$weston_pid")
+  wait_for 15 test -S "$XDG_RUNTIME_DIR/$name" || fail "weston's socket $name did not appear"
+  export WAYLAND_DISPLAY=$name QT_QPA_PLATFORM=wayland
+}
+stop_weston() { kill "$weston_pid"; wait "$weston_pid" 2>/dev/null; }
 
-echo "== the calibration window"
-ORU_ARTIFACTS=$artifacts "$calibration_test" >"$work/calibration.log" 2>&1 || fail "calibration window test failed"
-grep -E '^\[ +(OK|FAILED) +\]' "$work/calibration.log"
+# Rows: weston's output options | the picture's name.
+rows=("--scale=1|wayland-calibration"
+      "--scale=2|wayland-calibration-scale2"
+      "--transform=rotate-90|wayland-calibration-rotated")
+for row in "${rows[@]}"; do
+  IFS='|' read -r option shot <<<"$row"
+  echo "== the calibration window, output 1280x800 $option"
+  start_weston "oru-test-$$-${#shot}" "$option"
+  transform=normal
+  [[ $option == --transform=* ]] && transform=${option#--transform=}
+  ORU_ARTIFACTS=$artifacts ORU_SHOT_NAME=$shot ORU_OUTPUT_TRANSFORM=$transform \
+    "$calibration_test" >"$work/calibration.log" 2>&1 || fail "calibration window test failed ($option)"
+  grep -E '^\[ +(OK|FAILED) +\]' "$work/calibration.log"
+  stop_weston
+done
 
+start_weston "oru-test-$$"
 echo "== the driver"
 background=$(convert "$artifacts/wayland-calibration.png" -format '%[hex:p{1278,798}]' info:) ||
   fail "no screenshot of the calibration window"

@@ -63,45 +63,68 @@ bool near(const QColor& a, const QColor& b)
     return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) < 24;
 }
 
-// What the window and the compositor show once the run has put up target 0
-// (10 % in from the top-left corner).
-void checkOnScreen(TcalibrationForm& form, const QRect& output, const QPoint& target0, bool fullScreen,
-                   bool firstTarget)
+// Where a pixel of the (scaled) output lies in weston's picture, which shows
+// the framebuffer as the hardware scans it: for a rotated output, turned
+// against the desktop. ORU_OUTPUT_TRANSFORM names weston's --transform.
+QPoint inShot(QPoint px, const QImage& shot)
 {
+    const QByteArray transform = qgetenv("ORU_OUTPUT_TRANSFORM");
+    if (transform == "rotate-90") return {px.y(), shot.height() - 1 - px.x()};
+    return px;
+}
+
+// What the window and the compositor show once the run has put up target 0.
+void checkOnScreen(TcalibrationForm& form, const TMainFormState& state, bool fullScreen, bool firstTarget)
+{
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect output = screen->geometry();  // logical pixels
+    const qreal ratio = screen->devicePixelRatio();
+    const QSize outputPx(qRound(output.width() * ratio), qRound(output.height() * ratio));
     EXPECT_TRUE(fullScreen) << "not full-screen: " << form.width() << "x" << form.height() << " on an output of "
                             << output.width() << "x" << output.height();
     ASSERT_TRUE(firstTarget) << "the run did not show target 0";
-    EXPECT_EQ(form.windowHandle()->screen(), QGuiApplication::primaryScreen());
-    EXPECT_EQ(form.target1->geometry().center() + QPoint(1, 1), target0);
+    EXPECT_EQ(form.windowHandle()->screen(), screen);
 
-    // The compositor's picture: the window's background in the output's far
+    // Target 0 in the pixels the pen is mapped in, 10 % in from the top left
+    // of the output, and the crosshair's crossing on it in the window.
+    const QPoint targetPx(state.TargetPoints[0].x, state.TargetPoints[0].y);
+    EXPECT_EQ(targetPx, QPoint(qRound(outputPx.width() * 0.1), qRound(outputPx.height() * 0.1)));
+    EXPECT_EQ(form.target1->geometry().center() + QPoint(1, 1),
+              QPoint(qRound(targetPx.x() / ratio), qRound(targetPx.y() / ratio)));
+
+    // The compositor's picture: the window's background in the output's four
     // corners (nothing of weston's panel or background left), the crosshair
     // where the target is. Taken until a frame with the crosshair is in.
-    // The window's own picture of its far corner: what its background is.
     const QColor background = form.grab().toImage().pixelColor(form.width() - 2, form.height() - 2);
+    const QPoint corners[] = {{2, 2}, {outputPx.width() - 3, 2}, {2, outputPx.height() - 3},
+                              {outputPx.width() - 3, outputPx.height() - 3}};
+    // Scaled crosshair lines are 2 px times the ratio wide, centred on the target.
+    const QPoint onLine = targetPx + QPoint(0, qRound(30 * ratio));
+    const QPoint insideCircle = targetPx + QPoint(0, qRound(12 * ratio));
     QImage shot;
     const bool seen = waitFor(
         [&] {
             shot = screenshot();
-            return !shot.isNull() && shot.size() == output.size() &&
-                   shot.pixelColor(target0 + QPoint(0, 12)) != shot.pixelColor(output.width() - 2, 2);
+            return !shot.isNull() && qMax(shot.width(), shot.height()) == qMax(outputPx.width(), outputPx.height()) &&
+                   shot.pixelColor(inShot(insideCircle, shot)) != shot.pixelColor(inShot(corners[3], shot));
         },
         10000);
     ASSERT_FALSE(shot.isNull()) << "weston-screenshooter gave no picture (weston needs --debug)";
     if (const char* artifacts = std::getenv("ORU_ARTIFACTS")) {
         QDir().mkpath(QString::fromLocal8Bit(artifacts));
-        shot.save(QDir(QString::fromLocal8Bit(artifacts)).filePath(QStringLiteral("wayland-calibration.png")));
+        const QString name = qEnvironmentVariable("ORU_SHOT_NAME", QStringLiteral("wayland-calibration"));
+        shot.save(QDir(QString::fromLocal8Bit(artifacts)).filePath(name + QStringLiteral(".png")));
     }
-    EXPECT_TRUE(seen) << "no frame with the crosshair";
-    for (const QPoint corner : {QPoint(output.width() - 2, 2), QPoint(2, output.height() - 2),
-                                QPoint(output.width() - 2, output.height() - 2)}) {
-        EXPECT_TRUE(near(shot.pixelColor(corner), background))
-            << "pixel " << corner.x() << "," << corner.y() << " is " << qPrintable(shot.pixelColor(corner).name())
-            << ", the window's background " << qPrintable(background.name());
+    ASSERT_TRUE(seen) << "no frame with the crosshair, picture " << shot.width() << "x" << shot.height();
+    for (const QPoint corner : corners) {
+        const QColor pixel = shot.pixelColor(inShot(corner, shot));
+        EXPECT_TRUE(near(pixel, background)) << "pixel " << corner.x() << "," << corner.y() << " is "
+                                             << qPrintable(pixel.name()) << ", the window's background "
+                                             << qPrintable(background.name());
     }
     // The vertical line of the crosshair below its circle: blue, since the
     // blue target2 lies above the red target1.
-    const QColor line = shot.pixelColor(target0 + QPoint(0, 30));
+    const QColor line = shot.pixelColor(inShot(onLine, shot));
     EXPECT_TRUE(near(line, QColor(0, 6, 255))) << qPrintable(line.name());
 }
 
@@ -109,8 +132,7 @@ TEST(CalibrationWindowOnWayland, CoversTheOutputShowsTheFirstTargetAndEscapeCanc
 {
     ASSERT_TRUE(QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
         << "run under program_wayland_test.sh (platform " << qPrintable(QGuiApplication::platformName()) << ")";
-    QScreen* screen = QGuiApplication::primaryScreen();
-    const QRect output = screen->geometry();
+    const QSize output = QGuiApplication::primaryScreen()->geometry().size();
     TMainFormState state;
     state.InsetRatio = kInsetRatio;  // as the main window's creation sets it
     NoHost host;
@@ -119,7 +141,6 @@ TEST(CalibrationWindowOnWayland, CoversTheOutputShowsTheFirstTargetAndEscapeCanc
     // The run starts 500 ms after the show, inside a timer handler whose
     // nested loop waits for the pen: everything from here on happens in a
     // probe that ticks inside that loop.
-    const QPoint target0(qRound(output.width() * 0.1), qRound(output.height() * 0.1));
     QElapsedTimer clock;
     clock.start();
     bool probed = false;
@@ -128,12 +149,12 @@ TEST(CalibrationWindowOnWayland, CoversTheOutputShowsTheFirstTargetAndEscapeCanc
     QObject::connect(&probe, &QTimer::timeout, [&] {
         QWindow* window = form.windowHandle();
         const bool fullScreen = window && window->isExposed() && (window->windowStates() & Qt::WindowFullScreen) &&
-                                form.size() == output.size();
+                                form.size() == output;
         const bool firstTarget = form.running() && form.target1->isVisible();
         if (!(fullScreen && firstTarget) && clock.elapsed() < 10000) return;
         probe.stop();
         probed = true;
-        checkOnScreen(form, output, target0, fullScreen, firstTarget);
+        checkOnScreen(form, state, fullScreen, firstTarget);
         QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
         QApplication::sendEvent(&form, &escape);
     });
