@@ -6,8 +6,8 @@
 #
 #   scripts/stress-acceptance.sh [RUNS]
 #
-# Needs the built driver and demo (scripts/build.sh). ORU_BUILD_DIR picks the
-# build (default build/), ORU_STRESS_JOBS the load's parallel jobs (default:
+# Needs the built driver and demo (scripts/build.sh), copied at the start.
+# ORU_BUILD_DIR picks the build (default build/), ORU_STRESS_JOBS the load's parallel jobs (default:
 # the number of cores). Logs land in $ORU_BUILD_DIR/stress-acceptance-<time>/.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,7 +20,11 @@ for program in "$build/bin/oru-driver" "$build/bin/oru-demo"; do
 done
 
 out=$build/stress-acceptance-$(date +%Y%m%d-%H%M%S)
-mkdir -p "$out"
+mkdir -p "$out/programs"
+# Every run tests the same programs, also when the build changes meanwhile.
+cp "$build/bin/oru-driver" "$build/bin/oru-demo" "$out/programs/"
+driver=$out/programs/oru-driver
+demo=$out/programs/oru-demo
 load_dir=$(mktemp -d "${TMPDIR:-/tmp}/oru-stress-load.XXXXXX")
 load_pid=
 stop_load() {
@@ -60,8 +64,7 @@ failed=0
 for ((i = 1; i <= runs; i++)); do
   log=$out/run-$i.log
   start=$SECONDS
-  if "$top/tests/acceptance/acceptance_test.sh" "$top" "$build/bin/oru-driver" "$build/bin/oru-demo" \
-    "$out/run-$i" >"$log" 2>&1; then
+  if "$top/tests/acceptance/acceptance_test.sh" "$top" "$driver" "$demo" "$out/run-$i" >"$log" 2>&1; then
     passed=$((passed + 1))
     # Screenshots of a passing run aren't needed; its log stays.
     rm -rf "$out/run-$i"
