@@ -80,7 +80,7 @@ void TMainForm::createDeviceController(const Services& services)
 {
     HidDeviceController = std::make_unique<THidDeviceController>(services.hid, services.waker);
     attachment_ = std::make_unique<PenTrackerAttachment>(
-        state.PenDevice, *HidDeviceController, THidDataEvent::bind<&TMainForm::ShowRead>(*this), trayStatus_);
+        state.PenDevice, *HidDeviceController, THidDataEvent::bind<&TMainForm::ShowRead>(*this), *this);
     attachment_->setOnNoAccess([this](const THidDevice&) { tellNoAccess(); });
     attachment_->setOnUserNotice([this](const std::string& text) {
         TrayIcon1->ShowBalloonHint(QStringLiteral("oruDriver"), QString::fromStdString(text));
@@ -109,16 +109,6 @@ void TMainForm::tellNoAccess()
         QStringLiteral("Kalem izleyici bulundu ama okunamıyor. Yöneticinize %1 udev kuralını kurdurun, "
                        "sonra izleyiciyi çıkarıp yeniden takın.")
             .arg(QString::fromLatin1(kPenTrackerUdevRule)));
-}
-
-void TMainForm::TrayStatusAdapter::setColor(std::uint32_t bgr)
-{
-    if (form_.TrayIcon1) form_.TrayIcon1->setColor(static_cast<TColor>(bgr));
-}
-
-void TMainForm::TrayStatusAdapter::setFontColor(std::uint32_t bgr)
-{
-    if (form_.TrayIcon1) form_.TrayIcon1->Font().setColor(static_cast<TColor>(bgr));
 }
 
 TMainForm::~TMainForm()
@@ -206,7 +196,7 @@ void TMainForm::FormShow()
     const int heightPx = qRound(screen->geometry().height() * screen->devicePixelRatio());
     if (applyStoredCalibration(state, calibrationTexts(), widthPx, heightPx) == FirstShowOutcome::NeedsCalibration) {
         Kalibre1Click();
-        setTrayColors(kColorBlue, kColorWhite);
+        setTrayColors(clBlue, clWhite);
     }
 }
 
@@ -279,10 +269,11 @@ void TMainForm::storeCalibrationTexts(const CalibrationTexts& texts)
     for (int i = 0; i < 8; ++i) Edits[i]->setText(QString::fromStdString(texts[i]));
 }
 
-void TMainForm::setTrayColors(std::uint32_t colorBgr, std::uint32_t fontColorBgr)
+void TMainForm::setTrayColors(TColor color, TColor fontColor)
 {
-    TrayIcon1->setColor(static_cast<TColor>(colorBgr));
-    TrayIcon1->Font().setColor(static_cast<TColor>(fontColorBgr));
+    if (!TrayIcon1) return;  // the window's end: the icon goes before the device layer
+    TrayIcon1->setColor(color);
+    TrayIcon1->Font().setColor(fontColor);
 }
 
 void TMainForm::calibrationCompleted()

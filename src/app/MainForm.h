@@ -2,7 +2,6 @@
 
 #include "app/EditField.h"
 #include "app/MainFormState.h"
-#include "device/TrayStatus.h"
 #include "calibration/CalibrationProcedure.h"
 #include "pen/PenPipeline.h"
 #include "settings/AppRegistryStorage.h"
@@ -92,9 +91,9 @@ public:
     /// Texts of Edit1..Edit8.
     CalibrationTexts calibrationTexts() const;
 
-    // CalibrationHost
+    // CalibrationHost, and the tray square for the pen tracker attachment
     void storeCalibrationTexts(const CalibrationTexts& texts) override;
-    void setTrayColors(std::uint32_t colorBgr, std::uint32_t fontColorBgr) override;
+    void setTrayColors(TColor color, TColor fontColor) override;
     void calibrationCompleted() override;
 
 
@@ -107,18 +106,7 @@ private:
     /// Errors of the form storage's restore and save.
     void reportStorageError(const std::exception& error);
 
-    class TrayStatusAdapter final : public TrayStatus {
-    public:
-        explicit TrayStatusAdapter(TMainForm& form) : form_(form) {}
-        void setColor(std::uint32_t bgr) override;
-        void setFontColor(std::uint32_t bgr) override;
-
-    private:
-        TMainForm& form_;
-    };
-
     PenPipeline pipeline_;
-    TrayStatusAdapter trayStatus_{*this};
     MainThreadWaker& waker_;
     std::unique_ptr<PenTrackerAttachment> attachment_;
     QSocketNotifier* deviceNotifier_ = nullptr;

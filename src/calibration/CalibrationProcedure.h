@@ -2,6 +2,7 @@
 
 #include "app/MainFormState.h"
 #include "calibration/CalibrationTexts.h"
+#include "common/TrayStatus.h"
 
 #include <stdexcept>
 
@@ -28,14 +29,13 @@ public:
     virtual bool quitRequested() const { return false; }
 };
 
-/// What a completed run hands back to the main window.
-class CalibrationHost {
+/// What a completed run hands back to the main window; a completed run also
+/// shows green on the tray.
+class CalibrationHost : public TrayStatus {
 public:
     virtual ~CalibrationHost() = default;
     /// The new texts of Edit1..Edit8.
     virtual void storeCalibrationTexts(const CalibrationTexts& texts) = 0;
-    /// Tray square colour and text colour, 0x00BBGGRR.
-    virtual void setTrayColors(std::uint32_t colorBgr, std::uint32_t fontColorBgr) = 0;
     /// The run completed and its fit was taken: a chance to save at once.
     virtual void calibrationCompleted() = 0;
 };
@@ -47,11 +47,6 @@ public:
     EImplausibleCalibration()
         : std::runtime_error("Hedeflere sırasıyla dokunulmadı. Lütfen yeniden kalibre edin.") {}
 };
-
-inline constexpr std::uint32_t kColorRed = 0x0000FF;
-inline constexpr std::uint32_t kColorGreen = 0x008000;
-inline constexpr std::uint32_t kColorBlue = 0xFF0000;
-inline constexpr std::uint32_t kColorWhite = 0xFFFFFF;
 
 /// The four-target calibration run: for each target, waits for the pen to be
 /// lifted, then for 22 successive pen-down samples each within 14 board units

@@ -16,8 +16,7 @@ void PenTrackerAttachment::HidDeviceControllerDeviceChange(THidDeviceController&
 {
     controller_.ReleaseDevice(penDevice_);
     const bool claimed = controller_.ClaimByIds(penDevice_, kPenTrackerVendorId, kPenTrackerProductId);
-    tray_.setColor(claimed ? kTrayPenTrackerFound : kTrayNoPenTracker);
-    tray_.setFontColor(kTrayFontColor);
+    tray_.setTrayColors(claimed ? clGreen : clRed, clWhite);
     if (!claimed) return;
     penDevice_->setOnReadProblem(readProblemHandler());
     penDevice_->setOnReport(showRead_);

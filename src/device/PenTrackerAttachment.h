@@ -1,8 +1,8 @@
 #pragma once
 
+#include "common/TrayStatus.h"
 #include "device/DiagnosticSink.h"
 #include "device/HidDeviceController.h"
-#include "device/TrayStatus.h"
 
 #include <cstdint>
 #include <functional>
@@ -13,11 +13,6 @@ namespace oru {
 /// USB IDs of the pen tracker.
 inline constexpr std::int32_t kPenTrackerVendorId = 0x0020;
 inline constexpr std::int32_t kPenTrackerProductId = 0x0002;
-
-/// Tray colours of the device state, 0x00BBGGRR.
-inline constexpr std::uint32_t kTrayPenTrackerFound = 0x008000;    // green
-inline constexpr std::uint32_t kTrayNoPenTracker = 0x0000FF;       // red
-inline constexpr std::uint32_t kTrayFontColor = 0xFFFFFF;          // white
 
 /// Name of the udev rule file that gives the logged-in user the tracker's node.
 inline constexpr const char* kPenTrackerUdevRule = "70-oru-pen-tracker.rules";

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "tray/OffsetOptions.h"
-#include "tray/TColor.h"
+#include "common/TColor.h"
 #include "tray/TrayFont.h"
 #include "tray/TrayIcon.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tray/TColor.h"
+#include "common/TColor.h"
 #include "tray/TrayFont.h"
 
 class QAction;

@@ -148,7 +148,7 @@ protected:
         }
         return texts;
     }
-    std::uint32_t trayColor() const { return static_cast<std::uint32_t>(main->TrayIcon1->Color()); }
+    TColor trayColor() const { return main->TrayIcon1->Color(); }
 
     test::RecordingPointerOutput pointer;
     test::MemoryRegistryStore store;
@@ -175,7 +175,7 @@ TEST_F(MainWindow, FreshWindowHasEveryFlagClearAndTextsAtZero)
     for (auto* edit : main->Edits) EXPECT_EQ(edit->text(), "0");
     EXPECT_EQ(main->Edits[0]->objectName(), "Edit1");
     EXPECT_EQ(main->Edits[7]->property("Text").toString(), "0");
-    EXPECT_EQ(trayColor(), kColorRed);
+    EXPECT_EQ(trayColor(), clRed);
     EXPECT_FALSE(main->isVisible()) << "the main window is never mapped";
 }
 
@@ -186,7 +186,7 @@ TEST_F(MainWindow, StoredCalibrationIsFittedWithoutCalibrating)
     EXPECT_EQ(main->state.Calibrated, 1);
     EXPECT_EQ(main->state.Calibrating, 0);
     EXPECT_FALSE(main->state.Warper.Dirty);
-    EXPECT_EQ(trayColor(), kColorRed) << "the first show leaves the colour alone";
+    EXPECT_EQ(trayColor(), clRed) << "the first show leaves the colour alone";
     EXPECT_TRUE(errors.empty());
 }
 
@@ -196,8 +196,8 @@ TEST_F(MainWindow, TargetsZeroAndOneAtZeroStartACalibrationThenTurnBlue)
     QTimer::singleShot(700, [this] { queueEscape(); });
     runFirstShow();
     EXPECT_EQ(main->state.Calibrated, 0);
-    EXPECT_EQ(trayColor(), kColorBlue);
-    EXPECT_EQ(main->TrayIcon1->Font().Color(), static_cast<TColor>(kColorWhite));
+    EXPECT_EQ(trayColor(), clBlue);
+    EXPECT_EQ(main->TrayIcon1->Font().Color(), clWhite);
     EXPECT_EQ(main->Edits[4]->text(), "110") << "a cancelled run keeps the texts";
 }
 
@@ -222,7 +222,7 @@ TEST_F(MainWindow, CalibrationFromTheMenuTakesReportsThroughShowRead)
     EXPECT_EQ(main->calibrationTexts(), expectedTexts(kBoard));
     EXPECT_EQ(main->state.Calibrated, 1);
     EXPECT_EQ(main->state.Calibrating, 0);
-    EXPECT_EQ(trayColor(), kColorBlue) << "the first show's blue overrides the run's green";
+    EXPECT_EQ(trayColor(), clBlue) << "the first show's blue overrides the run's green";
     // The pen was down for every target, yet nothing reached the pointer
     // before the calibration was complete.
     EXPECT_EQ(callsBeforeCalibrated, 0u);
@@ -249,7 +249,7 @@ TEST_F(MainWindow, RunFromTheMenuTurnsGreen)
         for (const auto& [x, y] : moved) queueSteadyTarget(x, y);
     });
     main->Kalibre1->trigger();
-    EXPECT_EQ(trayColor(), kColorGreen);
+    EXPECT_EQ(trayColor(), clGreen);
     EXPECT_EQ(main->Edits[0]->text().toInt(), std::stoi(rawTexts(emulated::reportAt(psLeft, 120, -150)).first));
     EXPECT_EQ(main->state.Calibrating, 0);
 }
@@ -284,7 +284,7 @@ TEST_F(MainWindow, CalibrationIsSavedAtOnceAndFittedAtTheNextStart)
     runFirstShow();
     EXPECT_EQ(main->calibrationTexts(), expectedTexts(kBoard));
     EXPECT_EQ(main->state.Calibrated, 1);
-    EXPECT_EQ(trayColor(), kColorRed) << "no calibration ran, so no blue";
+    EXPECT_EQ(trayColor(), clRed) << "no calibration ran, so no blue";
 }
 
 TEST_F(MainWindow, EscapeBeforeTheRunClosesAtOnceAndTheRunEndsLater)
@@ -309,7 +309,7 @@ TEST_F(MainWindow, DegenerateSamplesShowTheErrorAndKeepThePreviousCalibration)
     setTexts(stored);
     runFirstShow();
     waitFor([&] { return main->state.PenDevice != nullptr; });  // its green comes before the red below
-    main->setTrayColors(kColorRed, kColorWhite);
+    main->setTrayColors(clRed, clWhite);
     const Mat4 before = main->state.Warper.WarpMatrix;
     QTimer::singleShot(600, [this] {
         for (int i = 0; i < 4; ++i) queueSteadyTarget(300, -300);
@@ -318,7 +318,7 @@ TEST_F(MainWindow, DegenerateSamplesShowTheErrorAndKeepThePreviousCalibration)
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], "Floating point division by zero.");
     EXPECT_EQ(main->calibrationTexts(), stored);
-    EXPECT_EQ(trayColor(), kColorRed);
+    EXPECT_EQ(trayColor(), clRed);
     EXPECT_EQ(main->state.Calibrated, 1);
     EXPECT_EQ(main->state.Warper.WarpMatrix, before);
     EXPECT_FALSE(calibration->isVisible());
@@ -378,7 +378,7 @@ TEST_F(MainWindow, PenTrackerIsClaimedAndItsReportsDriveThePointer)
     const auto tracker = hid.plug("0003:0020:0002.0002", 0x0020, 0x0002);
     runFirstShow();
     waitFor([&] { return main->state.PenDevice != nullptr; });
-    EXPECT_EQ(trayColor(), kColorGreen);
+    EXPECT_EQ(trayColor(), clGreen);
 
     const auto report = emulated::reportAt(psLeft, kBoard[0].first, kBoard[0].second);
     hid.pushReport("0003:0020:0002.0002", std::vector<std::uint8_t>(report.begin(), report.end()));
@@ -391,7 +391,7 @@ TEST_F(MainWindow, PenTrackerIsClaimedAndItsReportsDriveThePointer)
     hid.unplug("0003:0020:0002.0002");
     main->HidDeviceController->DeviceChange();
     EXPECT_EQ(main->state.PenDevice, nullptr);
-    EXPECT_EQ(trayColor(), kColorRed);
+    EXPECT_EQ(trayColor(), clRed);
     waitFor([&] { return main->state.LastPenState == psUp; }, 1000);
     EXPECT_EQ(pointer.calls.back().rfind("up left ", 0), 0u);
 }
@@ -401,12 +401,12 @@ TEST_F(MainWindow, NoPenTrackerAmongTheDevicesTurnsRed)
     setTexts({"100", "-150", "550", "-160", "110", "-500", "540", "-510"});
     hid.plug("0003:046D:C31C.0001", 0x046D, 0xC31C);
     runFirstShow();
-    main->setTrayColors(kColorBlue, kColorWhite);
+    main->setTrayColors(clBlue, clWhite);
     main->HidDeviceController->DeviceChange();  // nothing changed: no handler, colour stays
-    EXPECT_EQ(trayColor(), kColorBlue);
+    EXPECT_EQ(trayColor(), clBlue);
     hid.plug("0003:046D:C077.0003", 0x046D, 0xC077);
     main->HidDeviceController->DeviceChange();
-    EXPECT_EQ(trayColor(), kColorRed);
+    EXPECT_EQ(trayColor(), clRed);
 }
 
 TEST(CalibrationWindow, CrosshairCentreIsOnTheTargetPoint)
@@ -414,7 +414,7 @@ TEST(CalibrationWindow, CrosshairCentreIsOnTheTargetPoint)
     TMainFormState state;
     struct : CalibrationHost {
         void storeCalibrationTexts(const CalibrationTexts&) override {}
-        void setTrayColors(std::uint32_t, std::uint32_t) override {}
+        void setTrayColors(TColor, TColor) override {}
         void calibrationCompleted() override {}
     } host;
     TcalibrationForm form(state, host);

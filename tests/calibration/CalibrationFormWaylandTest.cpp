@@ -29,7 +29,7 @@ namespace {
 class NoHost final : public CalibrationHost {
 public:
     void storeCalibrationTexts(const CalibrationTexts&) override {}
-    void setTrayColors(std::uint32_t, std::uint32_t) override {}
+    void setTrayColors(TColor, TColor) override {}
     void calibrationCompleted() override {}
 };
 

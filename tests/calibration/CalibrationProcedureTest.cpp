@@ -60,13 +60,13 @@ private:
 class RecordingHost final : public CalibrationHost {
 public:
     std::vector<CalibrationTexts> stored;
-    std::vector<std::uint32_t> colors;
+    std::vector<TColor> colors;
     int completions = 0;
     void storeCalibrationTexts(const CalibrationTexts& texts) override { stored.push_back(texts); }
-    void setTrayColors(std::uint32_t color, std::uint32_t font) override
+    void setTrayColors(TColor color, TColor font) override
     {
         colors.push_back(color);
-        EXPECT_EQ(font, kColorWhite);
+        EXPECT_EQ(font, clWhite);
     }
     void calibrationCompleted() override { ++completions; }
 };
@@ -127,7 +127,7 @@ TEST_F(CalibrationRun, CompletedRunWritesTextsTurnsGreenAndFits)
     ASSERT_EQ(host.stored.size(), 1u);
     const CalibrationTexts expected{"100", "-150", "550", "-160", "110", "-500", "540", "-510"};
     EXPECT_EQ(host.stored[0], expected);
-    EXPECT_EQ(host.colors, std::vector<std::uint32_t>{kColorGreen});
+    EXPECT_EQ(host.colors, std::vector<TColor>{clGreen});
     EXPECT_EQ(state.Calibrating, 0);
     EXPECT_EQ(state.Calibrated, 1);
     EXPECT_FALSE(state.Warper.Dirty);

@@ -10,14 +10,17 @@ namespace {
 class RecordingTray final : public TrayStatus {
 public:
     std::vector<std::string> calls;
-    void setColor(std::uint32_t bgr) override { calls.push_back("color " + hex(bgr)); }
-    void setFontColor(std::uint32_t bgr) override { calls.push_back("font " + hex(bgr)); }
+    void setTrayColors(TColor color, TColor fontColor) override
+    {
+        calls.push_back("color " + hex(color));
+        calls.push_back("font " + hex(fontColor));
+    }
 
 private:
-    static std::string hex(std::uint32_t value)
+    static std::string hex(TColor value)
     {
         char text[16];
-        std::snprintf(text, sizeof text, "%06X", value);
+        std::snprintf(text, sizeof text, "%06X", static_cast<unsigned>(value));
         return text;
     }
 };
