@@ -6,7 +6,7 @@
 // Run: build/bench/oru-bench-store
 
 #include "platform/linux/FileRegistryStore.h"
-#include "platform/linux/StoreContents.h"
+#include "settings/StoreContents.h"
 
 #include <benchmark/benchmark.h>
 

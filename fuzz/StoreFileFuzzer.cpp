@@ -2,7 +2,7 @@
 // truncated or overwritten with garbage): parsed or rejected, never a crash;
 // what parses is written back and must parse again to the same contents.
 
-#include "platform/linux/StoreContents.h"
+#include "settings/StoreContents.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 #include "settings/FormStorage.h"
 
 #include "platform/linux/FileRegistryStore.h"
-#include "platform/linux/StoreContents.h"
 #include "settings/AppRegistryStorage.h"
+#include "settings/StoreContents.h"
 
 #include "fakes/MemoryRegistryStore.h"
 

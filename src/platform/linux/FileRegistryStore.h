@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/RegistryStore.h"
-#include "platform/linux/StoreContents.h"
+#include "settings/StoreContents.h"
 
 #include <cstddef>
 #include <ctime>

@@ -1,7 +1,7 @@
 #include "platform/linux/FileRegistryStore.h"
 
-#include "platform/linux/StoreContents.h"
 #include "settings/AppRegistryStorage.h"
+#include "settings/StoreContents.h"
 
 #include <gtest/gtest.h>
 

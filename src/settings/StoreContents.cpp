@@ -1,4 +1,4 @@
-#include "platform/linux/StoreContents.h"
+#include "settings/StoreContents.h"
 
 #include "common/ArithmeticError.h"
 #include "common/FloatMath.h"
