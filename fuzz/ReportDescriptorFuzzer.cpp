@@ -1,7 +1,7 @@
 // Arbitrary bytes as a HID report descriptor (a device's sysfs file is not
 // to be trusted): a layout or nothing, never a crash or undefined behaviour.
 
-#include "platform/linux/HidReportDescriptor.h"
+#include "device/HidReportDescriptor.h"
 
 #include <cstddef>
 #include <cstdint>

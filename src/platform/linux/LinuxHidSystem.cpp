@@ -1,6 +1,6 @@
 #include "platform/linux/LinuxHidSystem.h"
 
-#include "platform/linux/HidReportDescriptor.h"
+#include "device/HidReportDescriptor.h"
 #include "platform/linux/UniqueFd.h"
 
 #include <libudev.h>

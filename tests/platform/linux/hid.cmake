@@ -1,10 +1,4 @@
-# Tests of the hidraw backend: the report-descriptor parser on real
-# descriptors, and the whole backend against umockdev's emulated devices.
-
-oru_add_gtest(oru-test-hid-descriptor
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/HidReportDescriptorTest.cpp
-  LIBS oru_linux
-  LABELS hid)
+# Tests of the hidraw backend against umockdev's emulated devices.
 
 pkg_check_modules(umockdev IMPORTED_TARGET umockdev-1.0)
 if(NOT umockdev_FOUND)

@@ -1,4 +1,4 @@
-#include "platform/linux/HidReportDescriptor.h"
+#include "device/HidReportDescriptor.h"
 
 #include <algorithm>
 #include <array>
