@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth trayer xdotool imagemagick fonts-dejavu-core
   umockdev libumockdev-dev lintian
-  qt6-wayland weston
+  qt6-wayland weston libinput-tools
   qemu-system-x86 busybox-static kmod udev xz-utils
 )
 if [[ "${ORU_WITH_FUZZ:-0}" == 1 ]]; then
