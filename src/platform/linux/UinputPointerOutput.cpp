@@ -79,20 +79,14 @@ UinputPointerOutput::UinputPointerOutput(int fd, const DesktopBox& box, int orig
                                          UinputControl control)
     : fd_(fd), box_(box), originXPx_(originXPx), originYPx_(originYPx), control_(std::move(control))
 {
-    try {
-        create();
-    } catch (...) {
-        ::close(fd_);
-        throw;
-    }
+    create();
 }
 
 UinputPointerOutput::~UinputPointerOutput()
 {
-    destroy();
     // Closing the node would remove the device as well; the explicit destroy
-    // above makes the end visible to the compositor before the process goes.
-    ::close(fd_);
+    // makes the end visible to the compositor before the process goes.
+    destroy();
 }
 
 std::unique_ptr<UinputPointerOutput> UinputPointerOutput::open(const char* path, const DesktopBox& box,
@@ -109,9 +103,9 @@ std::unique_ptr<UinputPointerOutput> UinputPointerOutput::open(const char* path,
 void UinputPointerOutput::create()
 {
     const auto step = [this](const char* name, unsigned long request, std::uintptr_t argument) {
-        if (const int error = control_(fd_, request, argument); error != 0) {
+        if (const int error = control_(fd_.get(), request, argument); error != 0) {
             // A half-made setup would otherwise be taken up by the next try.
-            control_(fd_, UI_DEV_DESTROY, 0);
+            control_(fd_.get(), UI_DEV_DESTROY, 0);
             throw UinputUnavailable(error, std::string("cannot create the virtual pointer '") + kUinputDeviceName +
                                                "' through uinput (" + name + ": " + std::strerror(error) +
                                                "), so the pen can't move the pointer. Check the kernel log "
@@ -162,7 +156,7 @@ void UinputPointerOutput::destroy()
 {
     if (!created_) return;
     created_ = false;
-    control_(fd_, UI_DEV_DESTROY, 0);
+    control_(fd_.get(), UI_DEV_DESTROY, 0);
 }
 
 void UinputPointerOutput::recreate(const DesktopBox& box)
@@ -185,7 +179,7 @@ void UinputPointerOutput::writeFrame(const void* events, std::size_t bytes)
     if (!created_) return;
     ssize_t written = 0;
     do {
-        written = ::write(fd_, events, bytes);
+        written = ::write(fd_.get(), events, bytes);
     } while (written < 0 && errno == EINTR);
     if (written == static_cast<ssize_t>(bytes) || toldWriteFailure_) return;
     toldWriteFailure_ = true;

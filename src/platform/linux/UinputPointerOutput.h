@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/PointerOutput.h"
+#include "platform/linux/UniqueFd.h"
 
 #include <cstdint>
 #include <cstddef>
@@ -95,7 +96,7 @@ private:
     /// One frame of input_event records, SYN_REPORT last, in one write.
     void writeFrame(const void* events, std::size_t bytes);
 
-    int fd_;
+    UniqueFd fd_;
     DesktopBox box_;
     int originXPx_;
     int originYPx_;
