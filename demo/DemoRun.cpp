@@ -556,7 +556,8 @@ void DemoRun::drawStrokes(const std::string& shotName)
     counts.rightReleases -= before.rightReleases;
     const PointerState pointer = screen_.pointer();
     note("reports sent: " + std::to_string(pen_->reportsSent()) +
-         (pen_->reportsRefused() ? " (" + std::to_string(pen_->reportsRefused()) + " refused)" : ""));
+         (pen_->reportsRefused() ? " (" + std::to_string(pen_->reportsRefused()) + " refused)" : "") +
+         "; longest pause between two pen-down reports " + fixed(pen_->longestDownGapMs(), 0) + " ms");
     note("pointer vs pen: largest error at rest " + fixed(pen_->largestRestErrorPx()) + " px over " +
          std::to_string(pen_->restsMeasured()) + " rests (limit " + fixed(options_.restLimitPx) +
          "), largest distance from the pen's path while moving " + fixed(pen_->largestPathDistancePx()) +
@@ -795,7 +796,11 @@ void DemoRun::terminateWhileDrawing()
     pen_->moveTo(kPenUp, p, 4);
     pen_->rest(kPenUp, 10);
     pen_->rest(kPenTip, 20);
-    const bool held = waitFor([&] { return (screen_.pointer().buttonMask & Button1Mask) != 0; }, 5s);
+    // The pen stays down, reporting, until the press shows.
+    const auto pressDeadline = Clock::now() + 5s;
+    bool held = false;
+    while (!(held = (screen_.pointer().buttonMask & Button1Mask) != 0) && Clock::now() < pressDeadline)
+        pen_->report(kPenTip, p);
     check("pen down holds the left button", held);
     note("resident memory of the running driver: " + std::to_string(driver_->residentKiB()) + " KiB");
     ::kill(driver_->pid(), SIGTERM);

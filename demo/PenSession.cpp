@@ -80,6 +80,11 @@ void PenSession::report(int penState, PointD p, int jitterUnits)
     if (tracker_.send(emulated::reportAt(penState, onBoard.x, onBoard.y))) {
         ++sent_;
         refusedInRow_ = 0;
+        const auto now = std::chrono::steady_clock::now();
+        if (beatGoesOn_ && penState != kPenUp && lastState_ != kPenUp)
+            longestDownGap_ = std::max(longestDownGap_, now - lastSent_);
+        lastSent_ = now;
+        beatGoesOn_ = true;
     } else {
         ++refused_;
         // Each refusal waited for the node's buffer to drain: nobody reads.
@@ -89,6 +94,7 @@ void PenSession::report(int penState, PointD p, int jitterUnits)
     }
     if (measuring_ && canvas_ && penState != kPenUp && (p.x != pen_.x || p.y != pen_.y)) canvas_->penSegment(pen_, p);
     pen_ = p;
+    lastState_ = penState;
     if (measuring_) {
         if (path_.empty() || path_.back().x != p.x || path_.back().y != p.y) path_.push_back(p);
         measureAfterReport();
@@ -125,7 +131,9 @@ double PenSession::awaitPointerAtPen(std::chrono::milliseconds timeout)
 {
     // The driver reads and handles the reports in its own time, many reports
     // late on a busy machine; the pointer comes to rest once it has handled
-    // the reports of the pen's stop (it averages the last 5).
+    // the reports of the pen's stop (it averages the last 5). Meanwhile the
+    // pen stays as it is and goes on reporting, as a tracker does: a silence
+    // would let the driver's release watchdog lift a held button.
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     double away = 0;
     while (true) {
@@ -133,9 +141,8 @@ double PenSession::awaitPointerAtPen(std::chrono::milliseconds timeout)
         const PointerState pointer = screen_.pointer();
         away = distance({double(pointer.x), double(pointer.y)}, pen_);
         if (away <= restLimitPx_ || std::chrono::steady_clock::now() >= deadline) break;
-        sleepFor(std::chrono::milliseconds(5));
+        report(lastState_, pen_);
     }
-    nextTick_ = std::chrono::steady_clock::now();
     return away;
 }
 
@@ -147,6 +154,7 @@ void PenSession::idle(std::chrono::milliseconds time)
         sleepFor(std::chrono::milliseconds(5));
     }
     nextTick_ = std::chrono::steady_clock::now();
+    beatGoesOn_ = false;
 }
 
 void PenSession::startMeasuring()

@@ -34,9 +34,9 @@ public:
     /// Keeps the pen still for some reports; when measuring, compares the
     /// pointer with the pen once the driver has brought it there.
     void rest(int penState, int reports);
-    /// Waits until the X pointer is within the rest limit of the pen (the
-    /// driver has handled the reports up to the pen's stop), at most timeout;
-    /// returns the distance then, in px.
+    /// Keeps the pen where it is, reporting, until the X pointer is within
+    /// the rest limit of it (the driver has handled the reports up to the
+    /// pen's stop), at most timeout; returns the distance then, in px.
     double awaitPointerAtPen(std::chrono::milliseconds timeout = kSettleTimeout);
     /// How close a pointer at rest must come to the pen, px.
     void setRestLimit(double px) { restLimitPx_ = px; }
@@ -54,6 +54,9 @@ public:
     double largestRestErrorPx() const { return restErrorPx_; }
     double largestPathDistancePx() const { return pathDistancePx_; }
     int restsMeasured() const { return rests_; }
+    /// Longest time between two reports of a pen held down, idle() aside, in
+    /// ms: the driver lets go of a button after 250 ms without a report.
+    double longestDownGapMs() const { return std::chrono::duration<double, std::milli>(longestDownGap_).count(); }
 
 private:
     void measureAfterReport();
@@ -68,6 +71,10 @@ private:
     std::chrono::steady_clock::time_point nextTick_;
     std::mt19937 random_{20240611};
     PointD pen_;  // screen px; starts in the middle of the screen
+    int lastState_ = kPenUp;
+    std::chrono::steady_clock::time_point lastSent_;
+    bool beatGoesOn_ = false;  // no idle() since the last report
+    std::chrono::steady_clock::duration longestDownGap_{};
     bool measuring_ = false;
     std::vector<PointD> path_;
     static constexpr int kRefusalsBeforeGivingUp = 25;
