@@ -41,6 +41,16 @@ void THidDeviceReadThread::terminateAndWait()
 void THidDeviceReadThread::execute()
 {
     while (!Terminated()) {
+        if (reportPending_ && port_->isOpen() && device_.Accessible()) {
+            // The main thread may still be handling the last report from
+            // ReadBuffer: wait for the next one meanwhile, and read it only
+            // once that handler has returned.
+            const HidReadResult next = port_->waitForReport(HidReadPort::kNoTimeout);
+            finishReport();
+            if (next.status != HidReadStatus::Report) take(next);
+            continue;  // look at the stop request and the record again
+        }
+        finishReport();
         std::fill(ReadBuffer.begin(), ReadBuffer.end(), std::uint8_t{0});
         if (!device_.Accessible()) {
             // Unplugged (or released): the channel is closed and stays closed.
@@ -61,31 +71,37 @@ void THidDeviceReadThread::execute()
         }
         // No timeout: a stop request, an unplug and a release all wake the
         // port, so an idle pen costs no wake-ups at all.
-        const HidReadResult result = port_->read(ReadBuffer.data(), ReadBuffer.size(), HidReadPort::kNoTimeout);
-        switch (result.status) {
-        case HidReadStatus::Report:
-            failures_ = 0;
-            BytesRead = static_cast<std::uint32_t>(result.bytes);
-            handOver(reportEntry_);
-            break;
-        case HidReadStatus::TimedOut:
-        case HidReadStatus::Woken:
-            break;  // look at the stop request and the record again, then wait on
-        case HidReadStatus::Gone:
-            // Normal on unplug: nothing to deliver; the next pass finds the
-            // node missing or the record no longer present. The unplug's
-            // device change wakes the pause; a node that hangs up without
-            // going away is not reopened in a tight loop.
-            BytesRead = 0;
-            backOff();
-            break;
-        case HidReadStatus::Failed:
-            refused({HidReadProblem::Kind::ReadFailed, result.errorCode}, result.errorCode);
-            break;
-        }
+        take(port_->read(ReadBuffer.data(), ReadBuffer.size(), HidReadPort::kNoTimeout));
     }
+    finishReport();
     port_->close();
     handoff_.signalEnded(ended_);
+}
+
+void THidDeviceReadThread::take(const HidReadResult& result)
+{
+    switch (result.status) {
+    case HidReadStatus::Report:
+        failures_ = 0;
+        BytesRead = static_cast<std::uint32_t>(result.bytes);
+        handoff_.post(reportEntry_);
+        reportPending_ = true;
+        break;
+    case HidReadStatus::TimedOut:
+    case HidReadStatus::Woken:
+        break;  // look at the stop request and the record again, then wait on
+    case HidReadStatus::Gone:
+        // Normal on unplug: nothing to deliver; the next pass finds the
+        // node missing or the record no longer present. The unplug's
+        // device change wakes the pause; a node that hangs up without
+        // going away is not reopened in a tight loop.
+        BytesRead = 0;
+        backOff();
+        break;
+    case HidReadStatus::Failed:
+        refused({HidReadProblem::Kind::ReadFailed, result.errorCode}, result.errorCode);
+        break;
+    }
 }
 
 void THidDeviceReadThread::refused(const HidReadProblem& problem, int errorCode)
@@ -109,10 +125,11 @@ void THidDeviceReadThread::backOff()
     port_->pause(static_cast<int>(std::min<std::int64_t>(doubled, longest)));
 }
 
-void THidDeviceReadThread::handOver(MainThreadHandoff::Entry& entry)
+template <typename Step>
+void THidDeviceReadThread::guarded(Step step)
 {
     try {
-        handoff_.handOver(entry);
+        step();
     } catch (...) {
         if (dropped_.fetch_add(1, std::memory_order_relaxed) > 0) return;
         std::string what = "unknown error";
@@ -125,6 +142,18 @@ void THidDeviceReadThread::handOver(MainThreadHandoff::Entry& entry)
         diagnostics_("oruDriver: a report handler of " + device_.InterfacePath() + " failed (" + what +
                      "); that report was dropped and reading goes on. Later failures are not reported.");
     }
+}
+
+void THidDeviceReadThread::handOver(MainThreadHandoff::Entry& entry)
+{
+    guarded([&] { handoff_.handOver(entry); });
+}
+
+void THidDeviceReadThread::finishReport()
+{
+    if (!reportPending_) return;
+    reportPending_ = false;
+    guarded([&] { handoff_.wait(reportEntry_); });
 }
 
 namespace {

@@ -17,7 +17,9 @@ class THidDevice;
 
 /// The reader of one claimed device: reads its input reports one at a time
 /// and hands each to the main thread, waiting until the record's OnReport has
-/// returned before it reads the next. A read the system refuses is handed
+/// returned before it reads the next. Meanwhile it already waits for the
+/// next report to arrive (without reading it), so a handler that is done
+/// before then costs the reader no second wake-up. A read the system refuses is handed
 /// over as an error (OnReportError, and the record's OnReadProblem when the
 /// device is there but won't read) and retried with a back-off: one WaitSlice
 /// after the first refusal, doubling with every further one up to
@@ -60,9 +62,17 @@ public:
 
 private:
     void execute();
+    /// Acts on a result of the port: hands a report over, paces a failure.
+    void take(const HidReadResult& result);
     void refused(const HidReadProblem& problem, int errorCode);
     void backOff();
+    /// Hands an error over and waits for its handler.
     void handOver(MainThreadHandoff::Entry& entry);
+    /// Waits until the handler of the report handed over has returned.
+    void finishReport();
+    /// Runs a hand-off step; a handler's exception drops that delivery.
+    template <typename Step>
+    void guarded(Step step);
     static void deliverReport(void* self);
     static void deliverError(void* self);
 
@@ -76,6 +86,7 @@ private:
     std::uint32_t errorCode_ = 0;
     HidReadProblem problem_;   // of the error delivery
     unsigned failures_ = 0;    // refusals since the last report; reader thread only
+    bool reportPending_ = false;  // handed over, handler maybe still running; reader thread only
     std::atomic<bool> terminated_{false};
     bool delivering_ = false;  // main thread only
     std::atomic<std::uint64_t> dropped_{0};

@@ -4,24 +4,27 @@
 
 namespace oru {
 
-void MainThreadHandoff::handOver(Entry& entry)
+void MainThreadHandoff::post(Entry& entry)
 {
-    std::unique_lock lock(mutex_);
-    entry.next_ = nullptr;
-    entry.done_ = false;
-    entry.error_ = nullptr;
-    if (tail_) {
-        tail_->next_ = &entry;
-    } else {
-        head_ = &entry;
+    {
+        std::lock_guard lock(mutex_);
+        entry.next_ = nullptr;
+        entry.done_ = false;
+        entry.error_ = nullptr;
+        if (tail_) {
+            tail_->next_ = &entry;
+        } else {
+            head_ = &entry;
+        }
+        tail_ = &entry;
     }
-    tail_ = &entry;
-    lock.unlock();
-
     queueSignal_.notify_all();
     waker_.wake();
+}
 
-    lock.lock();
+void MainThreadHandoff::wait(Entry& entry)
+{
+    std::unique_lock lock(mutex_);
     entry.completed_.wait(lock, [&] { return entry.done_; });
     if (entry.error_) std::rethrow_exception(std::exchange(entry.error_, nullptr));
 }
@@ -53,7 +56,9 @@ std::size_t MainThreadHandoff::runPending()
         entry->error_ = error;
         entry->done_ = true;
         // The reader may destroy the entry as soon as it sees done_: notify
-        // while the lock still keeps it waiting.
+        // while the lock still keeps it waiting. Usually nobody waits: the
+        // reader waits for its next report meanwhile, and the notify costs
+        // no system call.
         entry->completed_.notify_one();
         ++ran;
     }

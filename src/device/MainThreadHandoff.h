@@ -45,10 +45,20 @@ public:
     MainThreadHandoff(const MainThreadHandoff&) = delete;
     MainThreadHandoff& operator=(const MainThreadHandoff&) = delete;
 
-    /// Reader thread: queues the entry, wakes the main thread and blocks until
-    /// the main thread has run it. An exception of the entry is raised again
-    /// here.
-    void handOver(Entry& entry);
+    /// Reader thread: queues the entry and wakes the main thread; returns at
+    /// once. The entry may be posted again only after wait() has returned.
+    void post(Entry& entry);
+
+    /// Reader thread: blocks until the main thread has run the posted entry.
+    /// An exception of the entry is raised again here.
+    void wait(Entry& entry);
+
+    /// Reader thread: post, then wait.
+    void handOver(Entry& entry)
+    {
+        post(entry);
+        wait(entry);
+    }
 
     /// Main thread: runs the queued entries one by one in queue order,
     /// including entries queued meanwhile. Returns how many ran.

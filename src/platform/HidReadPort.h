@@ -44,6 +44,12 @@ public:
     /// Returns at once with Woken when wake() was called since the last wait.
     virtual HidReadResult read(std::uint8_t* buffer, std::size_t length, int timeoutMs) = 0;
 
+    /// Waits as read() does, but leaves the report in the device: Report when
+    /// one can be read now. Lets the reader wait for the next report while
+    /// the main thread still handles the previous one from its buffer. A port
+    /// that can't wait without reading says Report at once.
+    virtual HidReadResult waitForReport(int /*timeoutMs*/) { return {HidReadStatus::Report, 0, 0}; }
+
     /// Waits timeoutMs, or less when wake() is called; used to pace retries.
     virtual void pause(int timeoutMs) = 0;
 

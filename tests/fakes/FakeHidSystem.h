@@ -243,6 +243,25 @@ private:
             return {HidReadStatus::Report, bytes, 0};
         }
 
+        HidReadResult waitForReport(int timeoutMs) override
+        {
+            std::unique_lock lock(system_.mutex_);
+            if (!device_) return {HidReadStatus::Failed, 0, EBADF};
+            const auto ready = [&] {
+                return woken_ || !device_->present || device_->readError || !device_->reports.empty();
+            };
+            if (timeoutMs == kNoTimeout) system_.signal_.wait(lock, ready);
+            else system_.signal_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+            if (std::exchange(woken_, false)) return {HidReadStatus::Woken, 0, 0};
+            if (!device_->present) {
+                closeLocked();
+                return {HidReadStatus::Gone, 0, 0};
+            }
+            if (device_->readError) return {HidReadStatus::Failed, 0, device_->readError};
+            if (device_->reports.empty()) return {HidReadStatus::TimedOut, 0, 0};
+            return {HidReadStatus::Report, 0, 0};
+        }
+
         void pause(int timeoutMs) override
         {
             std::unique_lock lock(system_.mutex_);

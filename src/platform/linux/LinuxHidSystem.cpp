@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <iostream>
 #include <optional>
 #include <stdexcept>
@@ -167,7 +168,11 @@ public:
         return true;
     }
 
-    void close() override { node_.reset(); }
+    void close() override
+    {
+        node_.reset();
+        reportWaiting_ = false;
+    }
     bool isOpen() const override { return static_cast<bool>(node_); }
 
     HidReadResult read(std::uint8_t* buffer, std::size_t length, int timeoutMs) override
@@ -178,18 +183,13 @@ public:
         const std::size_t skip = numbered_ ? 0 : 1;
         if (length <= skip) return {HidReadStatus::Failed, 0, EMSGSIZE};
 
-        pollfd fds[2] = {{wakeFd_.get(), POLLIN, 0}, {node_.get(), POLLIN, 0}};
-        const int ready = ::poll(fds, 2, timeoutMs);
-        if (ready < 0) {
-            if (errno == EINTR) return {HidReadStatus::TimedOut, 0, 0};
-            return {HidReadStatus::Failed, 0, errno};
+        // A report that waitForReport found waiting is read without a second
+        // poll, unless a wake-up came in between.
+        if (!std::exchange(reportWaiting_, false) || wakeRequested_.load(std::memory_order_acquire)) {
+            const HidReadResult ready = waitForReport(timeoutMs);
+            reportWaiting_ = false;
+            if (ready.status != HidReadStatus::Report) return ready;
         }
-        if (fds[0].revents & POLLIN) {
-            drainWake();
-            return {HidReadStatus::Woken, 0, 0};
-        }
-        if (ready == 0) return {HidReadStatus::TimedOut, 0, 0};
-        if (!(fds[1].revents & POLLIN) && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) return gone();
 
         const ssize_t n = ::read(node_.get(), buffer + skip, length - skip);
         if (n > 0) {
@@ -202,6 +202,25 @@ public:
         return {HidReadStatus::Failed, 0, errno};
     }
 
+    HidReadResult waitForReport(int timeoutMs) override
+    {
+        if (!node_) return {HidReadStatus::Failed, 0, EBADF};
+        pollfd fds[2] = {{wakeFd_.get(), POLLIN, 0}, {node_.get(), POLLIN, 0}};
+        const int ready = ::poll(fds, 2, timeoutMs);
+        if (ready < 0) {
+            if (errno == EINTR) return {HidReadStatus::TimedOut, 0, 0};
+            return {HidReadStatus::Failed, 0, errno};
+        }
+        if (fds[0].revents & POLLIN) {
+            drainWake();
+            return {HidReadStatus::Woken, 0, 0};
+        }
+        if (ready == 0) return {HidReadStatus::TimedOut, 0, 0};
+        if (!(fds[1].revents & POLLIN) && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) return gone();
+        reportWaiting_ = true;
+        return {HidReadStatus::Report, 0, 0};
+    }
+
     void pause(int timeoutMs) override
     {
         pollfd fd = {wakeFd_.get(), POLLIN, 0};
@@ -210,6 +229,7 @@ public:
 
     void wake() override
     {
+        wakeRequested_.store(true, std::memory_order_release);
         const std::uint64_t one = 1;
         // A full counter (never in practice) still leaves the eventfd readable.
         [[maybe_unused]] const ssize_t n = ::write(wakeFd_.get(), &one, sizeof one);
@@ -223,6 +243,7 @@ private:
     }
     void drainWake()
     {
+        wakeRequested_.store(false, std::memory_order_release);
         std::uint64_t count = 0;
         [[maybe_unused]] const ssize_t n = ::read(wakeFd_.get(), &count, sizeof count);
     }
@@ -230,6 +251,8 @@ private:
     UniqueFd wakeFd_;
     UniqueFd node_;
     bool numbered_ = false;
+    bool reportWaiting_ = false;             // the last waitForReport found one
+    std::atomic<bool> wakeRequested_{false};  // wake() since the last drainWake()
 };
 
 class UdevHidMonitor final : public HidDeviceMonitor {

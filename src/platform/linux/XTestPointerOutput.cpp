@@ -53,8 +53,11 @@ void XTestPointerOutput::setOrigin(int originXPx, int originYPx)
 void XTestPointerOutput::followDesktopSize()
 {
     // Only the root's own structure events are selected, so this queue is
-    // empty but for the rare resize; XPending reads without blocking.
-    while (XPending(display_.get()) > 0) {
+    // empty but for the rare resize. Every flush reads what the server has
+    // sent, so the events are already here: looking at the queue costs no
+    // system call (XPending would cost two per placement), and a resize is
+    // followed from the placement after the one whose flush read it.
+    while (XEventsQueued(display_.get(), QueuedAlready) > 0) {
         XEvent event;
         XNextEvent(display_.get(), &event);
         if (event.type == ConfigureNotify && event.xconfigure.window == root_) {
