@@ -7,7 +7,8 @@
 #              HID gadget), with other IDs as counter-rows
 #   record     oru-record prints the reports of a uhid and a USB tracker; a
 #              user the node isn't given to is told which rule to install
-#   driver     the whole driver on Xvfb (oru-kernel-scenario)
+#   driver     the whole driver on Xvfb (oru-kernel-scenario), also with a
+#              node the user can't open until the rule is there
 # Each part leaves PART.log and PART.status (its exit status) in RESULTS.
 #
 #   guest-suite.sh SOURCE_DIR BUILD_DIR RESULTS_DIR [PART...]
@@ -202,7 +203,8 @@ part_driver() {
     source "$top/demo/x-session.sh"
     oru_session_start "$(mktemp -d /tmp/oru-x.XXXXXX)" 1280x800 || exit 1
     "$build/tests/oru-kernel-scenario" --driver "$build/bin/oru-driver" --user "$(id -u "$test_user")" \
-      --home "$(mktemp -d /tmp/oru-user.XXXXXX)" --log "$results/driver-program.log"
+      --home "$(mktemp -d /tmp/oru-user.XXXXXX)" --log "$results/driver-program.log" \
+      --seat-rule /etc/udev/rules.d/73-oru-test-seat.rules ${ORU_KERNEL_SCENARIO_ARGS:-}
     status=$?
     echo "--- the driver's output:"
     cat "$results/driver-program.log"

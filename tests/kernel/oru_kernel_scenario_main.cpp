@@ -9,7 +9,12 @@
 // held; a re-plug turns it green and drawing resumes; SIGTERM ends it with
 // status 0.
 //
-//   oru-kernel-scenario --driver PATH --user UID --home DIR --log FILE
+//   oru-kernel-scenario --driver PATH --user UID --home DIR --log FILE --seat-rule FILE [--fast-replug]
+//
+// FILE of --seat-rule is the udev rule that gives the user the tracker's
+// node; it is moved aside for a while: a plug without access must make the
+// driver name the rule to install, and a re-plug once it is back must be
+// read without a restart.
 //
 // Prints one line per check ("ok ..." or "FAILED ...") and the times it saw;
 // exit status 0 when every check passed.
@@ -32,6 +37,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <grp.h>
 #include <memory>
 #include <optional>
@@ -67,6 +73,8 @@ struct Options {
     uid_t uid = 0;
     std::string home;
     std::string log;
+    std::string seatRule;  // the rule that gives the test user the tracker's node
+    bool fastReplug = false;
 };
 
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
@@ -176,7 +184,7 @@ public:
         std::string program = options.driver;
         char* argv[] = {program.data(), nullptr};
 
-        const int log = ::open(options.log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        const int log = ::open(options.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (log < 0) throw std::runtime_error("cannot open " + options.log + ": " + std::strerror(errno));
         pid_ = ::fork();
         if (pid_ < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
@@ -247,6 +255,9 @@ private:
     {
         writeStoredCalibration();
         tracker_ = std::make_unique<UhidTracker>();
+        // Plugged in before the session starts, as at a desktop: udevd has
+        // given the user the node by the time the driver looks.
+        settleUdev();
         std::printf("pen tracker %s (%s) on a %dx%d X screen\n", tracker_->node().c_str(),
                     tracker_->identity().c_str(), screen_.width(), screen_.height());
         driver_ = std::make_unique<Driver>(options_);
@@ -294,6 +305,37 @@ private:
             return;
         stroke({0.65, 0.3}, {0.4, 0.75}, "stroke after the re-plug");
 
+        // Plugged in where nothing gives the user its node: the driver says
+        // which rule to install; once it is there, a re-plug is read without
+        // a restart.
+        tracker_.reset();
+        waitFor([&] { return screen_.tray() == Screen::Tray::Red; }, kEventLimit);
+        const std::string aside = options_.seatRule + ".aside";
+        if (std::rename(options_.seatRule.c_str(), aside.c_str()) != 0)
+            throw std::runtime_error("cannot move " + options_.seatRule + " aside");
+        reloadUdevRules();
+        const std::size_t logBefore = driverLog().size();
+        tracker_ = std::make_unique<UhidTracker>();
+        const bool told = waitFor(
+            [&] { return driverLog().find("70-oru-pen-tracker.rules", logBefore) != std::string::npos; }, kEventLimit);
+        check("a node the user can't open: the driver names the rule to install", told,
+              driverLog().substr(logBefore));
+        if (std::rename(aside.c_str(), options_.seatRule.c_str()) != 0)
+            throw std::runtime_error("cannot put " + options_.seatRule + " back");
+        reloadUdevRules();
+        tracker_.reset();
+        // Plugged in again once the driver has seen the unplug, as a person
+        // does. Plugged in at once (--fast-replug), the driver's rescan for
+        // the old node's removal lists the new node before udevd has given
+        // it to the user, and the later "add" finds nothing new to look at:
+        // the tracker stays unread until the next plug.
+        if (!options_.fastReplug) waitFor([&] { return screen_.tray() == Screen::Tray::Red; }, kEventLimit);
+        tracker_ = std::make_unique<UhidTracker>();
+        check("with the rule, a re-plug is read without restarting the driver",
+              tracker_->waitOpen(true, kEventLimit) &&
+                  waitFor([&] { return screen_.tray() == Screen::Tray::Green; }, kEventLimit));
+        stroke({0.5, 0.5}, {0.7, 0.4}, "stroke after the rule came");
+
         check("SIGTERM ends the driver with status 0", driver_->terminate(15s) == 0);
         check("no button held at the end", !screen_.pointer().anyButton());
     }
@@ -304,6 +346,21 @@ private:
     Point at(double fx, double fy) const
     {
         return {std::round(screen_.width() * fx), std::round(screen_.height() * fy)};
+    }
+
+    std::string driverLog() const
+    {
+        std::ifstream log(options_.log);
+        return std::string(std::istreambuf_iterator<char>(log), std::istreambuf_iterator<char>());
+    }
+
+    static void reloadUdevRules()
+    {
+        if (std::system("udevadm control --reload") != 0) throw std::runtime_error("udevadm control --reload failed");
+    }
+    static void settleUdev()
+    {
+        if (std::system("udevadm settle --timeout=20") != 0) throw std::runtime_error("udevadm settle failed");
     }
 
     void writeStoredCalibration()
@@ -413,19 +470,32 @@ private:
 int main(int argc, char** argv)
 {
     Options options;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string name = argv[i], value = argv[i + 1];
+    for (int i = 1; i < argc; i += 2) {
+        const std::string name = argv[i];
+        if (name == "--fast-replug") {
+            options.fastReplug = true;
+            --i;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "oru-kernel-scenario: %s needs a value\n", name.c_str());
+            return 2;
+        }
+        const std::string value = argv[i + 1];
         if (name == "--driver") options.driver = value;
         else if (name == "--user") options.uid = static_cast<uid_t>(std::stoul(value));
         else if (name == "--home") options.home = value;
         else if (name == "--log") options.log = value;
+        else if (name == "--seat-rule") options.seatRule = value;
         else {
             std::fprintf(stderr, "oru-kernel-scenario: unknown option %s\n", name.c_str());
             return 2;
         }
     }
-    if (options.driver.empty() || options.uid == 0 || options.home.empty() || options.log.empty()) {
-        std::fprintf(stderr, "usage: oru-kernel-scenario --driver PATH --user UID --home DIR --log FILE\n");
+    if (options.driver.empty() || options.uid == 0 || options.home.empty() || options.log.empty() ||
+        options.seatRule.empty()) {
+        std::fprintf(stderr,
+                     "usage: oru-kernel-scenario --driver PATH --user UID --home DIR --log FILE --seat-rule FILE\n");
         return 2;
     }
     std::signal(SIGPIPE, SIG_IGN);
