@@ -10,13 +10,14 @@
 #                     The kernel is cached in DIR/kernel-cache/ (fetched once
 #                     with apt-get download), each run's files go to
 #                     DIR/kernel-runs/. DIR is writable inside, at its own path;
-#                     the rest of the host's root is read-only.
+#                     the rest of the host's root is read-only under a tmpfs
+#                     that keeps the guest's changes until it ends.
 #   --user NAME       run COMMAND as NAME; "oru-test" (uid 4242) exists in the
 #                     guest for this. Default: root.
 #   --timeout SEC     limit of the whole run, boot included (default 240)
 #   --memory MIB      guest memory (default 2048)
 #   --env NAME=VALUE  environment of COMMAND (repeatable); COMMAND also gets
-#                     ORU_VM_RUN, the run's directory, writable inside
+#                     ORU_VM_RUN, the run's directory (writable for root)
 #   --console         show the guest's console while it runs
 #   --keep            keep the run's directory also when all went well
 #
@@ -155,6 +156,7 @@ make_initramfs() {
 
 mkdir -p "$build/kernel-runs"
 run=$(mktemp -d "$build/kernel-runs/run-$(date +%Y%m%d-%H%M%S)-XXXX") || die "cannot create a run directory"
+chmod 755 "$run"  # the command may run as another user
 cp "$here/vm-guest.sh" "$run/vm-guest.sh"
 printf '%q ' "$@" >"$run/command"
 echo >>"$run/command"
