@@ -106,7 +106,7 @@ part_udev_rule() {
     case $kind in
       uhid*)
         tracker_start
-        tracker plug ids "$ids" $([[ $kind == uhid-numbered ]] && echo numbered)
+        if [[ $kind == uhid-numbered ]]; then tracker plug ids "$ids" numbered; else tracker plug ids "$ids"; fi
         node=$(awk '{ print $2 }' <<<"$reply")
         ;;
       usb) usb_plug "${ids%:*}" "${ids#*:}" ;;

@@ -173,7 +173,7 @@ kernel=$cache/$version/vmlinux
 [[ -s $kernel ]] || kernel=$cache/$version/vmlinuz
 
 # KVM where this CPU and /dev/kvm allow it, otherwise TCG on every core.
-accel=(-accel tcg,thread=multi)
+accel=(-accel "tcg,thread=multi")
 if [[ -r /dev/kvm && -w /dev/kvm ]] && grep -qE '\b(vmx|svm)\b' /proc/cpuinfo; then
   accel=(-accel kvm "${accel[@]}")
 fi
