@@ -2,19 +2,23 @@
 
 #include "platform/PointerOutput.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
-struct _XDisplay;
+struct xcb_connection_t;
 
 namespace oru {
 
-/// Pointer output through the XTest extension on an X display of its own.
+/// Pointer output through the XTest extension on an X connection of its own.
 /// Positions are primary-screen pixels; the screen's origin in the root window
 /// is added, so multi-monitor layouts land on the right monitor. Every
 /// placement is clipped to the desktop (the root window, which spans all
 /// monitors) before it is sent: XTest carries 16-bit coordinates, and a point
 /// far off the screen would otherwise wrap around onto another place.
+///
+/// Speaks XCB, not Xlib: a flush is then one write to the server, where
+/// Xlib's flush also tries two reads of the socket every time.
 class XTestPointerOutput final : public PointerOutput {
 public:
     /// Opens the display (nullptr: $DISPLAY). Throws std::runtime_error with a
@@ -32,12 +36,14 @@ private:
     /// Takes the root window's size changes (monitors added, resolution
     /// changed) that arrived since the last placement.
     void followDesktopSize();
+    /// Queues one XTest FakeInput request: a core event as if from the pointer.
+    void fakeInput(std::uint8_t type, std::uint8_t detail, int rootXPx, int rootYPx);
 
-    struct DisplayCloser {
-        void operator()(_XDisplay* display) const;
+    struct ConnectionCloser {
+        void operator()(xcb_connection_t* connection) const;
     };
-    std::unique_ptr<_XDisplay, DisplayCloser> display_;
-    unsigned long root_ = 0;  // the root window (an XID)
+    std::unique_ptr<xcb_connection_t, ConnectionCloser> connection_;
+    std::uint32_t root_ = 0;  // the root window
     int originXPx_;
     int originYPx_;
     int desktopWidthPx_ = 1;
