@@ -10,12 +10,13 @@
 //     in the reader thread, every report handed to the main window's
 //     ShowRead on the main thread, through the pen pipeline to the placement.
 //
-//   Delivery/<reports per s>: the minimal loop, then the driver, each fed for
-//     kSeconds by a paced writer thread. Per side: latency from the write that
-//     makes a report readable to the return of its placement's flush (median,
-//     p99, max), CPU per report (the writer's own CPU left out) and voluntary
-//     context switches per report; cpu_ratio is the driver's CPU per report
-//     over the loop's, in the same run.
+//   Delivery/<reports per s>: the minimal loop and the driver in turns of one
+//     second each, ten turns each, so both meet the same load of the machine;
+//     a paced writer thread feeds each turn. Per side: latency from the write
+//     that makes a report readable to the return of its placement's flush
+//     (median, p99, max), CPU per report (the writer's own CPU left out) and
+//     voluntary context switches per report; cpu_ratio is the driver's CPU
+//     per report over the loop's.
 //   DriverReportLatency: one report at a time through the driver.
 
 #include "app/MainForm.h"
@@ -56,7 +57,8 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr int kSeconds = 10;
+constexpr int kTurns = 10;
+constexpr int kTurnSeconds = 1;
 
 std::int64_t nowNs()
 {
@@ -78,6 +80,13 @@ Usage usage(int who)
 Usage operator-(const Usage& a, const Usage& b)
 {
     return {a.cpuSeconds - b.cpuSeconds, a.voluntarySwitches - b.voluntarySwitches};
+}
+
+Usage& operator+=(Usage& a, const Usage& b)
+{
+    a.cpuSeconds += b.cpuSeconds;
+    a.voluntarySwitches += b.voluntarySwitches;
+    return a;
 }
 
 double percentile(std::vector<double> values, double fraction)
@@ -173,39 +182,53 @@ void putCounters(benchmark::State& state, const std::string& side, const SideRes
 
 // --- the minimal loop ------------------------------------------------------
 
-SideResult runMinimalLoop(Display* display, int ratePerSecond)
-{
-    const std::uint32_t count = static_cast<std::uint32_t>(ratePerSecond) * kSeconds;
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error(std::string("pipe2: ") + std::strerror(errno));
+/// One thread reading 5-byte reports from a pipe and placing the pointer
+/// through XTest for each, on a connection of its own.
+class MinimalLoop {
+public:
+    explicit MinimalLoop(Display* display) : display_(display)
+    {
+        if (::pipe2(fds_, O_CLOEXEC) != 0) throw std::runtime_error(std::string("pipe2: ") + std::strerror(errno));
+    }
+    ~MinimalLoop()
+    {
+        ::close(fds_[0]);
+        ::close(fds_[1]);
+    }
+    MinimalLoop(const MinimalLoop&) = delete;
+    MinimalLoop& operator=(const MinimalLoop&) = delete;
 
-    SideResult result;
-    result.latenciesUs.reserve(count);
-    PacedWriter writer(count, ratePerSecond);
-    std::thread loop([&] {
-        const Usage before = usage(RUSAGE_THREAD);
-        std::uint8_t report[5];
-        for (std::uint32_t sequence = 0; sequence < count; ++sequence) {
-            if (::read(fds[0], report, sizeof report) != static_cast<ssize_t>(sizeof report)) {
-                ++result.lost;
-                continue;
+    /// One turn at the rate; adds its latencies and use to `result`.
+    void runTurn(int ratePerSecond, SideResult& result)
+    {
+        const std::uint32_t count = static_cast<std::uint32_t>(ratePerSecond) * kTurnSeconds;
+        PacedWriter writer(count, ratePerSecond);
+        std::thread loop([&] {
+            const Usage before = usage(RUSAGE_THREAD);
+            std::uint8_t report[5];
+            for (std::uint32_t sequence = 0; sequence < count; ++sequence) {
+                if (::read(fds_[0], report, sizeof report) != static_cast<ssize_t>(sizeof report)) {
+                    ++result.lost;
+                    continue;
+                }
+                XTestFakeMotionEvent(display_, -1, 100 + report[2], 100 + report[3], CurrentTime);
+                XFlush(display_);
+                result.latenciesUs.push_back((nowNs() - writer.writtenNs(sequence)) / 1000.0);
             }
-            XTestFakeMotionEvent(display, -1, 100 + report[2], 100 + report[3], CurrentTime);
-            XFlush(display);
-            result.latenciesUs.push_back((nowNs() - writer.writtenNs(sequence)) / 1000.0);
-        }
-        result.used = usage(RUSAGE_THREAD) - before;
-    });
-    writer.start([fd = fds[1]](std::uint32_t sequence) {
-        const auto report = hoverReport(sequence);
-        return ::write(fd, report.data(), report.size()) == static_cast<ssize_t>(report.size());
-    });
-    writer.join();
-    loop.join();
-    ::close(fds[0]);
-    ::close(fds[1]);
-    return result;
-}
+            result.used += usage(RUSAGE_THREAD) - before;
+        });
+        writer.start([fd = fds_[1]](std::uint32_t sequence) {
+            const auto report = hoverReport(sequence);
+            return ::write(fd, report.data(), report.size()) == static_cast<ssize_t>(report.size());
+        });
+        writer.join();
+        loop.join();
+    }
+
+private:
+    Display* display_;
+    int fds_[2];
+};
 
 // --- the driver --------------------------------------------------------------
 
@@ -300,28 +323,24 @@ private:
     QTimer heartbeat_;
 };
 
-SideResult runDriver(int ratePerSecond, int& writeFailures)
+/// One turn of the driver at the rate; adds its latencies and use to `result`.
+void runDriverTurn(DriverRig& rig, int ratePerSecond, SideResult& result, int& writeFailures)
 {
-    const std::uint32_t count = static_cast<std::uint32_t>(ratePerSecond) * kSeconds;
-    DriverRig rig;
-    if (!rig.start()) throw std::runtime_error("the driver did not claim the FIFO tracker and place the pointer");
-
-    SideResult result;
-    result.latenciesUs.reserve(count);
+    const std::uint32_t count = static_cast<std::uint32_t>(ratePerSecond) * kTurnSeconds;
     const std::uint32_t placedBefore = rig.probe().placed();
     PacedWriter writer(count, ratePerSecond);
     rig.probe().expectNext(0);
     rig.probe().watch(rig.state(), &writer, &result.latenciesUs);
+    const std::uint32_t lostBefore = rig.probe().lost();
     const Usage before = usage(RUSAGE_SELF);
     writer.start([&rig](std::uint32_t sequence) { return rig.tracker().write(hoverReport(sequence)); });
     rig.runUntil([&] { return writer.done() && rig.probe().placed() - placedBefore >= count; },
-                 std::chrono::seconds(kSeconds + 5));
+                 std::chrono::seconds(kTurnSeconds + 5));
     writer.join();
-    result.used = usage(RUSAGE_SELF) - before - writer.ownUsage();
+    result.used += usage(RUSAGE_SELF) - before - writer.ownUsage();
     rig.probe().watch(rig.state(), nullptr, nullptr);
-    result.lost = rig.probe().lost() + (count - std::min(count, rig.probe().placed() - placedBefore));
-    writeFailures = writer.failures();
-    return result;
+    result.lost += rig.probe().lost() - lostBefore + (count - std::min(count, rig.probe().placed() - placedBefore));
+    writeFailures += writer.failures();
 }
 
 std::unique_ptr<Display, int (*)(Display*)> loopDisplay{nullptr, XCloseDisplay};
@@ -331,9 +350,16 @@ void Delivery(benchmark::State& state)
     const int rate = static_cast<int>(state.range(0));
     for (auto _ : state) {
         try {
-            const SideResult loop = runMinimalLoop(loopDisplay.get(), rate);
+            SideResult loop;
+            SideResult driver;
             int writeFailures = 0;
-            const SideResult driver = runDriver(rate, writeFailures);
+            MinimalLoop minimal(loopDisplay.get());
+            DriverRig rig;
+            if (!rig.start()) throw std::runtime_error("the driver did not claim the FIFO tracker and place the pointer");
+            for (int turn = 0; turn < kTurns; ++turn) {
+                minimal.runTurn(rate, loop);
+                runDriverTurn(rig, rate, driver, writeFailures);
+            }
             putCounters(state, "loop", loop);
             putCounters(state, "driver", driver);
             state.counters["write_failures"] = writeFailures;
