@@ -119,7 +119,17 @@ void THidDeviceController::rescan()
                            std::any_of(fresh.rbegin(), fresh.rend(), [&](const auto& candidate) {
                                return candidate->InstanceId() == listed->InstanceId();
                            });
-        if (found) continue;
+        if (found) {
+            // udevd grants the user access (uaccess) after the kernel has made
+            // the node, so a rescan started by an earlier event can list a new
+            // tracker while it is still root's. Its own "add" event then finds
+            // no new device: gaining access must count as a change, or the
+            // tracker stays unread until the next plug.
+            if (!listed->ReadWriteAccess() && listed->probeAccess() && listed->ReadWriteAccess()) {
+                changed = true;
+            }
+            continue;
+        }
         listed->HandleUnplug();
         callPlugHandler(onRemoval_, *listed);
         // A claimed record stays listed, no longer Present, until its holder

@@ -384,6 +384,25 @@ TEST_F(ControllerTest, ClaimLooksAgainAtAccessGrantedMeanwhile)
     EXPECT_TRUE(device->hasReader());
 }
 
+TEST_F(ControllerTest, AccessGrantedAfterTheListingIsADeviceChange)
+{
+    // Unplugged and plugged straight back: the rescan for the removal lists the
+    // new node before udevd has handed it to the user.
+    plugTracker("T1", HidAccess::QueryOnly);
+    controller->setOnDeviceChange(log.changeHandler());
+    loadAndRunFirstRescan();
+    EXPECT_EQ(log.count("change"), 1);
+    controller->DeviceChange();
+    EXPECT_EQ(log.count("change"), 1) << "still no access: nothing changed";
+
+    hid.change("T1", [](auto& device) { device.access = HidAccess::ReadWrite; });  // udevd's uaccess
+    controller->DeviceChange();  // the node's own "add" event
+    EXPECT_EQ(log.count("change"), 2);
+    EXPECT_TRUE(controller->at(0).ReadWriteAccess());
+    controller->DeviceChange();
+    EXPECT_EQ(log.count("change"), 2);
+}
+
 TEST_F(ControllerTest, DestructionUnplugsClaimedRecordsAndDropsQueuedReports)
 {
     plugTracker("T1");
