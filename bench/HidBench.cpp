@@ -25,6 +25,7 @@
 #include "fakes/MemoryRegistryStore.h"
 #include "platform/PointerOutput.h"
 #include "platform/linux/EventFdWaker.h"
+#include "platform/linux/ThreadScheduling.h"
 #include "platform/linux/XTestPointerOutput.h"
 
 #include <benchmark/benchmark.h>
@@ -405,6 +406,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "oru-bench-hid: DISPLAY is not set; run it under xvfb-run -a\n");
         return 1;
     }
+    // As the program does, before any thread starts; the loop's threads get it too.
+    oru::requestShortTimeSlices();
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
     // The minimal loop's own connection, open for the whole run.

@@ -14,6 +14,7 @@
 #include "platform/linux/QuitSignalPipe.h"
 #include "platform/linux/SingleInstanceLock.h"
 #include "platform/linux/StartChecks.h"
+#include "platform/linux/ThreadScheduling.h"
 #include "platform/linux/UinputPointerOutput.h"
 #include "platform/linux/XTestPointerOutput.h"
 #include "tray/TextTrayIcon.h"
@@ -154,6 +155,9 @@ int main(int argc, char** argv)
         }
         break;
     }
+
+    // Before any other thread exists: Qt's, and the pen tracker's reader, inherit it.
+    requestShortTimeSlices();
 
     OruApplication app(argc, argv);
     bool uinputRefused = false;
