@@ -11,7 +11,8 @@
 namespace oru {
 
 /// Runs work of reader threads on the main thread, one entry at a time, in
-/// the order the readers queued it, while each reader waits for its entry.
+/// the order the readers queued it; a reader waits for its entry's end before
+/// it touches what the entry uses (it may do other waiting meanwhile).
 /// The queue is the only structure the readers and the main thread share;
 /// one lock guards it. Nothing here allocates.
 class MainThreadHandoff {
