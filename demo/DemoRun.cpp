@@ -180,7 +180,7 @@ void DemoRun::runFirstStart()
 {
     note("oruDriver demo on a " + std::to_string(screen_.width()) + "x" + std::to_string(screen_.height()) +
          " X screen; emulated pen tracker 0020:0002 under umockdev; empty per-user store");
-    tracker_.plug();
+    pen_->withTrackerQuiet([&] { tracker_.plug(); });
     startDriver();
 
     std::optional<XScreen::WindowInfo> window;
@@ -209,7 +209,7 @@ void DemoRun::runAgain()
 {
     note("second start with the stored calibration on a " + std::to_string(screen_.width()) + "x" +
          std::to_string(screen_.height()) + " X screen");
-    tracker_.plug();
+    pen_->withTrackerQuiet([&] { tracker_.plug(); });
     startDriver();
 
     bool calibrationSeen = false;
@@ -253,7 +253,7 @@ void DemoRun::runEndurance()
 {
     note("endurance: " + fixed(options_.enduranceSeconds, 0) + " s at " + std::to_string(reportsPerSecond_) +
          " reports/s, unplug and re-plug every " + fixed(options_.replugEverySeconds, 0) + " s");
-    tracker_.plug();
+    pen_->withTrackerQuiet([&] { tracker_.plug(); });
     startDriver();
     const bool green = waitForTray(TrayColour::Green, 15s);
     check("tray square green: pen tracker claimed", green);
@@ -339,18 +339,20 @@ void DemoRun::runEndurance()
             const auto unplugged = Clock::now();
             // Every fourth unplug as the kernel does it (see UnplugOrder for
             // why not all of them under umockdev).
-            if (replugs % 4 == 1) {
-                tracker_.unplug();
-            } else {
-                tracker_.unplug(TrackerTestbed::UnplugOrder::AnnouncedFirst,
-                                [&] { waitFor([&] { return !tracker_.openedBy(driver_->pid()); }, 3s); });
-            }
+            pen_->withTrackerQuiet([&] {
+                if (replugs % 4 == 1) {
+                    tracker_.unplug();
+                } else {
+                    tracker_.unplug(TrackerTestbed::UnplugOrder::AnnouncedFirst,
+                                    [&] { waitFor([&] { return !tracker_.openedBy(driver_->pid()); }, 3s); });
+                }
+            });
             if (waitForTray(TrayColour::Red, 5s)) {
                 ++redSeen;
                 worstRedS = std::max(worstRedS, seconds(Clock::now() - unplugged));
             }
             const auto plugged = Clock::now();
-            tracker_.plug();
+            pen_->withTrackerQuiet([&] { tracker_.plug(); });
             if (waitForTray(TrayColour::Green, 10s)) {
                 ++greenSeen;
                 worstGreenS = std::max(worstGreenS, seconds(Clock::now() - plugged));
@@ -465,10 +467,10 @@ void DemoRun::calibrate(bool firstStart)
         if (options_.replug && i == 1) {
             // Unplugged and plugged in again between two targets: the
             // calibration goes on with the new device.
-            tracker_.unplug();
+            pen_->withTrackerQuiet([&] { tracker_.unplug(); });
             // Plugged in again once the driver has let go of the old node.
             waitFor([&] { return !tracker_.openedBy(driver_->pid()); }, 5s);
-            tracker_.plug();
+            pen_->withTrackerQuiet([&] { tracker_.plug(); });
             const bool opened = waitForNodeOpen(10s);
             check("re-plugged during the calibration: driver opens the new node", opened, tracker_.nodePath());
             if (!opened) return;
@@ -591,7 +593,7 @@ void DemoRun::drawThroughReplug()
 
     // Unplugged in the middle of a stroke: the reports stop, the pen stays down.
     const auto unplugged = Clock::now();
-    tracker_.unplug();
+    pen_->withTrackerQuiet([&] { tracker_.unplug(); });
     const bool red = waitForTray(TrayColour::Red, 5s);
     const double redAfter = seconds(Clock::now() - unplugged);
     // The release watchdog lets go of the button once the reports stop.
@@ -609,7 +611,7 @@ void DemoRun::drawThroughReplug()
           !whileOut.anyButtonHeld() && countsOut.leftPresses == countsOut.leftReleases);
 
     const auto plugged = Clock::now();
-    tracker_.plug();
+    pen_->withTrackerQuiet([&] { tracker_.plug(); });
     const bool green = waitForTray(TrayColour::Green, 10s);
     const double greenAfter = seconds(Clock::now() - plugged);
     const bool opened = waitForNodeOpen(10s);
@@ -643,6 +645,9 @@ void DemoRun::drawThroughReplug()
 
 bool DemoRun::movePointerTo(int x, int y)
 {
+    // The hand leaves the pen for the mouse: a pen still in range would have
+    // the driver move the pointer back to it.
+    pen_->leave();
     screen_.movePointer(x, y);
     return poll(
         [&] {
@@ -858,6 +863,8 @@ bool DemoRun::waitFor(const std::function<bool()>& done, std::chrono::millisecon
 
 bool DemoRun::poll(const std::function<bool()>& done, std::chrono::milliseconds timeout)
 {
+    // The pen is out of range while the demo waits for something.
+    pen_->leave();
     const auto deadline = Clock::now() + timeout;
     while (!done()) {
         if (Clock::now() >= deadline) return false;

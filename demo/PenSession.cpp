@@ -6,8 +6,12 @@
 #include <atomic>
 #include <cmath>
 #include <csignal>
+#include <pthread.h>
+#include <sched.h>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 
 namespace oru::demo {
 
@@ -53,20 +57,107 @@ void sleepFor(std::chrono::microseconds time)
 
 PenSession::PenSession(TrackerTestbed& tracker, XScreen& screen, const BoardModel& board,
                        std::chrono::microseconds period)
-    : tracker_(tracker), screen_(screen), board_(board), period_(period), nextTick_(std::chrono::steady_clock::now()),
+    : tracker_(tracker), screen_(screen), board_(board), period_(period),
       pen_{std::round(screen.width() / 2.0), std::round(screen.height() / 2.0)}
 {
+    sender_ = std::thread(&PenSession::sendLoop, this);
 }
 
-void PenSession::waitForTick()
+PenSession::~PenSession()
 {
-    nextTick_ += period_;
-    const auto now = std::chrono::steady_clock::now();
-    // Fell far behind (a slow screen grab, a busy machine): start the beat
-    // again instead of sending a burst.
-    if (nextTick_ + std::chrono::milliseconds(50) < now) nextTick_ = now;
-    if (nextTick_ > now) std::this_thread::sleep_until(nextTick_);
-    if (stopFlag) throw std::runtime_error("stopped by a signal");
+    {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    changed_.notify_all();
+    sender_.join();
+}
+
+void PenSession::sendLoop()
+{
+    // Stop signals are for the main thread.
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    // The emulated hardware keeps its beat on a busy machine, as real hardware
+    // does: ahead of the programs under test where the system allows it.
+    sched_param realtime{};
+    realtime.sched_priority = 10;
+    if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &realtime) != 0)
+        setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), -10);
+
+    using Clock = std::chrono::steady_clock;
+    std::unique_lock lock(mutex_);
+    auto nextTick = Clock::now();
+    while (!quit_) {
+        if (!inRange_ && !queued_) {
+            changed_.wait(lock, [&] { return quit_ || inRange_ || queued_; });
+            // Back in range: the first report goes at once.
+            nextTick = Clock::now();
+            continue;
+        }
+        changed_.wait_until(lock, nextTick, [&] { return quit_; });
+        if (quit_) break;
+        if (!queued_ && !(inRange_ && last_)) continue;
+        const bool fresh = queued_.has_value();
+        const Outgoing out = fresh ? *queued_ : *last_;
+        sending_ = true;
+        lock.unlock();
+        bool accepted = false;
+        {
+            std::lock_guard device(deviceMutex_);
+            accepted = tracker_.send(out.report);
+        }
+        const auto now = Clock::now();
+        lock.lock();
+        sending_ = false;
+        if (accepted) {
+            ++sentTotal_;
+            if (beatGoesOn_ && out.penState != kPenUp && last_ && last_->penState != kPenUp)
+                longestDownGap_ = std::max(longestDownGap_, now - lastSent_);
+            lastSent_ = now;
+            beatGoesOn_ = true;
+        }
+        if (fresh) {
+            last_ = out;
+            queued_.reset();
+            lastAccepted_ = accepted;
+            ++taken_;
+        }
+        nextTick += period_;
+        // Fell far behind (the system held this thread up): start the beat
+        // again instead of sending a burst.
+        if (nextTick + std::chrono::milliseconds(50) < now) nextTick = now;
+        changed_.notify_all();
+    }
+}
+
+void PenSession::leave()
+{
+    std::unique_lock lock(mutex_);
+    inRange_ = false;
+    beatGoesOn_ = false;
+    changed_.wait(lock, [&] { return !sending_ && !queued_; });
+}
+
+void PenSession::withTrackerQuiet(const std::function<void()>& change)
+{
+    leave();
+    std::lock_guard device(deviceMutex_);
+    change();
+}
+
+long PenSession::reportsSent() const
+{
+    std::lock_guard lock(mutex_);
+    return sentTotal_;
+}
+
+double PenSession::longestDownGapMs() const
+{
+    std::lock_guard lock(mutex_);
+    return std::chrono::duration<double, std::milli>(longestDownGap_).count();
 }
 
 void PenSession::report(int penState, PointD p, int jitterUnits)
@@ -77,14 +168,19 @@ void PenSession::report(int penState, PointD p, int jitterUnits)
         onBoard.x += jitter(random_);
         onBoard.y += jitter(random_);
     }
-    if (tracker_.send(emulated::reportAt(penState, onBoard.x, onBoard.y))) {
-        ++sent_;
+    bool accepted = false;
+    {
+        std::unique_lock lock(mutex_);
+        queued_ = Outgoing{emulated::reportAt(penState, onBoard.x, onBoard.y), penState};
+        inRange_ = true;
+        const long mine = taken_ + 1;
+        changed_.notify_all();
+        while (!changed_.wait_for(lock, std::chrono::milliseconds(20), [&] { return taken_ >= mine; }))
+            if (stopFlag) throw std::runtime_error("stopped by a signal");
+        accepted = lastAccepted_;
+    }
+    if (accepted) {
         refusedInRow_ = 0;
-        const auto now = std::chrono::steady_clock::now();
-        if (beatGoesOn_ && penState != kPenUp && lastState_ != kPenUp)
-            longestDownGap_ = std::max(longestDownGap_, now - lastSent_);
-        lastSent_ = now;
-        beatGoesOn_ = true;
     } else {
         ++refused_;
         // Each refusal waited for the node's buffer to drain: nobody reads.
@@ -101,7 +197,7 @@ void PenSession::report(int penState, PointD p, int jitterUnits)
     } else if (canvas_) {
         canvas_->pump();
     }
-    waitForTick();
+    if (stopFlag) throw std::runtime_error("stopped by a signal");
 }
 
 void PenSession::moveTo(int penState, PointD p, double stepPx)
@@ -148,13 +244,12 @@ double PenSession::awaitPointerAtPen(std::chrono::milliseconds timeout)
 
 void PenSession::idle(std::chrono::milliseconds time)
 {
+    leave();
     const auto end = std::chrono::steady_clock::now() + time;
     while (std::chrono::steady_clock::now() < end) {
         if (canvas_) canvas_->pump();
         sleepFor(std::chrono::milliseconds(5));
     }
-    nextTick_ = std::chrono::steady_clock::now();
-    beatGoesOn_ = false;
 }
 
 void PenSession::startMeasuring()

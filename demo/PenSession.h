@@ -6,7 +6,12 @@
 #include "XScreen.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace oru::demo {
@@ -14,18 +19,34 @@ namespace oru::demo {
 /// Pen states of the tracker's reports.
 enum PenButton { kPenUp = 0, kPenTip = 1, kPenSecond = 2 };
 
-/// The person holding the pen: sends the tracker's reports at a steady rate
-/// for where the pen is on the screen, and keeps score of where the X
-/// pointer is compared with the pen.
+/// The person holding the pen, and the tracker's clock: reports go out at a
+/// steady rate for where the pen is on the screen, and the session keeps
+/// score of where the X pointer is compared with the pen.
+///
+/// A thread of its own sends the reports, as the tracker's hardware does,
+/// whatever this program's main thread is waiting for (an X server slow to
+/// answer on a busy machine): while the pen is in range and the script has
+/// no new place ready, the tracker repeats the last report. A pause of the
+/// pen's reports is then only a deliberate one (idle()), never a stall of
+/// this program, which the driver's release watchdog would take for a pen
+/// gone out of range.
 class PenSession {
 public:
     PenSession(TrackerTestbed& tracker, XScreen& screen, const BoardModel& board, std::chrono::microseconds period);
+    ~PenSession();
+    PenSession(const PenSession&) = delete;
+    PenSession& operator=(const PenSession&) = delete;
+
+    /// Runs a plug or unplug of the tracker with the reports stopped (the
+    /// pen out of range) and no report half sent.
+    void withTrackerQuiet(const std::function<void()>& change);
 
     void setCanvas(DemoCanvas* canvas) { canvas_ = canvas; }
     PointD position() const { return pen_; }
 
     /// One report with the pen at p (screen px), optionally jittered by up
-    /// to jitterUnits on each board axis; then waits for the next tick.
+    /// to jitterUnits on each board axis, sent at the next tick; returns
+    /// once it has gone out.
     void report(int penState, PointD p, int jitterUnits = 0);
     /// Moves the pen in a straight line to p at stepPx per report.
     void moveTo(int penState, PointD p, double stepPx = 2.0);
@@ -40,7 +61,10 @@ public:
     double awaitPointerAtPen(std::chrono::milliseconds timeout = kSettleTimeout);
     /// How close a pointer at rest must come to the pen, px.
     void setRestLimit(double px) { restLimitPx_ = px; }
-    /// Waits without sending, keeping the canvas served.
+    /// Takes the pen out of the tracker's range: no reports, not even
+    /// repeated ones, until the next report().
+    void leave();
+    /// Waits with the pen out of range (no reports), keeping the canvas served.
     void idle(std::chrono::milliseconds time);
 
     /// From now on, compare the pointer with the pen's path after every
@@ -49,32 +73,49 @@ public:
     void startMeasuring();
     void stopMeasuring() { measuring_ = false; }
 
-    long reportsSent() const { return sent_; }
+    long reportsSent() const;
     long reportsRefused() const { return refused_; }
     double largestRestErrorPx() const { return restErrorPx_; }
     double largestPathDistancePx() const { return pathDistancePx_; }
     int restsMeasured() const { return rests_; }
     /// Longest time between two reports of a pen held down, idle() aside, in
     /// ms: the driver lets go of a button after 250 ms without a report.
-    double longestDownGapMs() const { return std::chrono::duration<double, std::milli>(longestDownGap_).count(); }
+    double longestDownGapMs() const;
 
 private:
     void measureAfterReport();
     double distanceToPath(PointD p) const;
-    void waitForTick();
+    void sendLoop();
 
     TrackerTestbed& tracker_;
     XScreen& screen_;
     const BoardModel& board_;
     DemoCanvas* canvas_ = nullptr;
     std::chrono::microseconds period_;
-    std::chrono::steady_clock::time_point nextTick_;
     std::mt19937 random_{20240611};
     PointD pen_;  // screen px; starts in the middle of the screen
     int lastState_ = kPenUp;
+
+    // Shared with the sending thread, under mutex_.
+    struct Outgoing {
+        emulated::Report report;
+        int penState;
+    };
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::optional<Outgoing> queued_;  // the script's next report
+    std::optional<Outgoing> last_;    // repeated while in range
+    bool inRange_ = false;            // false: no reports (idle, unplugged)
+    bool sending_ = false;            // a report is being written
+    bool quit_ = false;
+    long taken_ = 0;                  // script reports sent (or refused) so far
+    bool lastAccepted_ = true;        // the node took the latest script report
+    long sentTotal_ = 0;
     std::chrono::steady_clock::time_point lastSent_;
-    bool beatGoesOn_ = false;  // no idle() since the last report
+    bool beatGoesOn_ = false;  // the previous report counts for the pause measure
     std::chrono::steady_clock::duration longestDownGap_{};
+    std::mutex deviceMutex_;  // held while a report is written and while plugging
+    std::thread sender_;
     bool measuring_ = false;
     std::vector<PointD> path_;
     static constexpr int kRefusalsBeforeGivingUp = 25;
@@ -82,7 +123,6 @@ private:
     // arrived in this time isn't coming.
     static constexpr std::chrono::milliseconds kSettleTimeout{5000};
     double restLimitPx_ = 6;
-    long sent_ = 0;
     long refused_ = 0;
     int refusedInRow_ = 0;
     double restErrorPx_ = 0;
