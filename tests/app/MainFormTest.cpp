@@ -343,9 +343,12 @@ TEST_F(MainWindow, WatchdogReleasesTheButtonWhenReportsStop)
     plugTracker();
     setTexts({"100", "-150", "550", "-160", "110", "-500", "540", "-510"});
     runFirstShow();
+    QElapsedTimer sinceQueued;  // started before the report is handled
+    sinceQueued.start();
     queue(emulated::reportAt(psRight, 300, -300));
     waitFor([&] { return main->state.LastPenState == psRight; });
     waitFor([&] { return main->state.LastPenState == psUp; }, 1000);
+    EXPECT_GE(sinceQueued.elapsed(), 250) << "released no earlier than 250 ms after the report";
     EXPECT_EQ(pointer.calls.back().rfind("up right ", 0), 0u);
     EXPECT_TRUE(main->gerisayim.isActive()) << "the watchdog's timer ticks on";
 }
