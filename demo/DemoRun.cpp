@@ -659,6 +659,10 @@ bool DemoRun::movePointerTo(int x, int y)
 
 bool DemoRun::chooseFromTrayMenu(MenuEntry entry, const std::string& shotName, std::string& detail)
 {
+    if (!pen_->handOff()) {
+        detail = "the pointer did not show the pen's last reports handled before the hand took the mouse";
+        return false;
+    }
     const TrayLook tray = trayLook();
     if (tray.colour == TrayColour::Absent) {
         detail = "no tray square to right-click";

@@ -160,7 +160,9 @@ double PenSession::longestDownGapMs() const
     return std::chrono::duration<double, std::milli>(longestDownGap_).count();
 }
 
-void PenSession::report(int penState, PointD p, int jitterUnits)
+void PenSession::report(int penState, PointD p, int jitterUnits) { send(penState, p, jitterUnits, false); }
+
+void PenSession::send(int penState, PointD p, int jitterUnits, bool thenLeave)
 {
     PointD onBoard = board_.boardFromScreen(p);
     if (jitterUnits > 0) {
@@ -172,7 +174,7 @@ void PenSession::report(int penState, PointD p, int jitterUnits)
     {
         std::unique_lock lock(mutex_);
         queued_ = Outgoing{emulated::reportAt(penState, onBoard.x, onBoard.y), penState};
-        inRange_ = true;
+        inRange_ = !thenLeave;
         const long mine = taken_ + 1;
         changed_.notify_all();
         while (!changed_.wait_for(lock, std::chrono::milliseconds(20), [&] { return taken_ >= mine; }))
@@ -248,6 +250,44 @@ void PenSession::idle(std::chrono::milliseconds time)
     const auto end = std::chrono::steady_clock::now() + time;
     while (std::chrono::steady_clock::now() < end) {
         if (canvas_) canvas_->pump();
+        sleepFor(std::chrono::milliseconds(5));
+    }
+}
+
+bool PenSession::handOff(std::chrono::milliseconds timeout)
+{
+    // The pointer shows the average of the driver's last 5 hover points. Steps
+    // this long make that average differ by a step after each report, so the
+    // average of the final five says the final report has been handled; the
+    // driver handles the reports in order, so none is left to come.
+    constexpr double kStepPx = 40;
+    constexpr int kSteps = 6;
+    constexpr double kTolerancePx = 12;  // calibration error and rounding, well under a step
+    // Towards the middle of the screen, which keeps the steps on it; from
+    // near the middle, to the left.
+    double dx = screen_.width() / 2.0 - pen_.x, dy = screen_.height() / 2.0 - pen_.y;
+    double length = std::hypot(dx, dy);
+    if (length < kStepPx * kSteps) {
+        dx = -1;
+        dy = 0;
+        length = 1;
+    }
+    const PointD from = pen_;
+    PointD expected{0, 0};
+    for (int i = 1; i <= kSteps; ++i) {
+        const PointD p{std::round(from.x + i * kStepPx * dx / length), std::round(from.y + i * kStepPx * dy / length)};
+        send(kPenUp, p, 0, i == kSteps);
+        if (i > kSteps - 5) {
+            expected.x += p.x / 5;
+            expected.y += p.y / 5;
+        }
+    }
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+        if (canvas_) canvas_->pump();
+        const PointerState pointer = screen_.pointer();
+        if (distance({double(pointer.x), double(pointer.y)}, expected) <= kTolerancePx) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
         sleepFor(std::chrono::milliseconds(5));
     }
 }

@@ -64,6 +64,11 @@ public:
     /// Takes the pen out of the tracker's range: no reports, not even
     /// repeated ones, until the next report().
     void leave();
+    /// Before the hand takes the mouse: the pen hovers away in a few long
+    /// steps and leaves the range; waits until the pointer shows that the
+    /// driver has handled the last of its reports, so that no late one moves
+    /// the pointer under the mouse. False when that didn't show in time.
+    bool handOff(std::chrono::milliseconds timeout = kSettleTimeout);
     /// Waits with the pen out of range (no reports), keeping the canvas served.
     void idle(std::chrono::milliseconds time);
 
@@ -83,6 +88,7 @@ public:
     double longestDownGapMs() const;
 
 private:
+    void send(int penState, PointD p, int jitterUnits, bool thenLeave);
     void measureAfterReport();
     double distanceToPath(PointD p) const;
     void sendLoop();
