@@ -65,6 +65,9 @@ done
   die "/bin/busybox is missing: install the Debian package busybox-static"
 [[ -d $build ]] || die "no build tree at $build (build first, or name it with --build)"
 build=$(cd "$build" && pwd -P)
+# The project's own scripts run in the guest from here; a clone under /tmp
+# would otherwise be hidden by the guest's own /tmp.
+source=$(cd "$top" && pwd -P)
 [[ $build != *[[:space:]]* ]] || die "the build tree's path has white space in it, which the kernel command line can't carry: $build"
 
 cache=$build/kernel-cache
@@ -186,7 +189,7 @@ cpus=$(nproc)
 # the guest writes there.
 root_cache=${ORU_VM_ROOT_CACHE-loose}
 kernel_args="console=ttyS0 loglevel=4 panic=-1 oops=panic mitigations=off tsc=reliable no_timer_check"
-kernel_args+=" oru.run=$run oru.build=$build${root_cache:+ oru.rootcache=$root_cache}"
+kernel_args+=" oru.run=$run oru.build=$build oru.source=$source${root_cache:+ oru.rootcache=$root_cache}"
 
 # "max" offers RDRAND, so the guest's random pool is ready at boot; on a CPU
 # without it getrandom() blocks until the kernel has gathered entropy, about
@@ -195,6 +198,7 @@ qemu=(qemu-system-x86_64 -nodefaults -display none -no-reboot "${accel[@]}" -cpu
   -kernel "$kernel" -initrd "$initramfs" -append "$kernel_args"
   -serial "file:$run/console.log"
   -virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap"
+  -virtfs "local,path=$source,mount_tag=sourcetree,security_model=none,readonly=on,multidevs=remap"
   -virtfs "local,path=$build,mount_tag=buildtree,security_model=none,multidevs=remap")
 
 started=$(date +%s.%N)
