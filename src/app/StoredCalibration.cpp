@@ -2,6 +2,7 @@
 
 #include "calibration/CalibrationGeometry.h"
 #include "common/FloatMath.h"
+#include "pen/PenPipeline.h"
 
 namespace oru {
 
@@ -27,6 +28,13 @@ FirstShowOutcome applyStoredCalibration(TMainFormState& state, const Calibration
     state.Warper.ResetIdentity();
     fitWarp(state.Warper, state.CalValues, widthPx, heightPx, state.InsetRatio);
     return FirstShowOutcome::Fitted;
+}
+
+FirstShowOutcome refitForScreen(PenPipeline& pipeline, TMainFormState& state, const CalibrationTexts& texts,
+                                int widthPx, int heightPx)
+{
+    if (pipeline.holdsButton()) pipeline.releaseHeldButton();
+    return applyStoredCalibration(state, texts, widthPx, heightPx);
 }
 
 } // namespace oru

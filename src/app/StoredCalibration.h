@@ -4,6 +4,10 @@
 #include "calibration/CalibrationTexts.h"
 
 namespace oru {
+class PenPipeline;
+}
+
+namespace oru {
 
 enum class FirstShowOutcome {
     Fitted,            // stored numbers found; Calibrated is 1 and the warp is fitted
@@ -18,5 +22,14 @@ enum class FirstShowOutcome {
 /// (Calibrated is then already 1 and the warp keeps retrying).
 FirstShowOutcome applyStoredCalibration(TMainFormState& state, const CalibrationTexts& texts, int widthPx,
                                         int heightPx);
+
+/// The board's screen changed geometry while the program runs (a projector
+/// plugged, a new resolution): a button the pen holds is released first, at
+/// the place it was pressed, so nothing stays held across the change; then the
+/// stored texts are fitted for the new W x H exactly as the first show does.
+/// Nothing is stored and no calibration is asked for. Raises as
+/// applyStoredCalibration does.
+FirstShowOutcome refitForScreen(PenPipeline& pipeline, TMainFormState& state, const CalibrationTexts& texts,
+                                int widthPx, int heightPx);
 
 } // namespace oru

@@ -92,6 +92,19 @@ public:
     }
 
     void setScreen(ReplayScreen screen) { screen_ = screen; }
+
+    // The display changed between two reports: at the replay clock, right
+    // after the last report's handling, the driver releases what the pen
+    // holds and fits the stored calibration for the new size.
+    void changeScreen(ReplayScreen screen)
+    {
+        screen_ = screen;
+        try {
+            refitForScreen(pipeline_, state_, texts_, screen_.widthPx, screen_.heightPx);
+        } catch (const std::exception& error) {
+            printError(error.what());
+        }
+    }
     void setCalibration(const ReplayCalibration& calibration) { texts_ = calibration.texts; }
     bool shown() const { return shown_; }
 
@@ -230,8 +243,11 @@ int runReplay(std::istream& in, std::ostream& out, std::ostream& err, bool print
             const std::size_t length = in.eof() ? taken : taken - 1;
             const ReplayItem item = parseReplayLine(std::string_view(buffer.data(), length));
             if (const auto* screen = std::get_if<ReplayScreen>(&item)) {
-                if (machine.shown()) throw ReplaySyntaxError("'screen' must come before the first report");
-                machine.setScreen(*screen);
+                if (machine.shown()) {
+                    machine.changeScreen(*screen);
+                } else {
+                    machine.setScreen(*screen);
+                }
             } else if (const auto* calibration = std::get_if<ReplayCalibration>(&item)) {
                 if (machine.shown()) throw ReplaySyntaxError("'calibration' must come before the first report");
                 machine.setCalibration(*calibration);

@@ -205,8 +205,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "line 1: 'calibration' takes 8 texts, got 9"},
         BadInputRow{"CalibrationAfterFirstReport", "report 0 41\ncalibration 1 2 3 4 5 6 7 8\n",
                     "line 2: 'calibration' must come before the first report"},
-        BadInputRow{"ScreenAfterFirstReport", "report 0 41\nscreen 800 600\n",
-                    "line 2: 'screen' must come before the first report"},
+        BadInputRow{"BadScreenAfterFirstReport", "report 0 41\nscreen 800 -600\n", "line 2: bad height '-600'"},
         // A word is shown escaped and cut, never as the raw bytes a terminal would act on.
         BadInputRow{"TerminalEscapeInAWord", "\x1b]0;owned\x07\\x\xc3\xa7 41\n",
                     "line 1: unknown word '\\x1B]0;owned\\x07\\x5Cx\\xC3\\xA7'"},
@@ -216,6 +215,47 @@ INSTANTIATE_TEST_SUITE_P(
                     "line 2: longer than the 4096 bytes a line may have"},
         BadInputRow{"EndlessLastLine", "#" + std::string(300000, 'w'), "line 1: longer than the 4096 bytes a line may have"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A screen line between reports: the display changed there; the pen's stored
+// calibration is fitted again for the new size, and what the pen holds goes up
+// first, where it went down.
+TEST(Replay, ScreenChangeBetweenReportsRefits)
+{
+    // Board (325, -330) of the worked 1920x1080 example: about (960.50, 530.18),
+    // and on 1366x768 in proportion, about (683.36, 377.0).
+    const std::string example = "calibration 100 -150 550 -160 110 -500 540 -510\n";
+    const std::string hover = " 01 01 D0 C5\n";
+    const std::string tip = " 41 01 D0 C5\n";
+    struct Row {
+        const char* name;
+        std::string script;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {"ExampleBothWays",
+         "screen 1920 1080\n" + example + "report 0" + hover + "screen 1366 768\nreport 300" + hover +
+             "screen 1920 1080\nreport 600" + hover,
+         "0 cursor 960 530\n300 cursor 683 377\n600 cursor 960 530\n"},
+        {"HeldTipGoesUpAtTheChange",
+         example + "report 0" + tip + "screen 1366 768\nreport 100" + tip,
+         "0 cursor 960 530\n0 down left 960 530\n0 sleep 10\n10 cursor 960 530\n10 up left 960 530\n"
+         "100 cursor 683 377\n100 down left 683 377\n100 sleep 10\n110 cursor 683 377\n360 up left 683 377\n"},
+        // Inset corners of 1000x1000 seen mirrored: half the size halves the cursor.
+        {"MirrorHalved", kMirrorSetup + "report 0 01 01 F5 F5\nscreen 500 500\nreport 1 01 01 F5 F5\n",
+         "0 cursor 317 387\n1 cursor 159 193\n"},
+        {"UncalibratedStaysSo", "report 0" + hover + "screen 1366 768\nreport 5" + hover, ""},
+        {"DegenerateFailsAgainAtTheChange",
+         "calibration 320 -400 320 -400 320 -400 320 -400\nreport 0" + hover + "screen 800 600\n",
+         "0 error Floating point division by zero\n0 error Floating point division by zero\n"
+         "0 error Floating point division by zero\n"},
+    };
+    for (const Row& row : rows) {
+        const auto result = replay(row.script);
+        EXPECT_EQ(result.exitCode, 0) << row.name;
+        EXPECT_EQ(result.out, row.expected) << row.name;
+        EXPECT_EQ(result.err, "") << row.name;
+    }
+}
 
 TEST(Replay, LinesUpToTheLimitAndALastLineWithoutEndAreRead)
 {
