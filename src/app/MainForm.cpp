@@ -1,5 +1,6 @@
 #include "app/MainForm.h"
 
+#include "app/CalibrationChoice.h"
 #include "app/Form1.h"
 #include "app/StoredCalibration.h"
 #include "calibration/CalibrationForm.h"
@@ -194,7 +195,13 @@ void TMainForm::FormShow()
     QScreen* screen = QGuiApplication::primaryScreen();
     const int widthPx = qRound(screen->geometry().width() * screen->devicePixelRatio());
     const int heightPx = qRound(screen->geometry().height() * screen->devicePixelRatio());
-    if (applyStoredCalibration(state, calibrationTexts(), widthPx, heightPx) == FirstShowOutcome::NeedsCalibration) {
+    const ChosenCalibration chosen = chooseCalibration(calibrationTexts(), loadMachineCalibration_);
+    if (chosen.source == CalibrationSource::Machine) {
+        for (int i = 0; i < 8; ++i) Edits[i]->setText(QString::fromStdString(chosen.texts[i]));
+        usesMachineCalibration_ = true;
+        saveCalibrationTexts(false);
+    }
+    if (applyStoredCalibration(state, chosen.texts, widthPx, heightPx) == FirstShowOutcome::NeedsCalibration) {
         Kalibre1Click();
         setTrayColors(clBlue, clWhite);
     }
@@ -266,7 +273,22 @@ CalibrationTexts TMainForm::calibrationTexts() const
 
 void TMainForm::storeCalibrationTexts(const CalibrationTexts& texts)
 {
+    if (usesMachineCalibration_) {
+        // The user's own calibration from now on, saved as theirs.
+        usesMachineCalibration_ = false;
+        saveCalibrationTexts(true);
+    }
     for (int i = 0; i < 8; ++i) Edits[i]->setText(QString::fromStdString(texts[i]));
+}
+
+void TMainForm::saveCalibrationTexts(bool save)
+{
+    QStringList calibrationLines;
+    for (int i = 0; i < 8; ++i) calibrationLines.append(QStringLiteral("Edit%1.Text").arg(i + 1));
+    QStringList lines = FormStorage1.StoredProps();
+    lines.removeIf([&](const QString& line) { return calibrationLines.contains(line, Qt::CaseInsensitive); });
+    FormStorage1.setStoredProps(save ? calibrationLines + lines : lines);
+    FormStorage1.loaded();
 }
 
 void TMainForm::setTrayColors(TColor color, TColor fontColor)

@@ -11,7 +11,9 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QMenu;
@@ -91,6 +93,16 @@ public:
     /// Texts of Edit1..Edit8.
     CalibrationTexts calibrationTexts() const;
 
+    /// Gives the machine's calibration for an account without its own; asked
+    /// once, at the first show, and only then.
+    void setMachineCalibration(std::function<std::optional<CalibrationTexts>()> load)
+    {
+        loadMachineCalibration_ = std::move(load);
+    }
+    /// Edit1..Edit8 hold the machine's calibration: they are not saved as this
+    /// user's, so a new machine calibration reaches this account at its next start.
+    bool usesMachineCalibration() const { return usesMachineCalibration_; }
+
     // CalibrationHost, and the tray square for the pen tracker attachment
     void storeCalibrationTexts(const CalibrationTexts& texts) override;
     void setTrayColors(TColor color, TColor fontColor) override;
@@ -105,6 +117,8 @@ private:
     void tellNoAccess();
     /// Errors of the form storage's restore and save.
     void reportStorageError(const std::exception& error);
+    /// Whether the form storage saves Edit1..Edit8.
+    void saveCalibrationTexts(bool save);
 
     PenPipeline pipeline_;
     MainThreadWaker& waker_;
@@ -115,6 +129,8 @@ private:
     TForm1* aboutBox_ = nullptr;
     bool shutDown_ = false;
     bool endingUnattended_ = false;
+    std::function<std::optional<CalibrationTexts>()> loadMachineCalibration_;
+    bool usesMachineCalibration_ = false;
 };
 
 } // namespace oru

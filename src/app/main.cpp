@@ -1,6 +1,7 @@
 // Program entry: the one place that picks the platform backends.
 
 #include "app/Form1.h"
+#include "app/MachineCalibration.h"
 #include "app/MainForm.h"
 #include "app/OruApplication.h"
 #include "common/CommandLine.h"
@@ -111,13 +112,18 @@ int main(int argc, char** argv)
         "70-oru-pen-tracker.rules) and, for uinput, write access to /dev/uinput (udev rule\n"
         "71-oru-uinput.rules).",
         {{"--pointer", "MODE",
-          "xtest or uinput; default: uinput in a Wayland session, else xtest", {"xtest", "uinput"}}}};
+          "xtest or uinput; default: uinput in a Wayland session, else xtest", {"xtest", "uinput"}},
+         {"--save-for-all-users", "",
+          "save your calibration for all accounts without one of their own (use sudo)", {}}}};
     const auto parsed = parseCommandLine(argc, argv, program, std::cout, std::cerr);
     if (parsed.exitStatus) {
         std::cout.flush();
         return *parsed.exitStatus;
     }
     const std::string pointerOption = parsed.has("--pointer") ? parsed.options.at("--pointer") : "";
+
+    // An administrator's command: no display, no instance lock, and root is expected.
+    if (parsed.has("--save-for-all-users")) return saveCalibrationForAllUsers();
 
     // Before anything is made: under sudo with a user's HOME every folder and
     // file made now would belong to root.
@@ -172,6 +178,7 @@ int main(int argc, char** argv)
     auto calibrationForm = std::make_unique<TcalibrationForm>(mainForm->state, *mainForm);
     auto aboutBox = std::make_unique<TForm1>();
     mainForm->setWindows(calibrationForm.get(), aboutBox.get());
+    mainForm->setMachineCalibration([] { return loadMachineCalibration(std::getenv("XDG_CONFIG_DIRS")); });
     TMainForm* const form = mainForm.get();
     if (uinputRefused) {
         // Once the loop runs and the tray icon is up; stderr has the details.

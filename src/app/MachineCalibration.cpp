@@ -1,0 +1,166 @@
+#include "app/MachineCalibration.h"
+
+#include "app/CalibrationChoice.h"
+#include "platform/linux/FileRegistryStore.h"
+#include "platform/linux/MachineStore.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <pwd.h>
+#include <string>
+#include <unistd.h>
+
+namespace oru {
+
+namespace {
+
+constexpr const char* kSaveCommand = "sudo oru-driver --save-for-all-users";
+
+void say(const std::string& line)
+{
+    std::fprintf(stderr, "oruDriver: %s\n", line.c_str());
+}
+
+struct InvokingUser {
+    std::string name;
+    std::filesystem::path storeDirectory;
+};
+
+// The user whose calibration is saved: under sudo the one who ran it (sudo
+// resets HOME to root's, so the home comes from the password database),
+// otherwise this process's user with its own environment.
+std::optional<InvokingUser> invokingUser(std::string& problem)
+{
+    const char* sudoUid = std::getenv("SUDO_UID");
+    const char* sudoUser = std::getenv("SUDO_USER");
+    if (::geteuid() == 0 && ((sudoUid && *sudoUid) || (sudoUser && *sudoUser))) {
+        const passwd* entry = nullptr;
+        uid_t uid = 0;
+        if (sudoUid && *sudoUid) {
+            const std::string_view text = sudoUid;
+            const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), uid);
+            if (ec == std::errc() && end == text.data() + text.size()) entry = ::getpwuid(uid);
+        }
+        if (!entry && sudoUser && *sudoUser) entry = ::getpwnam(sudoUser);
+        if (!entry || !entry->pw_dir || entry->pw_dir[0] != '/') {
+            problem = "cannot find the home folder of the user who ran sudo (SUDO_UID '" +
+                      std::string(sudoUid ? sudoUid : "") + "', SUDO_USER '" + std::string(sudoUser ? sudoUser : "") +
+                      "'); run the command with sudo from that user's own session";
+            return std::nullopt;
+        }
+        return InvokingUser{entry->pw_name, std::filesystem::path(entry->pw_dir) / ".config" / "oruDriver"};
+    }
+    const passwd* self = ::getpwuid(::geteuid());
+    InvokingUser user{self ? self->pw_name : std::to_string(::geteuid()), FileRegistryStore::userStoreDirectory()};
+    if (user.storeDirectory.empty()) {
+        problem = "neither XDG_CONFIG_HOME nor HOME is set to an absolute path, so this user's settings can't be "
+                  "found; set HOME to the user's home folder";
+        return std::nullopt;
+    }
+    return user;
+}
+
+} // namespace
+
+std::optional<CalibrationTexts> loadMachineCalibration(const char* xdgConfigDirs)
+{
+    for (const auto& directory : machineStoreDirectories(xdgConfigDirs)) {
+        const std::filesystem::path file = directory / FileRegistryStore::kFileName;
+        const StoreFileRead read = readStoreFile(file);
+        switch (read.state) {
+        case StoreFileRead::State::Missing:
+            continue;
+        case StoreFileRead::State::Unreadable:
+            say("cannot read the machine's calibration " + file.string() + " (" + read.problem +
+                "); it is ignored. Make it readable for every account (sudo chmod 644 " + file.string() +
+                ") or save it again: " + kSaveCommand);
+            return std::nullopt;
+        case StoreFileRead::State::Damaged:
+            say("the machine's calibration " + file.string() + " is damaged (" + read.problem +
+                "); it is ignored and left as it is. Save it again from a calibrated account: " + kSaveCommand);
+            return std::nullopt;
+        case StoreFileRead::State::Loaded:
+            break;
+        }
+        std::string problem;
+        auto texts = calibrationIn(read.contents, problem);
+        if (!problem.empty()) {
+            say("the machine's calibration " + file.string() + " is not used: " + problem +
+                ". Save it again from a calibrated account: " + kSaveCommand);
+        }
+        return texts;
+    }
+    return std::nullopt;
+}
+
+int saveCalibrationForAllUsers()
+{
+    const auto directories = machineStoreDirectories(std::getenv("XDG_CONFIG_DIRS"));
+    if (directories.empty()) {
+        say("XDG_CONFIG_DIRS holds no absolute folder, so there is no place for the machine's calibration; unset "
+            "it (the default is /etc/xdg) and run: " + std::string(kSaveCommand));
+        return 1;
+    }
+    std::string problem;
+    const auto user = invokingUser(problem);
+    if (!user) {
+        say("nothing saved: " + problem);
+        return 1;
+    }
+
+    const std::filesystem::path own = user->storeDirectory / FileRegistryStore::kFileName;
+    const StoreFileRead read = readStoreFile(own);
+    std::optional<CalibrationTexts> texts;
+    switch (read.state) {
+    case StoreFileRead::State::Missing:
+        break;
+    case StoreFileRead::State::Unreadable:
+        say("nothing saved: cannot read " + user->name + "'s settings " + own.string() + " (" + read.problem +
+            "); make it readable, or run the command with sudo");
+        return 1;
+    case StoreFileRead::State::Damaged:
+        say("nothing saved: " + user->name + "'s settings " + own.string() + " are damaged (" + read.problem +
+            "); start oru-driver as " + user->name + " once (it keeps the damaged file aside), calibrate, then run "
+            "this again");
+        return 1;
+    case StoreFileRead::State::Loaded:
+        texts = calibrationIn(read.contents, problem);
+        if (!problem.empty()) {
+            say("nothing saved: in " + user->name + "'s settings " + own.string() + ", " + problem +
+                "; calibrate again (tray menu \"Kalibre\"), end the driver, then run this again");
+            return 1;
+        }
+        break;
+    }
+    if (!texts) {
+        say("nothing saved: " + user->name + " has no calibration of their own in " + own.string() +
+            "; calibrate first (tray menu \"Kalibre\"), end the driver so that it saves, then run this "
+            "again");
+        return 1;
+    }
+
+    const std::filesystem::path& target = directories.front();
+    const std::string header =
+        "# oruDriver: the machine's calibration, used by every account that has not calibrated itself.\n"
+        "# Written by: " + std::string(kSaveCommand) + "\n";
+    std::string error;
+    int errorNumber = 0;
+    if (!writeStoreFileForAll(target, calibrationStore(*texts), header, error, errorNumber)) {
+        if (errorNumber == EACCES || errorNumber == EPERM || errorNumber == EROFS) {
+            say("nothing saved: no right to write the machine's calibration into " + target.string() + " (" + error +
+                "); run it as root: " + kSaveCommand);
+        } else {
+            say("nothing saved: cannot write the machine's calibration into " + target.string() + " (" + error +
+                "); make sure the disk has free space and " + target.string() + " is a folder");
+        }
+        return 1;
+    }
+    std::printf("oruDriver: %s's calibration is saved for every account on this machine in %s\n", user->name.c_str(),
+                (target / FileRegistryStore::kFileName).c_str());
+    return 0;
+}
+
+} // namespace oru
