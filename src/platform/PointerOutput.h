@@ -1,5 +1,10 @@
 #pragma once
 
+#include "platform/ScreenArea.h"
+
+#include <cstddef>
+#include <vector>
+
 namespace oru {
 
 /// The four synthetic button events the pen drives.
@@ -18,6 +23,12 @@ public:
     virtual void mouseEvent(MouseButtonEvent event, int dx, int dy) = 0;
     /// Blocks the caller for the given time.
     virtual void pause(int ms) = 0;
+    /// The desktop's screens changed, or the board moved to another screen:
+    /// from now on positions are pixels of screens[boardScreen]. Not for the
+    /// per-report path (a backend may talk to the system here). Throws
+    /// std::runtime_error saying what failed and how to fix it when the
+    /// backend can't follow. Outputs that place nowhere ignore it.
+    virtual void followScreens(const std::vector<ScreenArea>& /*screens*/, std::size_t /*boardScreen*/) {}
 };
 
 } // namespace oru

@@ -1,23 +1,12 @@
 #pragma once
 
+#include "platform/ScreenArea.h"
 #include "platform/linux/UinputPointerOutput.h"
 
 #include <cstddef>
 #include <vector>
 
 namespace oru {
-
-/// One screen as Qt reports it: its geometry in Qt's logical pixels (on
-/// Wayland the compositor's layout coordinates), its device pixel ratio and
-/// its physical width (0 when unknown).
-struct ScreenArea {
-    int xLogical = 0;
-    int yLogical = 0;
-    int widthLogical = 0;
-    int heightLogical = 0;
-    double pixelRatio = 1.0;
-    int physicalWidthMm = 0;
-};
 
 /// Where the uinput pointer's ranges lie and where the board's screen sits in
 /// them, in the pixels the pen is mapped in: the board screen's logical pixels

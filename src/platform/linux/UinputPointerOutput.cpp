@@ -1,5 +1,7 @@
 #include "platform/linux/UinputPointerOutput.h"
 
+#include "platform/linux/DesktopLayout.h"
+
 #include <linux/uinput.h>
 
 #include <algorithm>
@@ -164,6 +166,19 @@ void UinputPointerOutput::recreate(const DesktopBox& box)
     destroy();
     box_ = box;
     create();
+}
+
+void UinputPointerOutput::followScreens(const std::vector<ScreenArea>& screens, std::size_t boardScreen)
+{
+    if (screens.empty()) return;
+    const PointerPlacement placement = pointerPlacement(screens, boardScreen);
+    setOrigin(placement.originXPx, placement.originYPx);
+    const DesktopBox& box = placement.box;
+    if (created_ && box.xPx == box_.xPx && box.yPx == box_.yPx && box.widthPx == box_.widthPx &&
+        box.heightPx == box_.heightPx && box.unitsPerMm == box_.unitsPerMm) {
+        return;
+    }
+    recreate(box);
 }
 
 void UinputPointerOutput::setOrigin(int originXPx, int originYPx)

@@ -89,6 +89,9 @@ public:
     void setCursorPos(int xPx, int yPx) override;
     void mouseEvent(MouseButtonEvent event, int dx, int dy) override;
     void pause(int ms) override;
+    /// Takes the board screen's origin; a new bounding box makes the device
+    /// afresh (recreate), since its ranges are fixed at creation.
+    void followScreens(const std::vector<ScreenArea>& screens, std::size_t boardScreen) override;
 
 private:
     void create();

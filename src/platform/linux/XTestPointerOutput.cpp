@@ -1,5 +1,7 @@
 #include "platform/linux/XTestPointerOutput.h"
 
+#include "platform/linux/DesktopLayout.h"
+
 #include <xcb/xcb.h>
 #include <xcb/xcbext.h>
 
@@ -101,6 +103,21 @@ void XTestPointerOutput::setOrigin(int originXPx, int originYPx)
 {
     originXPx_ = originXPx;
     originYPx_ = originYPx;
+}
+
+void XTestPointerOutput::followScreens(const std::vector<ScreenArea>& screens, std::size_t boardScreen)
+{
+    if (screens.empty()) return;
+    const PointerPlacement placement = pointerPlacement(screens, boardScreen);
+    setOrigin(placement.originXPx, placement.originYPx);
+    // The root's ConfigureNotify may still be unread: a screen change is
+    // rare, so one round trip here costs nothing the pen would notice.
+    xcb_connection_t* const c = connection_.get();
+    if (xcb_get_geometry_reply_t* geometry = xcb_get_geometry_reply(c, xcb_get_geometry(c, root_), nullptr)) {
+        desktopWidthPx_ = std::max<int>(geometry->width, 1);
+        desktopHeightPx_ = std::max<int>(geometry->height, 1);
+        std::free(geometry);
+    }
 }
 
 void XTestPointerOutput::followDesktopSize()

@@ -31,6 +31,8 @@ public:
     void setCursorPos(int xPx, int yPx) override;
     void mouseEvent(MouseButtonEvent event, int dx, int dy) override;
     void pause(int ms) override;
+    /// Takes the board screen's origin and reads the root window's size afresh.
+    void followScreens(const std::vector<ScreenArea>& screens, std::size_t boardScreen) override;
 
 private:
     /// Takes the root window's size changes (monitors added, resolution

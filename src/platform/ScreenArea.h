@@ -1,0 +1,17 @@
+#pragma once
+
+namespace oru {
+
+/// One screen as the windowing system reports it: its geometry in Qt's
+/// logical pixels (on Wayland the compositor's layout coordinates), its device
+/// pixel ratio and its physical width (0 when unknown).
+struct ScreenArea {
+    int xLogical = 0;
+    int yLogical = 0;
+    int widthLogical = 0;
+    int heightLogical = 0;
+    double pixelRatio = 1.0;
+    int physicalWidthMm = 0;
+};
+
+} // namespace oru
