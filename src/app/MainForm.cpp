@@ -2,12 +2,14 @@
 
 #include "app/CalibrationChoice.h"
 #include "app/Form1.h"
+#include "app/ScreenWatcher.h"
 #include "app/StoredCalibration.h"
 #include "calibration/CalibrationForm.h"
 #include "common/HandlerErrors.h"
 #include "device/HidDeviceController.h"
 #include "device/PenTrackerAttachment.h"
 #include "platform/MainThreadWaker.h"
+#include "tray/BoardScreenMenu.h"
 #include "tray/TextTrayIcon.h"
 #include "tray/TrayIcon1Config.h"
 
@@ -39,7 +41,9 @@ TMainForm::TMainForm(const Services& services, QWidget* parent)
       AppRegistryStorage1(services.store),
       FormStorage1(this, &AppRegistryStorage1, [this](const std::exception& error) { reportStorageError(error); }),
       pipeline_(state, services.pointer, steadyNow()),
-      waker_(services.waker)
+      waker_(services.waker),
+      pointer_(services.pointer),
+      screenSource_(&ScreenWatcher::currentScreens)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("oru USB Driver"));
@@ -50,6 +54,8 @@ TMainForm::TMainForm(const Services& services, QWidget* parent)
     QMetaObject::invokeMethod(this, [this] { firstShow(); }, Qt::QueuedConnection);
 
     for (int i = 0; i < 8; ++i) Edits[i] = new TEdit(QStringLiteral("Edit%1").arg(i + 1), this);
+    BoardScreen = new TEdit(QStringLiteral("BoardScreen"), this);
+    BoardScreen->setText(QString());
 
     // The calibration texts live in the user's store between runs.
     AppRegistryStorage1.setRoot(TCustomAppStorage::kNoRoot);
@@ -58,12 +64,18 @@ TMainForm::TMainForm(const Services& services, QWidget* parent)
     FormStorage1.setStoredProps({QStringLiteral("Edit1.Text"), QStringLiteral("Edit2.Text"),
                                  QStringLiteral("Edit3.Text"), QStringLiteral("Edit4.Text"),
                                  QStringLiteral("Edit5.Text"), QStringLiteral("Edit6.Text"),
-                                 QStringLiteral("Edit7.Text"), QStringLiteral("Edit8.Text")});
+                                 QStringLiteral("Edit7.Text"), QStringLiteral("Edit8.Text"),
+                                 QStringLiteral("BoardScreen.Text")});
     FormStorage1.loaded();
     buildMenu();
     TrayIcon1 = new TTextTrayIcon(this);
     TrayIcon1->setObjectName(QStringLiteral("TrayIcon1"));
     configureTrayIcon1(*TrayIcon1, PopupMenu1);
+
+    // Projectors come and go, resolutions change: the board's screen is
+    // followed while the driver runs.
+    screenWatcher_ = new ScreenWatcher(this);
+    screenWatcher_->setOnChange([this] { guarded([this] { screensChanged(screenSource_()); }); });
 
     // The release watchdog's timer, running from now on. The pipeline keeps
     // the watchdog's due time, which every handled report moves on; the timer
@@ -159,6 +171,7 @@ void TMainForm::buildMenu()
     const PopupMenu1Items menu = createPopupMenu1(this);
     PopupMenu1 = menu.PopupMenu1;
     Kalibre1 = menu.Kalibre1;
+    TahtaEkrani1 = menu.TahtaEkrani1;
     Hakknda1 = menu.Hakknda1;
     N1 = menu.N1;
     k1 = menu.k1;
@@ -192,9 +205,14 @@ void TMainForm::FormShow()
 {
     // Kept off-screen; the window is never mapped anyway.
     move(5000, 5000);
+    // The board's screen: the stored choice, else the primary one.
+    shown_ = true;
+    followBoardScreen(screenSource_());
     QScreen* screen = QGuiApplication::primaryScreen();
-    const int widthPx = qRound(screen->geometry().width() * screen->devicePixelRatio());
-    const int heightPx = qRound(screen->geometry().height() * screen->devicePixelRatio());
+    const auto& board = boardFollower_.board();
+    const int widthPx = board ? board->geometry.widthPx : qRound(screen->geometry().width() * screen->devicePixelRatio());
+    const int heightPx =
+        board ? board->geometry.heightPx : qRound(screen->geometry().height() * screen->devicePixelRatio());
     const ChosenCalibration chosen = chooseCalibration(calibrationTexts(), loadMachineCalibration_);
     if (chosen.source == CalibrationSource::Machine) {
         for (int i = 0; i < 8; ++i) Edits[i]->setText(QString::fromStdString(chosen.texts[i]));
@@ -217,9 +235,105 @@ void TMainForm::Kalibre1Click()
         calibrationForm_->activateWindow();
         return;
     }
-    state.Calibrating = 1;
-    calibrationForm_->exec();
-    QCoreApplication::processEvents();
+    // A change of the board's screen cancels a run under way; it starts again
+    // on the new screen.
+    do {
+        restartCalibration_ = false;
+        state.Calibrating = 1;
+        calibrationForm_->exec();
+        QCoreApplication::processEvents();
+        if (restartCalibration_ && !shutDown_) {
+            // Fitted for the new size meanwhile: an ESC on the new run leaves
+            // the stored calibration mapping as it should.
+            try {
+                const auto& board = boardFollower_.board();
+                if (board) applyStoredCalibration(state, calibrationTexts(), board->geometry.widthPx, board->geometry.heightPx);
+            } catch (const std::exception&) {
+                // Said on stderr at the change; the new run replaces it.
+            }
+        }
+    } while (restartCalibration_ && !shutDown_);
+}
+
+void TMainForm::screensChanged(const std::vector<ScreenRecord>& outputs)
+{
+    if (!shown_) return;  // the first show takes the first look
+    followBoardScreen(outputs);
+}
+
+void TMainForm::chooseBoardScreen(const std::string& choice)
+{
+    BoardScreen->setText(QString::fromStdString(choice));
+    // Saved at once, like a finished calibration.
+    guarded([this] { FormStorage1.PersistState(); });
+    if (shown_) followBoardScreen(screenSource_());
+}
+
+void TMainForm::followBoardScreen(const std::vector<ScreenRecord>& outputs)
+{
+    screens_ = collapseMirrors(outputs);
+    const std::string choice = BoardScreen->text().toStdString();
+    const BoardScreenFollower::Update update = boardFollower_.update(screens_, choice);
+    rebuildBoardScreenMenu();
+    if (update.after && calibrationForm_) calibrationForm_->setBoardScreen(*update.after);
+
+    std::string action;
+    if (!update.first && update.boardChanged) {
+        // Nothing stays held across the change: the press was made on the old mapping.
+        pipeline_.releaseHeldButton();
+        action = refitForBoard(update);
+    }
+    if (update.layoutChanged || update.boardChanged) {
+        try {
+            pointer_.followScreens(screenAreas(screens_), update.boardIndex);
+        } catch (const std::exception& error) {
+            action += std::string(action.empty() ? "" : "; ") + "the pointer could not follow (" + error.what() + ")";
+            if (update.first || !update.boardChanged) std::fprintf(stderr, "oruDriver: %s\n", action.c_str());
+        }
+    }
+    if (update.first) {
+        if (const std::string line = storedChoiceLine(update, choice); !line.empty()) {
+            std::fprintf(stderr, "%s\n", line.c_str());
+        }
+    } else if (update.boardChanged) {
+        std::fprintf(stderr, "%s\n", boardChangeLine(update, choice, action).c_str());
+    }
+    if (update.tellChosenMissing && TrayIcon1) {
+        TrayIcon1->ShowBalloonHint(QStringLiteral("oruDriver"),
+                                   QStringLiteral("Seçilen tahta ekranı (%1) bağlı değil; birincil ekran kullanılıyor.")
+                                       .arg(QString::fromStdString(choice)));
+    }
+}
+
+std::string TMainForm::refitForBoard(const BoardScreenFollower::Update& update)
+{
+    if (calibrationForm_ && (calibrationForm_->isVisible() || calibrationForm_->running())) {
+        // As if ESC was pressed; Kalibre1Click starts the new run once this one has ended.
+        state.CalCancelled = 1;
+        restartCalibration_ = true;
+        calibrationForm_->requestClose();
+        return "the calibration under way was cancelled and starts again on the new screen";
+    }
+    if (!update.after) return "no screen left; the pen maps as before until one comes back";
+    const int widthPx = update.after->geometry.widthPx;
+    const int heightPx = update.after->geometry.heightPx;
+    const std::string size = std::to_string(widthPx) + "x" + std::to_string(heightPx);
+    try {
+        if (applyStoredCalibration(state, calibrationTexts(), widthPx, heightPx) == FirstShowOutcome::Fitted) {
+            return "stored calibration refitted for " + size;
+        }
+        return "no calibration stored, the pen stays off until one is made with \"Kalibre\" (screen size " + size + ")";
+    } catch (const std::exception& error) {
+        return "the stored calibration could not be refitted for " + size + " (" + error.what() +
+               "); calibrate again with \"Kalibre\" in the tray menu";
+    }
+}
+
+void TMainForm::rebuildBoardScreenMenu()
+{
+    if (!TahtaEkrani1) return;
+    fillBoardScreenMenu(*TahtaEkrani1, screens_, BoardScreen->text().toStdString(),
+                        [this](const std::string& choice) { guarded([this, choice] { chooseBoardScreen(choice); }); });
 }
 
 void TMainForm::Hakknda1Click()

@@ -3,6 +3,7 @@
 #include "app/EditField.h"
 #include "app/MainFormState.h"
 #include "calibration/CalibrationProcedure.h"
+#include "display/BoardScreenFollower.h"
 #include "pen/PenPipeline.h"
 #include "settings/AppRegistryStorage.h"
 #include "settings/FormStorage.h"
@@ -14,6 +15,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 class QAction;
 class QMenu;
@@ -27,6 +30,7 @@ class THidDevice;
 class PenTrackerAttachment;
 class PointerOutput;
 class RegistryStore;
+class ScreenWatcher;
 class THidDeviceController;
 class TTextTrayIcon;
 class TcalibrationForm;
@@ -57,6 +61,8 @@ public:
     TTextTrayIcon* TrayIcon1 = nullptr;
     QMenu* PopupMenu1 = nullptr;
     QAction* Kalibre1 = nullptr;
+    QMenu* TahtaEkrani1 = nullptr;  // "Tahta ekranı": which screen is the board's
+    TEdit* BoardScreen = nullptr;   // the stored choice: an output name, "" for the primary
     QAction* Hakknda1 = nullptr;
     QAction* N1 = nullptr;
     QAction* k1 = nullptr;
@@ -103,6 +109,17 @@ public:
     /// user's, so a new machine calibration reaches this account at its next start.
     bool usesMachineCalibration() const { return usesMachineCalibration_; }
 
+    /// The desktop's outputs changed: follow the board's screen (release a
+    /// held button, refit or restart a running calibration, move the pointer's
+    /// origin, one line on stderr). Called by the screen watcher once per
+    /// burst of Qt's screen signals; before the first show it does nothing.
+    void screensChanged(const std::vector<ScreenRecord>& outputs);
+    /// A choice of the tray's "Tahta ekranı": an output name, or "" for
+    /// whichever screen is primary. Stored at once, then followed as a change.
+    void chooseBoardScreen(const std::string& choice);
+    /// Where the outputs are read from (tests list their own).
+    void setScreenSource(std::function<std::vector<ScreenRecord>()> source) { screenSource_ = std::move(source); }
+
     // CalibrationHost, and the tray square for the pen tracker attachment
     void storeCalibrationTexts(const CalibrationTexts& texts) override;
     void setTrayColors(TColor color, TColor fontColor) override;
@@ -117,6 +134,12 @@ private:
     void tellNoAccess();
     /// Errors of the form storage's restore and save.
     void reportStorageError(const std::exception& error);
+    /// One look at the outputs with the stored choice; the first one (at the
+    /// first show) only places the pointer and the calibration window.
+    void followBoardScreen(const std::vector<ScreenRecord>& outputs);
+    /// What a change of the board's screen does to the warp; the action for the stderr line.
+    std::string refitForBoard(const BoardScreenFollower::Update& update);
+    void rebuildBoardScreenMenu();
     /// Whether the form storage saves Edit1..Edit8.
     void saveCalibrationTexts(bool save);
 
@@ -131,6 +154,13 @@ private:
     bool endingUnattended_ = false;
     std::function<std::optional<CalibrationTexts>()> loadMachineCalibration_;
     bool usesMachineCalibration_ = false;
+    PointerOutput& pointer_;
+    std::function<std::vector<ScreenRecord>()> screenSource_;
+    ScreenWatcher* screenWatcher_ = nullptr;
+    BoardScreenFollower boardFollower_;
+    std::vector<DesktopScreen> screens_;  // the last look, mirrors collapsed
+    bool shown_ = false;                  // the first show has taken its look at the screens
+    bool restartCalibration_ = false;     // the running calibration was cancelled by a screen change
 };
 
 } // namespace oru

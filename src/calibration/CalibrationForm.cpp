@@ -83,14 +83,31 @@ QPixmap TcalibrationForm::crosshair(const QColor& color)
     return image;
 }
 
+QScreen* TcalibrationForm::boardQScreen() const
+{
+    if (board_) {
+        for (QScreen* screen : QGuiApplication::screens()) {
+            if (board_->answersTo(screen->name().toStdString())) return screen;
+        }
+    }
+    return primaryScreen();
+}
+
+double TcalibrationForm::boardPixelRatio() const
+{
+    return board_ ? board_->geometry.pixelRatio : primaryScreen()->devicePixelRatio();
+}
+
 int TcalibrationForm::screenWidthPx() const
 {
+    if (board_) return board_->geometry.widthPx;
     QScreen* screen = primaryScreen();
     return qRound(screen->geometry().width() * screen->devicePixelRatio());
 }
 
 int TcalibrationForm::screenHeightPx() const
 {
+    if (board_) return board_->geometry.heightPx;
     QScreen* screen = primaryScreen();
     return qRound(screen->geometry().height() * screen->devicePixelRatio());
 }
@@ -105,11 +122,18 @@ void TcalibrationForm::FormShow()
 {
     // The show event comes before the window is mapped: the screen and the
     // state set here go with the map request.
+    QScreen* const screen = boardQScreen();
+    if (QWindow* window = windowHandle()) window->setScreen(screen);
     if (onWayland()) {
-        if (QWindow* window = windowHandle()) window->setScreen(primaryScreen());
         setWindowState(windowState() | Qt::WindowFullScreen);
+    } else if (board_) {
+        // Device pixels back to Qt's logical ones, where the window is placed.
+        const ScreenRecord& g = board_->geometry;
+        const double ratio = g.pixelRatio > 0 ? g.pixelRatio : 1.0;
+        setGeometry(qRound(g.xPx / ratio), qRound(g.yPx / ratio), qRound(g.widthPx / ratio),
+                    qRound(g.heightPx / ratio));
     } else {
-        setGeometry(primaryScreen()->geometry());
+        setGeometry(screen->geometry());
     }
     raise();
     activateWindow();
@@ -160,7 +184,7 @@ void TcalibrationForm::waitAndPump()
 void TcalibrationForm::showTargets(TPoint targetPx, bool redVisible, bool blueVisible)
 {
     // Target points are physical pixels; the widget works in Qt's scaled ones.
-    const qreal ratio = primaryScreen()->devicePixelRatio();
+    const qreal ratio = boardPixelRatio();
     const QPoint topLeft(qRound(targetPx.x / ratio) - kTargetImagePx / 2,
                          qRound(targetPx.y / ratio) - kTargetImagePx / 2);
     target1->move(topLeft);

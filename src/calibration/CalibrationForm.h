@@ -1,16 +1,19 @@
 #pragma once
 
 #include "calibration/CalibrationProcedure.h"
+#include "display/DesktopScreens.h"
 
 #include <QDialog>
 #include <QTimer>
+
+#include <optional>
 
 class QLabel;
 
 namespace oru {
 
-/// The full-screen calibration window: borderless over the whole primary
-/// screen, pointer hidden, a red and a blue crosshair that it moves from
+/// The full-screen calibration window: borderless over the whole board's
+/// screen (the primary one until the main window names another), pointer hidden, a red and a blue crosshair that it moves from
 /// target to target. Shown modally; the run starts 500 ms after the show,
 /// inside Timer1's handler, and pumps events while it waits for the pen.
 class TcalibrationForm : public QDialog, public CalibrationView {
@@ -34,6 +37,8 @@ public:
     /// The program is ending: a running calibration stops as if cancelled.
     void setQuitRequested() { quitRequested_ = true; }
     bool running() const { return running_; }
+    /// The board's screen: the next show opens there and takes its size.
+    void setBoardScreen(const DesktopScreen& board) { board_ = board; }
 
     // CalibrationView
     void pump() override;
@@ -53,8 +58,13 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    /// The QScreen showing the board's picture; the primary when none does.
+    QScreen* boardQScreen() const;
+    double boardPixelRatio() const;
+
     TMainFormState& state_;
     CalibrationProcedure procedure_;
+    std::optional<DesktopScreen> board_;
     bool running_ = false;
     bool closeRequested_ = false;
     bool quitRequested_ = false;

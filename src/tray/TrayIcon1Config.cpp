@@ -24,6 +24,9 @@ PopupMenu1Items createPopupMenu1(QWidget* owner)
     items.PopupMenu1 = new QMenu(owner);
     items.PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
     items.Kalibre1 = addNamedAction(items.PopupMenu1, "Kalibre1", QStringLiteral("Kalibre"));
+    items.TahtaEkrani1 = items.PopupMenu1->addMenu(QStringLiteral("Tahta ekranı"));
+    items.TahtaEkrani1->setObjectName(QStringLiteral("TahtaEkrani1"));
+    items.TahtaEkrani1->menuAction()->setObjectName(QStringLiteral("TahtaEkrani1Item"));
     items.Hakknda1 = addNamedAction(items.PopupMenu1, "Hakknda1", QStringLiteral("Hakkında"));
     items.N1 = items.PopupMenu1->addSeparator();
     items.N1->setObjectName(QStringLiteral("N1"));

@@ -17,12 +17,14 @@ class TTextTrayIcon;
 struct PopupMenu1Items {
     QMenu* PopupMenu1 = nullptr;
     QAction* Kalibre1 = nullptr; ///< "Kalibre"
+    QMenu* TahtaEkrani1 = nullptr; ///< "Tahta ekranı": the board's screen (filled by the main window)
     QAction* Hakknda1 = nullptr; ///< "Hakkında"
     QAction* N1 = nullptr;       ///< separator line
     QAction* k1 = nullptr;       ///< "Çıkış"
 };
 
-/// Builds PopupMenu1 as a child of owner: "Kalibre", "Hakkında", a separator, "Çıkış".
+/// Builds PopupMenu1 as a child of owner: "Kalibre", the submenu "Tahta ekranı",
+/// "Hakkında", a separator, "Çıkış".
 PopupMenu1Items createPopupMenu1(QWidget* owner);
 
 /// The tray font of TrayIcon1: a small sans-serif face with a character

@@ -381,18 +381,21 @@ TEST(TrayIcon1Config, BuildsTheMenuInOrderWithComponentNames)
     EXPECT_EQ(items.PopupMenu1->parent(), &owner);
     EXPECT_EQ(items.PopupMenu1->objectName(), "PopupMenu1");
     const QList<QAction*> actions = items.PopupMenu1->actions();
-    ASSERT_EQ(actions.size(), 4);
+    ASSERT_EQ(actions.size(), 5);
     EXPECT_EQ(actions[0], items.Kalibre1);
-    EXPECT_EQ(actions[1], items.Hakknda1);
-    EXPECT_EQ(actions[2], items.N1);
-    EXPECT_EQ(actions[3], items.k1);
-    const char* names[] = {"Kalibre1", "Hakknda1", "N1", "k1"};
-    const QString captions[] = {QStringLiteral("Kalibre"), QStringLiteral("Hakkında"), QString(),
-                                QStringLiteral("Çıkış")};
-    for (int i = 0; i < 4; ++i) {
+    ASSERT_NE(items.TahtaEkrani1, nullptr);
+    EXPECT_EQ(actions[1], items.TahtaEkrani1->menuAction());
+    EXPECT_EQ(items.TahtaEkrani1->objectName(), "TahtaEkrani1");
+    EXPECT_EQ(actions[2], items.Hakknda1);
+    EXPECT_EQ(actions[3], items.N1);
+    EXPECT_EQ(actions[4], items.k1);
+    const char* names[] = {"Kalibre1", "TahtaEkrani1Item", "Hakknda1", "N1", "k1"};
+    const QString captions[] = {QStringLiteral("Kalibre"), QStringLiteral("Tahta ekranı"), QStringLiteral("Hakkında"),
+                                QString(), QStringLiteral("Çıkış")};
+    for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(actions[i]->objectName(), names[i]);
         EXPECT_EQ(actions[i]->text(), captions[i]);
-        EXPECT_EQ(actions[i]->isSeparator(), i == 2);
+        EXPECT_EQ(actions[i]->isSeparator(), i == 3);
     }
     EXPECT_EQ(items.PopupMenu1->defaultAction(), nullptr);
 }

@@ -244,7 +244,7 @@ TEST_F(TrayIconOnX, RightPressOpensTheMenuOnceAndTheReleaseLeavesItOpen)
     QStringList captions;
     for (QAction* action : menu->actions())
         captions << (action->isSeparator() ? QStringLiteral("-") : action->text());
-    EXPECT_EQ(captions, QStringList({"Kalibre", "Hakkında", "-", "Çıkış"}));
+    EXPECT_EQ(captions, QStringList({"Kalibre", "Tahta ekranı", "Hakkında", "-", "Çıkış"}));
 
     ASSERT_EQ(runTool(QStringLiteral("import"), {"-window", "root", artifactPath("tray-menu.png")}), 0);
     menu->close();
