@@ -11,7 +11,7 @@
 // then resets, refusing a connection that comes during the reset: "Cannot open
 // X display" on a later call.
 
-#include "pen/PenReports.h"
+#include "fakes/PenReports.h"
 #include "calibration/CalibrationGeometry.h"
 #include "pen/PenPipeline.h"
 #include "platform/NullPointerOutput.h"

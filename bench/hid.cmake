@@ -3,7 +3,6 @@
 # backend, against a minimal single-thread loop; latency and CPU per report.
 if(TARGET oru_ui)
   add_executable(oru-bench-hid HidBench.cpp)
-  target_link_libraries(oru-bench-hid PRIVATE oru_ui oru_linux benchmark::benchmark PkgConfig::xtst)
-  target_include_directories(oru-bench-hid PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(oru-bench-hid PRIVATE oru_ui oru_linux oru_testing benchmark::benchmark PkgConfig::xtst)
   set_target_properties(oru-bench-hid PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 endif()

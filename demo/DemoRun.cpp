@@ -198,7 +198,7 @@ void DemoRun::runFirstStart()
 
     calibrate(true);
 
-    canvas_ = std::make_unique<DemoCanvas>(screen_.display(), 0, kStripPx, screen_.width(), screen_.height() - kStripPx);
+    canvas_ = std::make_unique<WhiteboardCanvas>(screen_.display(), 0, kStripPx, screen_.width(), screen_.height() - kStripPx);
     pen_->setCanvas(canvas_.get());
     drawStrokes();
     quitThroughMenu();
@@ -234,7 +234,7 @@ void DemoRun::runAgain()
     check("driver opens the pen tracker", opened);
     if (!opened) return;
 
-    canvas_ = std::make_unique<DemoCanvas>(screen_.display(), 0, kStripPx, screen_.width(), screen_.height() - kStripPx);
+    canvas_ = std::make_unique<WhiteboardCanvas>(screen_.display(), 0, kStripPx, screen_.width(), screen_.height() - kStripPx);
     pen_->setCanvas(canvas_.get());
     drawStrokes();
     if (options_.recalibrate) {
@@ -284,7 +284,7 @@ void DemoRun::runEndurance()
     double worstBackPx = 0, worstOffPathPx = 0;
     const double backwardTolerancePx = 3;
     const long aheadSlack = static_cast<long>(options_.pathLimitPx / stepPx);
-    canvas_ = std::make_unique<DemoCanvas>(screen_.display(), 0, kStripPx, screen_.width(), screen_.height() - kStripPx,
+    canvas_ = std::make_unique<WhiteboardCanvas>(screen_.display(), 0, kStripPx, screen_.width(), screen_.height() - kStripPx,
                                            false);
     pen_->setCanvas(canvas_.get());
     pen_->moveTo(kPenUp, place(0), 8);
@@ -494,7 +494,7 @@ void DemoRun::calibrate(bool firstStart)
 void DemoRun::drawStrokes(const std::string& shotName)
 {
     const double w = screen_.width(), h = screen_.height();
-    const DemoCanvas::Counts before = canvas_->counts();
+    const WhiteboardCanvas::Counts before = canvas_->counts();
     // A square, resting at each corner.
     const double side = std::round(h * 0.35);
     const PointD a{std::round(w * 0.15), std::round(h * 0.25)};
@@ -551,7 +551,7 @@ void DemoRun::drawStrokes(const std::string& shotName)
     note("pen script: a square of " + fixed(side, 0) + " px, a circle of radius " + fixed(radius, 0) +
          " px and a right click; 2 px per report at " + std::to_string(reportsPerSecond_) +
          " reports/s, resting 15 reports at each corner");
-    DemoCanvas::Counts counts = canvas_->counts();
+    WhiteboardCanvas::Counts counts = canvas_->counts();
     counts.leftPresses -= before.leftPresses;
     counts.leftReleases -= before.leftReleases;
     counts.rightPresses -= before.rightPresses;
@@ -697,7 +697,7 @@ bool DemoRun::chooseFromTrayMenu(MenuEntry entry, const std::string& shotName, s
     screen_.button(3, false);
     if (!mapped) return failed("no menu opened on a right press on the tray square");
 
-    // Off the menu, so that no entry is highlighted, until it shows its three
+    // Off the menu, so that no entry is highlighted, until it shows its four
     // entries and the separator.
     const int asideX = menu->x >= 24 ? menu->x - 16 : menu->x + menu->width + 16;
     if (!movePointerTo(asideX, menu->y + menu->height / 2)) return failed("the pointer did not move off the menu");
@@ -705,12 +705,12 @@ bool DemoRun::chooseFromTrayMenu(MenuEntry entry, const std::string& shotName, s
     const bool shown = poll(
         [&] {
             picture = readMenu(screen_.grab(menu->x, menu->y, menu->width, menu->height));
-            return picture.lines.size() == 3 && picture.separators == 1 && picture.highlighted() < 0;
+            return picture.lines.size() == 4 && picture.separators == 1 && picture.highlighted() < 0;
         },
         10s);
     if (!shown)
         return failed("the menu at " + std::to_string(menu->x) + "," + std::to_string(menu->y) + " (" +
-                      std::to_string(menu->width) + "x" + std::to_string(menu->height) + ") did not show 3 entries and a separator (" +
+                      std::to_string(menu->width) + "x" + std::to_string(menu->height) + ") did not show 4 entries and a separator (" +
                       std::to_string(picture.lines.size()) + " lines of text, " + std::to_string(picture.separators) +
                       " separators)");
     if (!shotName.empty()) shot(shotName);

@@ -1,10 +1,11 @@
 #pragma once
 
-#include "BoardModel.h"
-#include "DriverProcess.h"
-#include "PenSession.h"
-#include "TrackerTestbed.h"
-#include "XScreen.h"
+#include "harness/BoardModel.h"
+#include "harness/DriverProcess.h"
+#include "harness/PenSession.h"
+#include "harness/TrackerTestbed.h"
+#include "harness/WhiteboardCanvas.h"
+#include "harness/XScreen.h"
 
 #include <chrono>
 #include <functional>
@@ -14,6 +15,9 @@
 #include <vector>
 
 namespace oru::demo {
+
+// The demo is the harness's first user and speaks its terms throughout.
+using namespace oru::harness;
 
 struct DemoOptions {
     std::string driverPath;
@@ -66,7 +70,7 @@ private:
     void drawStrokes(const std::string& shotName = "strokes");
     void drawThroughReplug();
     /// Entries of the tray menu, top to bottom.
-    enum class MenuEntry { Calibrate, About, Quit };
+    enum class MenuEntry { Calibrate, BoardScreen, About, Quit };
     /// As a user does it: a right press on the tray square, then a click on
     /// the entry where the menu shows it. False, with what went wrong in
     /// detail, when that could not be done.
@@ -99,7 +103,7 @@ private:
     TrackerTestbed tracker_;
     std::unique_ptr<DriverProcess> driver_;
     std::unique_ptr<PenSession> pen_;
-    std::unique_ptr<DemoCanvas> canvas_;
+    std::unique_ptr<WhiteboardCanvas> canvas_;
     std::chrono::steady_clock::time_point driverStart_;
     std::vector<Check> checks_;
     std::vector<std::string> notes_;

@@ -8,7 +8,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORU_BUILD_DIR:-$top/build}
-source "$top/demo/x-session.sh"
+source "$top/testing/x-session.sh"
 oru_session_programs "$build"
 
 out=${ORU_DEMO_OUT:-$build/demo-$(date +%Y%m%d-%H%M%S)}

@@ -11,7 +11,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORU_BUILD_DIR:-$top/build}
-source "$top/demo/x-session.sh"
+source "$top/testing/x-session.sh"
 oru_session_programs "$build"
 seconds=${ORU_ENDURANCE_SECONDS:-3600}
 rate=${ORU_ENDURANCE_RATE:-1000}

@@ -21,7 +21,7 @@ out=${4:?}
 rm -rf "$out"
 mkdir -p "$out"
 
-source "$top/demo/x-session.sh"
+source "$top/testing/x-session.sh"
 oru_session_start "$(mktemp -d "${TMPDIR:-/tmp}/oru-acceptance.XXXXXX")"
 oru_session_watch_pidfile "$out/driver.pid"
 store=$XDG_CONFIG_HOME

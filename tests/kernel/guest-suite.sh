@@ -61,7 +61,7 @@ usb_plug() {  # VENDOR PRODUCT: sets $node to the hidraw node it gets
   echo 0x0100 >"$gadget/bcdDevice"
   echo "Pen Tracker" >"$gadget/strings/0x409/product"
   echo 5 >"$gadget/functions/hid.usb0/report_length"
-  # The tracker's descriptor (tests/fakes/EmulatedPenTracker.h).
+  # The tracker's descriptor (testing/fakes/EmulatedPenTracker.h).
   printf '\x06\x00\xff\x09\x01\xa1\x01\x15\x00\x26\xff\x00\x75\x08\x95\x05\x09\x01\x81\x02\xc0' \
     >"$gadget/functions/hid.usb0/report_desc"
   ln -s "$gadget/functions/hid.usb0" "$gadget/configs/c.1/"
@@ -199,8 +199,8 @@ part_record() {
 
 part_driver() {
   (
-    # shellcheck source=../../demo/x-session.sh
-    source "$top/demo/x-session.sh"
+    # shellcheck source=../../testing/x-session.sh
+    source "$top/testing/x-session.sh"
     oru_session_start "$(mktemp -d /tmp/oru-x.XXXXXX)" 1280x800 || exit 1
     "$build/tests/oru-kernel-scenario" --driver "$build/bin/oru-driver" --user "$(id -u "$test_user")" \
       --home "$(mktemp -d /tmp/oru-user.XXXXXX)" --log "$results/driver-program.log" \

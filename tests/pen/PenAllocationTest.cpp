@@ -2,7 +2,7 @@
 // allocation functions with counting ones and handles many reports through a
 // calibrated pipeline.
 
-#include "PenReports.h"
+#include "fakes/PenReports.h"
 #include "calibration/CalibrationGeometry.h"
 #include "pen/PenPipeline.h"
 #include "platform/NullPointerOutput.h"

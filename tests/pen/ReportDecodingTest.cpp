@@ -1,4 +1,4 @@
-#include "PenReports.h"
+#include "fakes/PenReports.h"
 #include "fakes/RecordingPointerOutput.h"
 #include "pen/PenPipeline.h"
 

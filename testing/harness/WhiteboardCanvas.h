@@ -1,25 +1,25 @@
 #pragma once
 
-#include "BoardModel.h"
+#include "harness/BoardModel.h"
 
 #include <X11/Xlib.h>
 
 #include <functional>
 #include <vector>
 
-namespace oru::demo {
+namespace oru::harness {
 
 /// A plain drawing surface over the screen below the tray strip, the way a
 /// whiteboard application would sit there: it counts the mouse buttons the X
 /// server delivers and draws the pointer's path while button 1 is held, with
 /// the pen's own path in a thin line beneath for comparison.
-class DemoCanvas {
+class WhiteboardCanvas {
 public:
     /// ink false: count and watch only, nothing drawn or kept (long runs).
-    DemoCanvas(Display* display, int x, int y, int width, int height, bool ink = true);
-    ~DemoCanvas();
-    DemoCanvas(const DemoCanvas&) = delete;
-    DemoCanvas& operator=(const DemoCanvas&) = delete;
+    WhiteboardCanvas(Display* display, int x, int y, int width, int height, bool ink = true);
+    ~WhiteboardCanvas();
+    WhiteboardCanvas(const WhiteboardCanvas&) = delete;
+    WhiteboardCanvas& operator=(const WhiteboardCanvas&) = delete;
 
     /// Handles every event that has arrived.
     void pump();
@@ -55,4 +55,4 @@ private:
     std::vector<Segment> segments_;  // for repainting after an expose
 };
 
-} // namespace oru::demo
+} // namespace oru::harness

@@ -1,6 +1,6 @@
 #include <umockdev.h>  // first: it must come before anything that pulls in Qt
 
-#include "TrackerTestbed.h"
+#include "harness/TrackerTestbed.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,7 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace oru::demo {
+namespace oru::harness {
 
 namespace {
 
@@ -150,4 +150,4 @@ bool TrackerTestbed::send(const emulated::Report& report, int timeoutMs)
     return true;
 }
 
-} // namespace oru::demo
+} // namespace oru::harness

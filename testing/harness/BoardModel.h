@@ -2,7 +2,7 @@
 
 #include <array>
 
-namespace oru::demo {
+namespace oru::harness {
 
 /// A point in screen pixels or in board units, depending on context.
 struct PointD {
@@ -16,8 +16,9 @@ struct PointD {
 /// so the model is projective, not just a scale: about 0.6 px per unit.
 class BoardModel {
 public:
-    /// Board corners of the projected image for a widthPx x heightPx screen.
-    BoardModel(int widthPx, int heightPx);
+    /// Board corners of the projected image for a widthPx x heightPx screen
+    /// whose top-left is at (originX, originY) in the desktop.
+    BoardModel(int widthPx, int heightPx, int originX = 0, int originY = 0);
 
     PointD boardFromScreen(PointD screenPx) const;
     PointD screenFromBoard(PointD boardUnits) const;
@@ -30,4 +31,4 @@ private:
     Matrix boardToScreen_{};
 };
 
-} // namespace oru::demo
+} // namespace oru::harness

@@ -1,9 +1,11 @@
-#include "DemoCanvas.h"
+#include "harness/WhiteboardCanvas.h"
 
+#include <cerrno>  // program_invocation_short_name
 #include <cmath>
 #include <stdexcept>
+#include <string>
 
-namespace oru::demo {
+namespace oru::harness {
 
 namespace {
 
@@ -16,7 +18,7 @@ unsigned long colour(Display* display, const char* name)
 
 } // namespace
 
-DemoCanvas::DemoCanvas(Display* display, int x, int y, int width, int height, bool ink)
+WhiteboardCanvas::WhiteboardCanvas(Display* display, int x, int y, int width, int height, bool ink)
     : display_(display), keepInk_(ink), originX_(x), originY_(y)
 {
     const int screen = DefaultScreen(display);
@@ -28,8 +30,8 @@ DemoCanvas::DemoCanvas(Display* display, int x, int y, int width, int height, bo
     window_ = XCreateWindow(display, DefaultRootWindow(display), x, y, static_cast<unsigned>(width),
                             static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
                             CWOverrideRedirect | CWBackPixel | CWEventMask, &attributes);
-    if (!window_) throw std::runtime_error("cannot create the demo canvas window");
-    XStoreName(display, window_, "oru-demo canvas");
+    if (!window_) throw std::runtime_error("cannot create the whiteboard canvas window");
+    XStoreName(display, window_, (std::string(program_invocation_short_name) + " canvas").c_str());
     ink_ = XCreateGC(display, window_, 0, nullptr);
     XSetForeground(display, ink_, colour(display, "black"));
     XSetLineAttributes(display, ink_, 3, LineSolid, CapRound, JoinRound);
@@ -40,7 +42,7 @@ DemoCanvas::DemoCanvas(Display* display, int x, int y, int width, int height, bo
     XSync(display, False);
 }
 
-DemoCanvas::~DemoCanvas()
+WhiteboardCanvas::~WhiteboardCanvas()
 {
     XFreeGC(display_, ink_);
     XFreeGC(display_, penInk_);
@@ -48,12 +50,12 @@ DemoCanvas::~DemoCanvas()
     XSync(display_, False);
 }
 
-void DemoCanvas::draw(const Segment& s)
+void WhiteboardCanvas::draw(const Segment& s)
 {
     XDrawLine(display_, window_, s.pen ? penInk_ : ink_, s.x1, s.y1, s.x2, s.y2);
 }
 
-void DemoCanvas::penSegment(PointD from, PointD to)
+void WhiteboardCanvas::penSegment(PointD from, PointD to)
 {
     if (!keepInk_) return;
     const Segment s{static_cast<int>(std::lround(from.x)) - originX_, static_cast<int>(std::lround(from.y)) - originY_,
@@ -62,7 +64,7 @@ void DemoCanvas::penSegment(PointD from, PointD to)
     draw(s);
 }
 
-void DemoCanvas::pump()
+void WhiteboardCanvas::pump()
 {
     while (XPending(display_)) {
         XEvent event;
@@ -109,4 +111,4 @@ void DemoCanvas::pump()
     XFlush(display_);
 }
 
-} // namespace oru::demo
+} // namespace oru::harness

@@ -8,7 +8,7 @@
 
 struct _UMockdevTestbed;
 
-namespace oru::demo {
+namespace oru::harness {
 
 /// The emulated pen tracker inside a umockdev test bed. Making one sets
 /// $UMOCKDEV_DIR in this process's environment; a program started afterwards
@@ -62,4 +62,4 @@ private:
     std::string nodeTarget_;  // what the node stands for in the test bed (a pty)
 };
 
-} // namespace oru::demo
+} // namespace oru::harness

@@ -1,8 +1,8 @@
-#include "BoardModel.h"
+#include "harness/BoardModel.h"
 
 #include <stdexcept>
 
-namespace oru::demo {
+namespace oru::harness {
 
 namespace {
 
@@ -44,12 +44,13 @@ Matrix squareToQuad(PointD p0, PointD p1, PointD p2, PointD p3)
 
 } // namespace
 
-BoardModel::BoardModel(int widthPx, int heightPx)
+BoardModel::BoardModel(int widthPx, int heightPx, int originX, int originY)
 {
     // Receivers A (0, 0) and B (634 units, 0) sit above the image; the image
     // is about 2150 x 1350 units and a little wider at the top.
     const Matrix unitToBoard = squareToQuad({-720, -130}, {1430, -115}, {1415, -1480}, {-700, -1465});
-    const Matrix screenToUnit = {1.0 / widthPx, 0, 0, 0, 1.0 / heightPx, 0, 0, 0, 1};
+    const Matrix screenToUnit = {1.0 / widthPx, 0, -double(originX) / widthPx, 0, 1.0 / heightPx, -double(originY) / heightPx,
+                                 0, 0, 1};
     screenToBoard_ = multiply(unitToBoard, screenToUnit);
     boardToScreen_ = inverse(screenToBoard_);
 }
@@ -64,4 +65,4 @@ PointD BoardModel::boardFromScreen(PointD screenPx) const { return apply(screenT
 
 PointD BoardModel::screenFromBoard(PointD boardUnits) const { return apply(boardToScreen_, boardUnits); }
 
-} // namespace oru::demo
+} // namespace oru::harness

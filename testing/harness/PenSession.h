@@ -1,9 +1,9 @@
 #pragma once
 
-#include "BoardModel.h"
-#include "DemoCanvas.h"
-#include "TrackerTestbed.h"
-#include "XScreen.h"
+#include "harness/BoardModel.h"
+#include "harness/WhiteboardCanvas.h"
+#include "harness/TrackerTestbed.h"
+#include "harness/XScreen.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-namespace oru::demo {
+namespace oru::harness {
 
 /// Pen states of the tracker's reports.
 enum PenButton { kPenUp = 0, kPenTip = 1, kPenSecond = 2 };
@@ -41,7 +41,7 @@ public:
     /// pen out of range) and no report half sent.
     void withTrackerQuiet(const std::function<void()>& change);
 
-    void setCanvas(DemoCanvas* canvas) { canvas_ = canvas; }
+    void setCanvas(WhiteboardCanvas* canvas) { canvas_ = canvas; }
     PointD position() const { return pen_; }
 
     /// One report with the pen at p (screen px), optionally jittered by up
@@ -96,7 +96,7 @@ private:
     TrackerTestbed& tracker_;
     XScreen& screen_;
     const BoardModel& board_;
-    DemoCanvas* canvas_ = nullptr;
+    WhiteboardCanvas* canvas_ = nullptr;
     std::chrono::microseconds period_;
     std::mt19937 random_{20240611};
     PointD pen_;  // screen px; starts in the middle of the screen
@@ -136,10 +136,11 @@ private:
     int rests_ = 0;
 };
 
-/// Sleeps, but gives up with an exception when the demo was asked to stop.
+/// Sleeps, but gives up with an exception when the program was asked to stop
+/// (installStopHandlers()).
 void sleepFor(std::chrono::microseconds time);
 /// Set by SIGINT/SIGTERM/SIGHUP.
 bool stopRequested();
 void installStopHandlers();
 
-} // namespace oru::demo
+} // namespace oru::harness

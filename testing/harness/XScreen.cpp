@@ -1,18 +1,20 @@
 // Qt before Xlib: Xlib's macros (Status, None, ...) break Qt's headers.
 #include <QImage>
 
-#include "XScreen.h"
+#include "harness/XScreen.h"
 
-#include "DriverProcess.h"
+#include "harness/DriverProcess.h"
 
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
 #include <algorithm>
+#include <cerrno>  // program_invocation_short_name
+#include <cstring>
 #include <stdexcept>
 #include <unistd.h>
 
-namespace oru::demo {
+namespace oru::harness {
 
 namespace {
 
@@ -20,8 +22,10 @@ int onLostDisplay(Display*)
 {
     // Xlib ends the process after this: take the driver along.
     stopRunningDriverNow();
-    static const char message[] = "oru-demo: lost the connection to the X server\n";
-    [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, message, sizeof message - 1);
+    static const char message[] = ": lost the connection to the X server\n";
+    const char* program = program_invocation_short_name;
+    [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, program, std::strlen(program));
+    n = ::write(STDERR_FILENO, message, sizeof message - 1);
     ::_exit(3);
 }
 
@@ -203,4 +207,4 @@ void XScreen::screenshot(const std::string& pngPath, int x, int y, int width, in
         throw std::runtime_error("cannot write " + pngPath);
 }
 
-} // namespace oru::demo
+} // namespace oru::harness

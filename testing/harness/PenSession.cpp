@@ -1,4 +1,4 @@
-#include "PenSession.h"
+#include "harness/PenSession.h"
 
 #include "fakes/EmulatedPenTracker.h"
 
@@ -13,7 +13,7 @@
 #include <thread>
 #include <unistd.h>
 
-namespace oru::demo {
+namespace oru::harness {
 
 namespace {
 
@@ -318,4 +318,4 @@ double PenSession::distanceToPath(PointD p) const
     return best;
 }
 
-} // namespace oru::demo
+} // namespace oru::harness

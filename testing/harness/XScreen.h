@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace oru::demo {
+namespace oru::harness {
 
 /// A rectangle of the root window's pixels, as 0xRRGGBB.
 struct PixelBlock {
@@ -36,7 +36,7 @@ struct PointerState {
     bool anyButtonHeld() const { return (buttonMask & (Button1Mask | Button2Mask | Button3Mask)) != 0; }
 };
 
-/// The X display the demo watches: screen pixels, the pointer, top-level
+/// The X display a harness watches: screen pixels, the pointer, top-level
 /// windows, and the user's own mouse and keys (XTest) for the tray menu.
 class XScreen {
 public:
@@ -58,7 +58,7 @@ public:
     };
     std::optional<WindowInfo> viewableWindow(const std::string& title) const;
     /// Viewable top-level windows that bypass the window manager: popup
-    /// menus, tooltips, and this demo's own canvas.
+    /// menus, tooltips, and the harness's own canvas (WhiteboardCanvas).
     std::vector<WindowInfo> overrideRedirectWindows() const;
 
     /// Whether a tray host owns the system tray of this screen.
@@ -83,4 +83,4 @@ private:
     int height_ = 0;
 };
 
-} // namespace oru::demo
+} // namespace oru::harness

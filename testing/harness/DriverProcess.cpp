@@ -1,4 +1,4 @@
-#include "DriverProcess.h"
+#include "harness/DriverProcess.h"
 
 #include <atomic>
 #include <cerrno>
@@ -19,7 +19,7 @@
 
 extern char** environ;
 
-namespace oru::demo {
+namespace oru::harness {
 
 namespace {
 
@@ -162,4 +162,4 @@ double DriverProcess::cpuSeconds() const
     return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
-} // namespace oru::demo
+} // namespace oru::harness

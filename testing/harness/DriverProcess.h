@@ -4,7 +4,7 @@
 #include <string>
 #include <sys/types.h>
 
-namespace oru::demo {
+namespace oru::harness {
 
 /// The real driver program, started under umockdev's preload so that it
 /// sees the test bed's devices (it inherits $UMOCKDEV_DIR from this process).
@@ -44,4 +44,4 @@ private:
 /// X error): async-signal-safe.
 void stopRunningDriverNow();
 
-} // namespace oru::demo
+} // namespace oru::harness

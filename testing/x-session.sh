@@ -1,4 +1,4 @@
-# Sourced by scripts/demo.sh, scripts/endurance.sh and the acceptance test:
+# Sourced by scripts/demo.sh, scripts/endurance.sh, the acceptance test and the kernel guest suite:
 # a private X server with a tray host and an empty per-user environment, and
 # the clean-up of everything started here on every way out.
 #
