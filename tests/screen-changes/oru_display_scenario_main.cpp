@@ -1,0 +1,804 @@
+// oru-display-scenario: the real driver with the emulated pen tracker on an X
+// server whose screens change while it runs (tests/screen-changes/display_test.sh
+// starts Xorg's dummy driver with DUMMY0 at 1280x800 and a tray host):
+//   a. calibrate by pen at 1280x800, change the mode to 1024x768: the pen
+//      still lands where it is on the board, now shown at the new size;
+//   b. a second screen (DUMMY1, 800x600) is added left of the board's: the
+//      board's screen moves right, strokes still land on it;
+//   c. the other screen is chosen in the tray's "Tahta ekranı" submenu: the
+//      calibration window opens on it, and the pen calibrates and draws there.
+// After each change the driver says one stderr line "oruDriver: board screen
+// ..."; each step waits for it. Exit status 0 when every check passed.
+
+// Qt (through the harness's headers) before Xlib's macros.
+#include "harness/BoardModel.h"
+#include "harness/DriverProcess.h"
+#include "harness/PenSession.h"
+#include "harness/TrackerTestbed.h"
+#include "harness/WhiteboardCanvas.h"
+#include "harness/XScreen.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <numbers>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace oru::harness;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// The tray host's strip along the top of its screen; canvases stay below it.
+constexpr int kStripPx = 32;
+constexpr std::uint32_t kTrayRed = 0xFF0000, kTrayGreen = 0x008000, kTrayBlue = 0x0000FF;
+constexpr std::uint32_t kCrosshairBlue = 0x0006FF, kCrosshairRed = 0xFF0000;
+constexpr int kCrosshairHalfPx = 36;
+constexpr int kTraySquareMinPixels = 100;
+constexpr int kCalibrationJitterUnits = 2;
+constexpr int kMaxReportsPerTarget = 2500;
+constexpr auto kReportPeriod = std::chrono::microseconds(4000);  // 250 reports/s
+// Limits of the demo (the calibration's shake and whole-unit distances).
+constexpr double kRestLimitPx = 6, kPathLimitPx = 8;
+constexpr const char* kBoardLinePrefix = "oruDriver: board screen ";
+
+struct Rect {
+    int x = 0, y = 0, width = 0, height = 0;
+    bool operator==(const Rect&) const = default;
+};
+
+std::string text(const Rect& r)
+{
+    return std::to_string(r.width) + "x" + std::to_string(r.height) + "+" + std::to_string(r.x) + "+" +
+           std::to_string(r.y);
+}
+
+std::string fixed(double value, int decimals = 1)
+{
+    char out[64];
+    std::snprintf(out, sizeof out, "%.*f", decimals, value);
+    return out;
+}
+
+struct Monitor {
+    std::string name;
+    Rect rect;
+    bool primary = false;
+};
+
+/// The X server's monitors (RandR), as `xrandr --listmonitors` shows them:
+/// " 0: +*DUMMY0 1024/271x768/203+800+0  DUMMY0".
+std::vector<Monitor> monitors()
+{
+    std::vector<Monitor> found;
+    FILE* pipe = ::popen("xrandr --listmonitors", "r");
+    if (!pipe) return found;
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe)) {
+        char name[128] = {};
+        int index = 0;
+        Monitor m;
+        if (std::sscanf(line, " %d: %127s %d/%*dx%d/%*d+%d+%d", &index, name, &m.rect.width, &m.rect.height, &m.rect.x,
+                        &m.rect.y) != 6)
+            continue;
+        std::string n = name;
+        m.primary = n.find('*') != std::string::npos;
+        n.erase(0, n.find_first_not_of("+*"));
+        m.name = n;
+        found.push_back(m);
+    }
+    ::pclose(pipe);
+    return found;
+}
+
+std::optional<Monitor> monitorNamed(const std::string& name)
+{
+    for (const Monitor& m : monitors())
+        if (m.name == name) return m;
+    return std::nullopt;
+}
+
+/// The calibration's targets on a screen of this size, in its own pixels:
+/// as the driver places them (single-precision inset ratio, products in
+/// extended precision, rounded half to even).
+std::array<PointD, 4> targetPoints(int w, int h)
+{
+    const long double r = 0.1f, q = 1.0f - 0.1f;
+    const auto round = [](long double v) { return static_cast<double>(std::nearbyint(v)); };
+    return {{{round(w * r), round(h * r)}, {round(w * q), round(h * r)}, {round(w * r), round(h * q)},
+             {round(w * q), round(h * q)}}};
+}
+
+/// A popup menu as the screen shows it: its entries' rows, top to bottom.
+struct MenuPicture {
+    struct Line {
+        int top, bottom;
+        double plainShare;  // share of the rows' pixels in the menu's colour
+        int rightmostMark;  // screen x of the entry's rightmost drawn pixel
+        int marksAtRightEnd;  // drawn pixels in the last 24 columns: a submenu's arrow
+    };
+    std::vector<Line> lines;
+    int separators = 0;
+
+    /// The entry drawn in the highlight colour, or -1.
+    int highlighted() const
+    {
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].plainShare < 0.5) return static_cast<int>(i);
+        return -1;
+    }
+    bool sameShape(const MenuPicture& other) const
+    {
+        if (lines.size() != other.lines.size() || separators != other.separators) return false;
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].top != other.lines[i].top || lines[i].bottom != other.lines[i].bottom) return false;
+        return true;
+    }
+};
+
+/// Finds a menu's entries from the rows that differ from its most common
+/// colour: rows marked across most of the width are a separator (1 or 2
+/// rows) or a highlighted entry; others are an entry's text, with gaps of up
+/// to 2 rows (a dot, a cedilla) inside one entry of at least 5 rows.
+MenuPicture readMenu(const PixelBlock& block)
+{
+    MenuPicture picture;
+    const int left = block.x + 3, right = block.x + block.width - 3;
+    const int top = block.y + 2, bottom = block.y + block.height - 2;
+    if (right - left < 32 || bottom - top < 8) return picture;
+    std::map<std::uint32_t, int> histogram;
+    for (int y = top; y < bottom; ++y)
+        for (int x = left; x < right; ++x) ++histogram[block.at(x, y)];
+    const std::uint32_t plain =
+        std::max_element(histogram.begin(), histogram.end(), [](auto& a, auto& b) { return a.second < b.second; })->first;
+    const int width = right - left;
+    std::vector<int> marked(static_cast<std::size_t>(bottom - top));
+    for (int y = top; y < bottom; ++y)
+        for (int x = left; x < right; ++x) marked[y - top] += block.at(x, y) != plain;
+    const auto across = [&](int y) { return marked[y - top] >= width * 6 / 10; };
+    for (int y = top; y < bottom;) {
+        if (marked[y - top] == 0) {
+            ++y;
+            continue;
+        }
+        int last = y;
+        if (across(y)) {
+            while (last + 1 < bottom && across(last + 1)) ++last;
+            if (last - y < 2) ++picture.separators;
+        } else {
+            for (int next = y + 1; next < bottom && next <= last + 3 && !across(next); ++next)
+                if (marked[next - top] > 0) last = next;
+        }
+        if (last - y + 1 >= 5) {
+            MenuPicture::Line line{y, last, 0, left, 0};
+            int unmarked = 0;
+            for (int ry = y; ry <= last; ++ry) {
+                unmarked += width - marked[ry - top];
+                for (int x = left; x < right; ++x) {
+                    if (block.at(x, ry) == plain) continue;
+                    line.rightmostMark = std::max(line.rightmostMark, x);
+                    if (x >= right - 24) ++line.marksAtRightEnd;
+                }
+            }
+            line.plainShare = static_cast<double>(unmarked) / (width * (last - y + 1));
+            picture.lines.push_back(line);
+        }
+        y = last + 1;
+    }
+    return picture;
+}
+
+struct Check {
+    std::string what;
+    bool passed;
+    std::string detail;
+};
+
+class DisplayScenario {
+public:
+    DisplayScenario(std::string driverPath, std::string outputDir)
+        : driverPath_(std::move(driverPath)), outputDir_(std::move(outputDir))
+    {
+    }
+
+    ~DisplayScenario()
+    {
+        dropLayout();
+        driver_.reset();
+    }
+
+    int run()
+    {
+        try {
+            steps();
+        } catch (const std::exception& error) {
+            check("the scenario went through to its end", false, error.what());
+            try {
+                shot("failed");
+            } catch (const std::exception&) {
+            }
+        }
+        return verdict();
+    }
+
+private:
+    void steps()
+    {
+        const auto first = monitorNamed("DUMMY0");
+        if (!first || !first->primary) throw std::runtime_error("the X server has no primary DUMMY0 (Xorg's dummy driver)");
+        useBoard(first->rect);
+        note("X server: Xorg with the dummy video driver; DUMMY0 " + text(first->rect) + ", primary");
+        pen_->withTrackerQuiet([&] { tracker_.plug(); });
+        startDriver();
+
+        // The first start at 1280x800: the calibration window on the whole screen.
+        std::optional<XScreen::WindowInfo> window;
+        const bool shown = waitFor([&] { return (window = view_->viewableWindow("CalibrationForm")).has_value(); }, 15s);
+        check("calibration window opens at the first start", shown);
+        if (!shown) return;
+        check("calibration window covers DUMMY0 (" + text(board_) + ")", rectOf(*window) == board_, text(rectOf(*window)));
+        check("driver opens the pen tracker", waitForNodeOpen(15s));
+        if (!calibrate("calibration at 1280x800")) return;
+        drawAndMeasure("strokes at 1280x800", "start-1280x800");
+
+        // a. The resolution changes under the running driver.
+        changeLayout("a: DUMMY0 changes to 1024x768", "--output DUMMY0 --mode 1024x768");
+        const auto resized = monitorNamed("DUMMY0");
+        if (!resized || resized->rect != Rect{0, 0, 1024, 768})
+            throw std::runtime_error("xrandr did not set DUMMY0 to 1024x768+0+0");
+        useBoard(resized->rect);
+        drawAndMeasure("a: strokes at 1024x768 with the calibration made at 1280x800", "a-resolution-1024x768");
+
+        // b. A second screen left of the board's: DUMMY0 moves right.
+        run("xrandr --addmode DUMMY1 800x600");
+        changeLayout("b: DUMMY1 (800x600) added left of DUMMY0", "--output DUMMY1 --mode 800x600 --left-of DUMMY0");
+        const auto moved = monitorNamed("DUMMY0");
+        const auto added = monitorNamed("DUMMY1");
+        if (!moved || !added || moved->rect != Rect{800, 0, 1024, 768} || added->rect != Rect{0, 0, 800, 600})
+            throw std::runtime_error("xrandr did not put DUMMY1 800x600 left of DUMMY0");
+        useBoard(moved->rect);
+        drawAndMeasure("b: strokes on DUMMY0, now at 1024x768+800+0", "b-second-screen-left");
+
+        // c. The other screen chosen in the tray's submenu.
+        chooseOtherScreen(added->rect);
+    }
+
+    // ------------------------------------------------------------ steps
+
+    void startDriver()
+    {
+        if (!waitFor([&] { return view_->trayHostPresent(); }, 10s)) note("no tray host owned the system tray before the start");
+        logPath_ = outputDir_ + "/driver.log";
+        driver_ = std::make_unique<DriverProcess>(driverPath_, logPath_, outputDir_ + "/driver.pid");
+    }
+
+    /// Runs xrandr ARGS and waits for the driver's line about the board's
+    /// screen.
+    void changeLayout(const std::string& what, const std::string& args)
+    {
+        const int before = boardLines().size();
+        const auto start = Clock::now();
+        run("xrandr " + args);
+        const bool said = waitFor([&] { return static_cast<int>(boardLines().size()) > before; }, 10s);
+        const auto lines = boardLines();
+        check(what + ": the driver says what changed", said,
+              said ? "\"" + lines.back() + "\" after " + fixed(std::chrono::duration<double>(Clock::now() - start).count(), 2) + " s"
+                   : "no \"" + std::string(kBoardLinePrefix) + "...\" line within 10 s");
+        if (lines.size() > static_cast<std::size_t>(before) + 1)
+            note(what + ": " + std::to_string(lines.size() - before) + " board screen lines for one change");
+        check(what + ": no mouse button held after the change", !view_->pointer().anyButtonHeld());
+    }
+
+    bool calibrate(const std::string& what)
+    {
+        const auto targets = targetPoints(board_.width, board_.height);
+        const auto onScreen = [&](PointD t) { return PointD{t.x + board_.x, t.y + board_.y}; };
+        const auto crosshairPixels = [&](PointD t) {
+            const PixelBlock block = view_->grab(static_cast<int>(t.x) - kCrosshairHalfPx - 2,
+                                                 static_cast<int>(t.y) - kCrosshairHalfPx - 2, 2 * kCrosshairHalfPx + 4,
+                                                 2 * kCrosshairHalfPx + 4);
+            return XScreen::find(block, kCrosshairBlue).count + XScreen::find(block, kCrosshairRed).count;
+        };
+        // Into range on the board's screen, wherever the last session left the pen.
+        pen_->report(kPenUp, onScreen(targets[0]));
+        for (int i = 0; i < 4; ++i) {
+            const PointD target = onScreen(targets[i]);
+            pen_->moveTo(kPenUp, target, 8);
+            const auto deadline = Clock::now() + 10s;
+            bool shown = false;
+            while (!(shown = crosshairPixels(target) >= 40) && Clock::now() < deadline)
+                for (int n = 0; n < 5; ++n) pen_->report(kPenUp, target);
+            if (!shown) {
+                shot("calibration-target-missing");
+                check(what + ": target " + std::to_string(i) + " shows at " + fixed(target.x, 0) + "," + fixed(target.y, 0),
+                      false);
+                return false;
+            }
+            pen_->rest(kPenUp, 10);
+            int downReports = 0;
+            while (crosshairPixels(target) > 0 && downReports < kMaxReportsPerTarget) {
+                for (int n = 0; n < 5; ++n) pen_->report(kPenTip, target, kCalibrationJitterUnits);
+                downReports += 5;
+            }
+            pen_->rest(kPenUp, 10);
+            if (downReports >= kMaxReportsPerTarget) {
+                check(what + ": target " + std::to_string(i) + " accepted", false,
+                      std::to_string(downReports) + " pen-down reports sent");
+                return false;
+            }
+        }
+        const bool closed = waitFor([&] { return !view_->viewableWindow("CalibrationForm"); }, 5s);
+        check(what + ": four targets accepted, window closed", closed);
+        return closed;
+    }
+
+    /// A square with a rest at each corner and a circle, on the board's
+    /// screen: the pointer must rest where the pen rests and follow its path.
+    void drawAndMeasure(const std::string& what, const std::string& shotName)
+    {
+        canvas_ = std::make_unique<WhiteboardCanvas>(view_->display(), board_.x, board_.y + kStripPx, board_.width,
+                                                     board_.height - kStripPx);
+        pen_->setCanvas(canvas_.get());
+        const double w = board_.width, h = board_.height, ox = board_.x, oy = board_.y;
+        const double side = std::round(h * 0.35);
+        const PointD a{ox + std::round(w * 0.15), oy + std::round(h * 0.25)};
+        pen_->report(kPenUp, a);
+        pen_->rest(kPenUp, 10);
+        pen_->startMeasuring();
+        if (pen_->largestRestErrorPx() > kRestLimitPx) {
+            // Each rest would wait seconds for a pointer that isn't coming.
+            check(what + ": pointer comes to the pen on the board's screen", false,
+                  "still " + fixed(pen_->largestRestErrorPx()) + " px away after 5 s; no strokes drawn");
+            shot(shotName);
+            return;
+        }
+        pen_->rest(kPenUp, 15);
+        pen_->rest(kPenTip, 15);
+        for (const PointD& corner : {PointD{a.x + side, a.y}, PointD{a.x + side, a.y + side}, PointD{a.x, a.y + side}, a}) {
+            pen_->moveTo(kPenTip, corner);
+            pen_->rest(kPenTip, 15);
+        }
+        pen_->rest(kPenUp, 10);
+        const PointD centre{ox + std::round(w * 0.62), oy + std::round(h * 0.5)};
+        const double radius = std::round(h * 0.2);
+        std::vector<PointD> circle;
+        for (int i = 0; i <= 120; ++i) {
+            const double angle = 2 * std::numbers::pi * i / 120;
+            circle.push_back({centre.x + radius * std::cos(angle), centre.y + radius * std::sin(angle)});
+        }
+        pen_->moveTo(kPenUp, circle.front(), 4);
+        pen_->rest(kPenUp, 15);
+        pen_->rest(kPenTip, 5);
+        pen_->follow(kPenTip, circle);
+        pen_->rest(kPenTip, 15);
+        pen_->rest(kPenUp, 15);
+        pen_->stopMeasuring();
+        waitFor(
+            [&] {
+                const auto& c = canvas_->counts();
+                return c.leftPresses == 2 && c.leftReleases == 2 && !view_->pointer().anyButtonHeld();
+            },
+            5s);
+        const auto& counts = canvas_->counts();
+        check(what + ": pointer rests where the pen rests",
+              pen_->largestRestErrorPx() <= kRestLimitPx,
+              fixed(pen_->largestRestErrorPx()) + " px over " + std::to_string(pen_->restsMeasured()) + " rests (limit " +
+                  fixed(kRestLimitPx, 0) + ")");
+        check(what + ": pointer follows the pen's path", pen_->largestPathDistancePx() <= kPathLimitPx,
+              fixed(pen_->largestPathDistancePx()) + " px (limit " + fixed(kPathLimitPx, 0) + ")");
+        check(what + ": two strokes reach the canvas on the board's screen",
+              counts.leftPresses == 2 && counts.leftReleases == 2,
+              std::to_string(counts.leftPresses) + " presses, " + std::to_string(counts.leftReleases) + " releases");
+        shot(shotName);
+    }
+
+    void chooseOtherScreen(const Rect& other)
+    {
+        const std::string what = "c: DUMMY1 chosen in \"Tahta ekranı\"";
+        const int before = boardLines().size();
+        std::string detail;
+        if (!chooseInScreenSubmenu(detail)) {
+            check(what, false, detail);
+            return;
+        }
+        const bool said = waitFor([&] { return static_cast<int>(boardLines().size()) > before; }, 10s);
+        check(what + ": the driver says what changed", said, said ? "\"" + boardLines().back() + "\"" : "no line within 10 s");
+        // A calibration may start with the change; else "Kalibre" asks for one.
+        std::optional<XScreen::WindowInfo> window;
+        if (!waitFor([&] { return (window = view_->viewableWindow("CalibrationForm")).has_value(); }, 3s)) {
+            note(what + ": no calibration window by itself; \"Kalibre\" from the tray menu");
+            if (!chooseFromMenu(0, detail)) {
+                check(what + ": \"Kalibre\" in the tray menu", false, detail);
+                return;
+            }
+            waitFor([&] { return (window = view_->viewableWindow("CalibrationForm")).has_value(); }, 10s);
+        }
+        check(what + ": calibration window opens", window.has_value());
+        if (!window) return;
+        shot("c-calibration-on-dummy1");
+        check(what + ": calibration window covers DUMMY1 (" + text(other) + ")", rectOf(*window) == other,
+              text(rectOf(*window)));
+        useBoard(other);
+        if (!calibrate(what)) return;
+        drawAndMeasure(what + ": strokes on DUMMY1", "c-strokes-on-dummy1");
+        driver_->stop();
+        check("driver ends on SIGTERM with status 0", driver_->exitStatus() == 0,
+              driver_->exitStatus() ? "exit status " + std::to_string(*driver_->exitStatus()) : "did not end");
+    }
+
+    // ------------------------------------------------------------ tray menu
+
+    struct Popup {
+        XScreen::WindowInfo window;
+        MenuPicture picture;
+    };
+
+    /// The tray menu opened by a right press on the tray square.
+    std::optional<Popup> openTrayMenu(std::string& detail)
+    {
+        const ColourSpot tray = traySquare();
+        if (tray.count == 0) {
+            detail = "no tray square to right-click";
+            return std::nullopt;
+        }
+        const int x = (tray.minX + tray.maxX) / 2, y = (tray.minY + tray.maxY) / 2;
+        if (!movePointerTo(x, y)) {
+            detail = "the pointer did not get to the tray square";
+            return std::nullopt;
+        }
+        const std::set<Window> before = popupIds();
+        view_->button(3, true);
+        std::optional<XScreen::WindowInfo> menu;
+        poll(
+            [&] {
+                for (const auto& w : view_->overrideRedirectWindows())
+                    if (!before.count(w.id) && x >= w.x && x <= w.x + w.width && y >= w.y && y <= w.y + w.height &&
+                        w.width < 600 && w.height < 600)
+                        menu = w;
+                return menu.has_value();
+            },
+            10s);
+        view_->button(3, false);
+        if (!menu) {
+            detail = "no menu opened on a right press on the tray square";
+            return std::nullopt;
+        }
+        // Off the menu, so that nothing is highlighted, until its picture holds still.
+        const int asideX = menu->x >= 24 ? menu->x - 16 : menu->x + menu->width + 16;
+        if (!movePointerTo(asideX, menu->y + menu->height / 2)) {
+            detail = "the pointer did not move off the menu";
+            return std::nullopt;
+        }
+        return settledPopup(*menu, 3, detail);
+    }
+
+    std::optional<Popup> settledPopup(const XScreen::WindowInfo& window, std::size_t minLines, std::string& detail)
+    {
+        MenuPicture last, now;
+        const bool settled = poll(
+            [&] {
+                now = readMenu(view_->grab(window.x, window.y, window.width, window.height));
+                const bool same = now.sameShape(last) && now.lines.size() >= minLines;
+                last = now;
+                return same;
+            },
+            10s);
+        if (!settled) {
+            shot("menu-failed");
+            detail = "the menu at " + std::to_string(window.x) + "," + std::to_string(window.y) + " did not show " +
+                     std::to_string(minLines) + " entries or more (" + std::to_string(now.lines.size()) + ")";
+            return std::nullopt;
+        }
+        return Popup{window, now};
+    }
+
+    /// Moves onto an entry and waits until it is highlighted.
+    bool hover(const Popup& popup, int index)
+    {
+        const auto& line = popup.picture.lines[index];
+        if (!movePointerTo(popup.window.x + popup.window.width / 3, (line.top + line.bottom) / 2)) return false;
+        return poll(
+            [&] {
+                return readMenu(view_->grab(popup.window.x, popup.window.y, popup.window.width, popup.window.height))
+                           .highlighted() == index;
+            },
+            10s);
+    }
+
+    bool clickAndWaitClosed(const Popup& popup)
+    {
+        view_->button(1, true);
+        view_->button(1, false);
+        return poll([&] { return !popupIds().count(popup.window.id); }, 10s);
+    }
+
+    bool chooseFromMenu(int index, std::string& detail)
+    {
+        const auto menu = openTrayMenu(detail);
+        if (!menu) return false;
+        if (index >= static_cast<int>(menu->picture.lines.size()) || !hover(*menu, index)) {
+            detail = "entry " + std::to_string(index) + " of the tray menu could not be highlighted";
+            return false;
+        }
+        if (!clickAndWaitClosed(*menu)) {
+            detail = "the tray menu stayed open after the click";
+            return false;
+        }
+        return true;
+    }
+
+    /// "Tahta ekranı" is the entry with a submenu arrow; its entries are the
+    /// screens, "<name> (<W>x<H>)" with ", birincil" for the primary, and
+    /// "Birincil ekran". By their texts' lengths: "Birincil ekran" is the
+    /// shortest, the primary's the longest, DUMMY1's in between.
+    bool chooseInScreenSubmenu(std::string& detail)
+    {
+        if (!pen_->handOff()) {
+            detail = "the pointer did not show the pen's last reports handled before the hand took the mouse";
+            return false;
+        }
+        const auto menu = openTrayMenu(detail);
+        if (!menu) return false;
+        shot("c-tray-menu");
+        int withArrow = -1;
+        for (std::size_t i = 0; i < menu->picture.lines.size(); ++i)
+            if (menu->picture.lines[i].marksAtRightEnd > 0 &&
+                (withArrow < 0 || menu->picture.lines[i].marksAtRightEnd > menu->picture.lines[withArrow].marksAtRightEnd))
+                withArrow = static_cast<int>(i);
+        if (withArrow < 0) {
+            detail = "no entry of the tray menu (" + std::to_string(menu->picture.lines.size()) +
+                     " entries) shows a submenu's arrow";
+            return false;
+        }
+        note("c: tray menu with " + std::to_string(menu->picture.lines.size()) + " entries; the submenu is entry " +
+             std::to_string(withArrow));
+        const std::set<Window> before = popupIds();
+        if (!hover(*menu, withArrow)) {
+            detail = "the submenu's entry was not highlighted under the pointer";
+            return false;
+        }
+        std::optional<XScreen::WindowInfo> sub;
+        const auto findSub = [&] {
+            for (const auto& w : view_->overrideRedirectWindows())
+                if (!before.count(w.id) && w.width < 600 && w.height < 600) sub = w;
+            return sub.has_value();
+        };
+        // Qt opens a submenu after a short hover; a click opens it at once.
+        if (!poll(findSub, 2s)) {
+            view_->button(1, true);
+            view_->button(1, false);
+            poll(findSub, 10s);
+        }
+        if (!sub) {
+            detail = "no submenu opened from entry " + std::to_string(withArrow);
+            return false;
+        }
+        const auto submenu = settledPopup(*sub, 2, detail);
+        if (!submenu) return false;
+        shot("c-screen-submenu");
+        const auto& lines = submenu->picture.lines;
+        note("c: submenu with " + std::to_string(lines.size()) + " entries at " + std::to_string(sub->x) + "," +
+             std::to_string(sub->y));
+        if (lines.size() != 3) {
+            detail = "the submenu shows " + std::to_string(lines.size()) +
+                     " entries, expected 3 (DUMMY0 (1024x768, birincil), DUMMY1 (800x600), Birincil ekran)";
+            return false;
+        }
+        std::vector<int> order{0, 1, 2};
+        std::sort(order.begin(), order.end(), [&](int a, int b) { return lines[a].rightmostMark < lines[b].rightmostMark; });
+        const int pick = order[1];
+        if (!hover(*submenu, pick)) {
+            detail = "the submenu's entry " + std::to_string(pick) + " was not highlighted under the pointer";
+            return false;
+        }
+        if (!clickAndWaitClosed(*submenu)) {
+            detail = "the submenu stayed open after the click";
+            return false;
+        }
+        poll([&] { return !popupIds().count(menu->window.id); }, 5s);
+        return true;
+    }
+
+    std::set<Window> popupIds() const
+    {
+        std::set<Window> ids;
+        for (const auto& w : view_->overrideRedirectWindows()) ids.insert(w.id);
+        return ids;
+    }
+
+    ColourSpot traySquare() const
+    {
+        const PixelBlock strip = view_->grab(0, 0, view_->width(), kStripPx);
+        for (const std::uint32_t rgb : {kTrayRed, kTrayGreen, kTrayBlue}) {
+            const ColourSpot spot = XScreen::find(strip, rgb);
+            if (spot.count >= kTraySquareMinPixels && spot.maxX - spot.minX < 32 && spot.maxY - spot.minY < 32) return spot;
+        }
+        return {};
+    }
+
+    bool movePointerTo(int x, int y)
+    {
+        pen_->leave();
+        view_->movePointer(x, y);
+        return poll(
+            [&] {
+                const PointerState p = view_->pointer();
+                return p.x == x && p.y == y;
+            },
+            5s);
+    }
+
+    // ------------------------------------------------------------ helpers
+
+    /// Starts over on the present layout with the board shown on `board`:
+    /// a fresh view of the root window (its size changes), the board model
+    /// for that screen, and a pen session measuring in its pixels.
+    void useBoard(const Rect& board)
+    {
+        dropLayout();
+        board_ = board;
+        view_ = std::make_unique<XScreen>();
+        model_ = std::make_unique<BoardModel>(board.width, board.height, board.x, board.y);
+        pen_ = std::make_unique<PenSession>(tracker_, *view_, *model_, kReportPeriod);
+        pen_->setRestLimit(kRestLimitPx);
+    }
+
+    void dropLayout()
+    {
+        if (pen_) pen_->setCanvas(nullptr);
+        canvas_.reset();
+        pen_.reset();
+        model_.reset();
+        view_.reset();
+    }
+
+    std::vector<std::string> boardLines() const
+    {
+        std::vector<std::string> lines;
+        std::ifstream log(logPath_);
+        for (std::string line; std::getline(log, line);)
+            if (line.rfind(kBoardLinePrefix, 0) == 0) lines.push_back(line);
+        return lines;
+    }
+
+    static Rect rectOf(const XScreen::WindowInfo& w) { return {w.x, w.y, w.width, w.height}; }
+
+    void run(const std::string& command)
+    {
+        const int status = std::system(command.c_str());
+        if (status != 0) throw std::runtime_error("\"" + command + "\" failed (status " + std::to_string(status) + ")");
+    }
+
+    bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+    {
+        return poll(
+            [&] {
+                if (done()) return true;
+                if (driver_ && !driver_->running())
+                    throw std::runtime_error(
+                        "the driver ended unexpectedly (exit status " + std::to_string(driver_->exitStatus().value_or(-1)) +
+                        "; a driver of this user running elsewhere on the machine makes a new one end at once)");
+                return false;
+            },
+            timeout);
+    }
+
+    bool poll(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+    {
+        pen_->leave();
+        const auto deadline = Clock::now() + timeout;
+        while (!done()) {
+            if (Clock::now() >= deadline) return false;
+            pen_->idle(20ms);
+        }
+        return true;
+    }
+
+    bool waitForNodeOpen(std::chrono::milliseconds timeout)
+    {
+        return waitFor(
+            [&] { return tracker_.openedBy(driver_->pid()) && (pen_->idle(60ms), tracker_.openedBy(driver_->pid())); },
+            timeout);
+    }
+
+    void shot(const std::string& name)
+    {
+        // The whole root window as it is now, whatever its size was at the
+        // last change.
+        XScreen().screenshot(outputDir_ + "/" + name + ".png");
+        shots_.push_back(name + ".png");
+    }
+
+    void check(const std::string& what, bool passed, const std::string& detail = {})
+    {
+        checks_.push_back({what, passed, detail});
+        std::printf("  [%s] %s%s%s\n", passed ? "ok" : "FAILED", what.c_str(), detail.empty() ? "" : ": ", detail.c_str());
+        std::fflush(stdout);
+    }
+
+    void note(const std::string& line)
+    {
+        notes_.push_back(line);
+        std::printf("  %s\n", line.c_str());
+        std::fflush(stdout);
+    }
+
+    int verdict()
+    {
+        std::ostringstream out;
+        out << "Summary (display):\n";
+        for (const auto& line : notes_) out << "  " << line << "\n";
+        out << "Checks:\n";
+        bool all = !checks_.empty();
+        for (const auto& c : checks_) {
+            out << "  [" << (c.passed ? "ok" : "FAILED") << "] " << c.what << (c.detail.empty() ? "" : ": ") << c.detail
+                << "\n";
+            all = all && c.passed;
+        }
+        out << "Screenshots in " << outputDir_ << ":";
+        for (const auto& s : shots_) out << " " << s;
+        out << "\nResult: " << (all ? "PASS" : "FAIL") << " (display)\n";
+        std::fputs(out.str().c_str(), stdout);
+        std::ofstream(outputDir_ + "/summary-display.txt") << out.str();
+        return all ? 0 : 1;
+    }
+
+    std::string driverPath_;
+    std::string outputDir_;
+    std::string logPath_;
+    TrackerTestbed tracker_;
+    Rect board_;
+    std::unique_ptr<XScreen> view_;
+    std::unique_ptr<BoardModel> model_;
+    std::unique_ptr<PenSession> pen_;
+    std::unique_ptr<WhiteboardCanvas> canvas_;
+    std::unique_ptr<DriverProcess> driver_;
+    std::vector<Check> checks_;
+    std::vector<std::string> notes_;
+    std::vector<std::string> shots_;
+};
+
+/// The driver sees the test bed's devices through libumockdev-preload, which
+/// must be loaded from the start: this program restarts itself behind it.
+void restartBehindPreload(char** argv)
+{
+    const char* preload = std::getenv("LD_PRELOAD");
+    if (preload && std::string(preload).find("libumockdev-preload") != std::string::npos) return;
+    const std::string value =
+        preload && *preload ? std::string("libumockdev-preload.so.0:") + preload : "libumockdev-preload.so.0";
+    ::setenv("LD_PRELOAD", value.c_str(), 1);
+    if (!std::getenv("ASAN_OPTIONS")) ::setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+    ::execv("/proc/self/exe", argv);
+    std::perror("oru-display-scenario: cannot restart behind libumockdev-preload");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: oru-display-scenario DRIVER OUTPUT_DIR\n"
+                             "Needs DISPLAY: Xorg with the dummy video driver (DUMMY0 primary at 1280x800), a tray host\n"
+                             "and an empty per-user store; tests/screen-changes/display_test.sh sets that up.\n");
+        return 2;
+    }
+    restartBehindPreload(argv);
+    installStopHandlers();
+    std::filesystem::create_directories(argv[2]);
+    return DisplayScenario(argv[1], argv[2]).run();
+}
