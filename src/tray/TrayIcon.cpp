@@ -83,6 +83,7 @@ namespace oru {
 
 void TTrayIcon::ShowBalloonHint(const QString& title, const QString& text)
 {
+    ++balloons_;
     tray_.showMessage(title, text, QSystemTrayIcon::Warning, 20000);
 }
 

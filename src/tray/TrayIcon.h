@@ -47,6 +47,8 @@ public:
     /// A short notice next to the icon (a desktop notification where the
     /// desktop has them, else Qt's own balloon).
     void ShowBalloonHint(const QString& title, const QString& text);
+    /// How many notices were shown.
+    int BalloonCount() const { return balloons_; }
 
     /// Where the tray host shows the icon, in screen coordinates; empty while
     /// it is not docked.
@@ -64,6 +66,7 @@ private:
     int iconUpdates_ = 0;
     bool enabled_ = true;
     bool reportedMissingTray_ = false;
+    int balloons_ = 0;
 };
 
 } // namespace oru
