@@ -61,11 +61,16 @@ private:
         ColourSpot spot;
     };
 
+    // One file each: DemoFirstStart.cpp, DemoAgain.cpp, DemoEndurance.cpp;
+    // the steps more than one of them takes are in DemoSteps.cpp.
     void runFirstStart();
     void runAgain();
     void runEndurance();
 
     void startDriver();
+    /// The whiteboard canvas below the tray strip, served by the pen's waits;
+    /// ink false: count only (long runs).
+    void openCanvas(bool ink = true);
     void calibrate(bool firstStart);
     void drawStrokes(const std::string& shotName = "strokes");
     void drawThroughReplug();
