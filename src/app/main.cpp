@@ -107,10 +107,10 @@ int main(int argc, char** argv)
         "Drives the desktop's mouse from the Oru whiteboard's USB pen tracker: the pen is\n"
         "mapped onto the screen through a four-point calibration kept per user, the tip\n"
         "presses the left button, the side button the right. Runs as a tray icon (right\n"
-        "click: \"Kalibre\", \"Hakkında\", \"Çıkış\") in an X11 or Wayland session; one\n"
-        "instance per user. Needs read access to the tracker (udev rule\n"
-        "70-oru-pen-tracker.rules) and, for uinput, write access to /dev/uinput (udev rule\n"
-        "71-oru-uinput.rules).",
+        "click: \"Kalibre\", \"Tahta ekranı\" to choose the board's screen, \"Hakkında\",\n"
+        "\"Çıkış\") in an X11 or Wayland session; one instance per user. Needs read\n"
+        "access to the tracker (udev rule 70-oru-pen-tracker.rules) and, for uinput,\n"
+        "write access to /dev/uinput (udev rule 71-oru-uinput.rules).",
         {{"--pointer", "MODE",
           "xtest or uinput; default: uinput in a Wayland session, else xtest", {"xtest", "uinput"}},
          {"--save-for-all-users", "",
