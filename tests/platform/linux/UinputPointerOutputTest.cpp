@@ -249,6 +249,26 @@ TEST_F(UinputPointer, RecreationReplacesTheDeviceAndClipsToTheNewBox)
     EXPECT_EQ(written(), (std::vector<std::string>{"ABS_X 799", "ABS_Y 10", "SYN_REPORT"}));
 }
 
+TEST_F(UinputPointer, FollowsScreensByANewOriginAndANewDeviceOnlyForANewBox)
+{
+    const auto pointer = make({0, 0, 1920, 1080, 4});
+    ioctls.clear();
+    // The board's screen moves right of a new screen: a wider box, a new device.
+    pointer->followScreens({{0, 0, 1366, 768}, {1366, 0, 1920, 1080}}, 1);
+    ASSERT_FALSE(ioctls.empty());
+    EXPECT_EQ(ioctls.front(), "UI_DEV_DESTROY");
+    EXPECT_EQ(pointer->box().widthPx, 3286);
+    pointer->setCursorPos(0, 0);
+    EXPECT_EQ(written(), (std::vector<std::string>{"ABS_X 1366", "ABS_Y 0", "SYN_REPORT"}));
+
+    // Another board among the same screens: the same box, the same device.
+    ioctls.clear();
+    pointer->followScreens({{0, 0, 1366, 768}, {1366, 0, 1920, 1080}}, 0);
+    EXPECT_TRUE(ioctls.empty());
+    pointer->setCursorPos(10, 10);
+    EXPECT_EQ(written(), (std::vector<std::string>{"ABS_X 10", "ABS_Y 10", "SYN_REPORT"}));
+}
+
 TEST_F(UinputPointer, ARefusedCreationSaysWhichRequestFailedAndClosesTheNode)
 {
     struct Row {
