@@ -105,9 +105,6 @@ public:
     {
         loadMachineCalibration_ = std::move(load);
     }
-    /// Edit1..Edit8 hold the machine's calibration: they are not saved as this
-    /// user's, so a new machine calibration reaches this account at its next start.
-    bool usesMachineCalibration() const { return usesMachineCalibration_; }
 
     /// The desktop's outputs changed: follow the board's screen (release a
     /// held button, refit or restart a running calibration, move the pointer's
@@ -153,6 +150,8 @@ private:
     bool shutDown_ = false;
     bool endingUnattended_ = false;
     std::function<std::optional<CalibrationTexts>()> loadMachineCalibration_;
+    // Edit1..Edit8 hold the machine's calibration: not saved as this user's,
+    // so a new machine calibration reaches this account at its next start.
     bool usesMachineCalibration_ = false;
     PointerOutput& pointer_;
     std::function<std::vector<ScreenRecord>()> screenSource_;

@@ -121,7 +121,9 @@ TEST(MachineCalibration, ServesOnlyAnAccountWithoutItsOwnAndIsNeverSavedAsTheAcc
         if (row.during) row.during(main);
         driver.end();
 
-        EXPECT_NE(driver.store.find(kCalibrationKey, "FormVersion"), nullptr) << "the rest is saved as before";
+        for (const char* other : {"FormVersion", "BoardScreen_Text"}) {
+            EXPECT_NE(driver.store.find(kCalibrationKey, other), nullptr) << other << ": the rest is saved as before";
+        }
         for (int i = 0; i < 8; ++i) {
             const StoredValue* saved = driver.saved(i);
             if (row.savedAfter) {
