@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -55,7 +56,9 @@ struct Driver {
     {
         hid.monitorFd = -1;
         if (stored) {
-            for (int i = 0; i < 8; ++i) store.put(kCalibrationKey, calibrationValueName(i), StoredValue::ofText((*stored)[i]));
+            for (int i = 0; i < 8; ++i) {
+                store.put(kCalibrationKey, calibrationValueName(i), StoredValue::ofText((*stored)[i]));
+            }
         }
         main = std::make_unique<TMainForm>(TMainForm::Services{pointer, store, hid, waker});
         main->setMachineCalibration([this, machine] {
