@@ -3,7 +3,9 @@
 # the dummy video driver), with an emulated pen tracker under umockdev:
 # calibrate at 1280x800, change the mode to 1024x768 and draw; add a second
 # screen left of the board's and draw; choose that screen in the tray's
-# "Tahta ekranı" submenu and calibrate and draw on it. Each change waits for
+# "Tahta ekranı" submenu and calibrate on it; change its mode in the middle of
+# the calibration, calibrate again and draw; switch it off and draw on the
+# primary. Each change waits for
 # the driver's "oruDriver: board screen ..." line. Screenshots, the driver's
 # output and a summary stay in ARTIFACTS_DIR. Exit status 77 (skipped) only
 # when Xorg or its dummy driver is not installed.

@@ -5,8 +5,11 @@
 //      still lands where it is on the board, now shown at the new size;
 //   b. a second screen (DUMMY1, 800x600) is added left of the board's: the
 //      board's screen moves right, strokes still land on it;
-//   c. the other screen is chosen in the tray's "Tahta ekranı" submenu: the
-//      calibration window opens on it, and the pen calibrates and draws there.
+//   c. the other screen is chosen in the tray's "Tahta ekranı" submenu:
+//      "Kalibre" opens the calibration window on it;
+//   d. that screen changes to 640x480 after the first target: the calibration
+//      starts again on the new size; the pen calibrates and draws there;
+//   e. that screen is switched off: the primary serves, strokes land on it.
 // After each change the driver says one stderr line "oruDriver: board screen
 // ..."; each step waits for it. Exit status 0 when every check passed.
 
@@ -304,7 +307,9 @@ private:
         check(what + ": no mouse button held after the change", !view_->pointer().anyButtonHeld());
     }
 
-    bool calibrate(const std::string& what)
+    /// Calibrates by pen on the board's screen; with targets < 4, stops once
+    /// that many are accepted, leaving the window up.
+    bool calibrate(const std::string& what, int targetCount = 4)
     {
         const auto targets = targetPoints(board_.width, board_.height);
         const auto onScreen = [&](PointD t) { return PointD{t.x + board_.x, t.y + board_.y}; };
@@ -316,7 +321,7 @@ private:
         };
         // Into range on the board's screen, wherever the last session left the pen.
         pen_->report(kPenUp, onScreen(targets[0]));
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < targetCount; ++i) {
             const PointD target = onScreen(targets[i]);
             pen_->moveTo(kPenUp, target, 8);
             const auto deadline = Clock::now() + 10s;
@@ -342,6 +347,7 @@ private:
                 return false;
             }
         }
+        if (targetCount < 4) return true;
         const bool closed = waitFor([&] { return !view_->viewableWindow("CalibrationForm"); }, 5s);
         check(what + ": four targets accepted, window closed", closed);
         return closed;
@@ -434,8 +440,32 @@ private:
         check(what + ": calibration window covers DUMMY1 (" + text(other) + ")", rectOf(*window) == other,
               text(rectOf(*window)));
         useBoard(other);
-        if (!calibrate(what)) return;
-        drawAndMeasure(what + ": strokes on DUMMY1", "c-strokes-on-dummy1");
+        if (!calibrate(what + ", first target", 1)) return;
+
+        // d. The board's screen changes mode in the middle of a calibration:
+        // it starts again on the new size.
+        run("xrandr --addmode DUMMY1 640x480");
+        changeLayout("d: DUMMY1 changes to 640x480 during the calibration", "--output DUMMY1 --mode 640x480");
+        const auto smaller = monitorNamed("DUMMY1");
+        if (!smaller || smaller->rect != Rect{0, 0, 640, 480})
+            throw std::runtime_error("xrandr did not set DUMMY1 to 640x480+0+0");
+        useBoard(smaller->rect);
+        window.reset();
+        const bool again = waitFor(
+            [&] { return (window = view_->viewableWindow("CalibrationForm")) && rectOf(*window) == board_; }, 10s);
+        check("d: calibration window starts again on DUMMY1 (" + text(board_) + ")", again,
+              window ? text(rectOf(*window)) : "no calibration window");
+        if (!again) return;
+        if (!calibrate("d: calibration at 640x480")) return;
+        drawAndMeasure("d: strokes on DUMMY1 at 640x480", "d-strokes-on-dummy1-640x480");
+
+        // e. The chosen screen goes away: the primary serves.
+        changeLayout("e: DUMMY1 switched off", "--output DUMMY1 --off");
+        const auto primary = monitorNamed("DUMMY0");
+        if (!primary || monitorNamed("DUMMY1")) throw std::runtime_error("xrandr did not switch DUMMY1 off");
+        note("e: DUMMY0 at " + text(primary->rect));
+        useBoard(primary->rect);
+        drawAndMeasure("e: strokes on DUMMY0 while the chosen DUMMY1 is gone", "e-chosen-screen-gone");
         driver_->stop();
         check("driver ends on SIGTERM with status 0", driver_->exitStatus() == 0,
               driver_->exitStatus() ? "exit status " + std::to_string(*driver_->exitStatus()) : "did not end");
