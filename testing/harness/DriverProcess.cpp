@@ -7,10 +7,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <iterator>
 #include <sstream>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <thread>
@@ -27,15 +30,22 @@ std::atomic<pid_t> runningDriver{-1};
 
 constexpr const char* kPreload = "libumockdev-preload.so.0";
 
-/// This process's environment with the umockdev preload added in front of
-/// any other. An AddressSanitizer build can't be first in line behind it.
-std::vector<std::string> driverEnvironment()
+/// This process's environment.
+std::vector<std::string> ownEnvironment()
+{
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) env.emplace_back(*e);
+    return env;
+}
+
+/// The environment with the umockdev preload added in front of any other.
+/// An AddressSanitizer build can't be first in line behind it.
+std::vector<std::string> withUmockdevPreload(const std::vector<std::string>& base)
 {
     std::vector<std::string> env;
     bool asanSet = false;
     std::string preload = kPreload;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
+    for (const std::string& entry : base) {
         if (entry.rfind("LD_PRELOAD=", 0) == 0) {
             if (entry.find(kPreload) != std::string::npos) preload = entry.substr(11);
             else if (entry.size() > 11) preload += ":" + entry.substr(11);
@@ -55,28 +65,86 @@ std::vector<std::string> driverEnvironment()
     return env;
 }
 
+std::vector<char*> pointers(std::vector<std::string>& texts)
+{
+    std::vector<char*> list;
+    for (auto& text : texts) list.push_back(text.data());
+    list.push_back(nullptr);
+    return list;
+}
+
+} // namespace
+
+namespace {
+
+DriverLaunch behindUmockdev(const std::string& program, const std::string& logPath, const std::string& pidFile)
+{
+    DriverLaunch launch;
+    launch.program = program;
+    launch.logPath = logPath;
+    launch.pidFile = pidFile;
+    return launch;
+}
+
 } // namespace
 
 DriverProcess::DriverProcess(const std::string& program, const std::string& logPath, const std::string& pidFile)
-    : pidFile_(pidFile)
+    : DriverProcess(behindUmockdev(program, logPath, pidFile))
 {
-    const std::vector<std::string> env = driverEnvironment();
-    std::vector<char*> envp;
-    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
+}
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    std::string programCopy = program;
-    char* argv[] = {programCopy.data(), nullptr};
-    const int error = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) throw std::runtime_error("cannot start " + program + ": " + std::strerror(error));
+DriverProcess::DriverProcess(const DriverLaunch& launch) : pidFile_(launch.pidFile), endGraceMs_(launch.endGraceMs)
+{
+    std::vector<std::string> env = launch.environment ? *launch.environment : ownEnvironment();
+    if (launch.umockdevPreload) env = withUmockdevPreload(env);
+    std::vector<char*> envp = pointers(env);
+    std::vector<std::string> args = {launch.program};
+    args.insert(args.end(), launch.arguments.begin(), launch.arguments.end());
+    std::vector<char*> argv = pointers(args);
+    const int logFlags = O_WRONLY | O_CREAT | (launch.truncateLog ? O_TRUNC : O_APPEND);
+
+    if (!launch.user) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, launch.logPath.c_str(), logFlags, 0644);
+        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+        const int error = posix_spawn(&pid_, launch.program.c_str(), &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        if (error != 0) throw std::runtime_error("cannot start " + launch.program + ": " + std::strerror(error));
+    } else {
+        // Another user: posix_spawn can't change it, the child does before exec.
+        const int log = ::open(launch.logPath.c_str(), logFlags | O_CLOEXEC, 0644);
+        if (log < 0) throw std::runtime_error("cannot open " + launch.logPath + ": " + std::strerror(errno));
+        const uid_t user = *launch.user;
+        pid_ = ::fork();
+        if (pid_ < 0) {
+            ::close(log);
+            throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
+        }
+        if (pid_ == 0) {
+            ::dup2(log, STDOUT_FILENO);
+            ::dup2(log, STDERR_FILENO);
+            const int null = ::open("/dev/null", O_RDONLY);
+            ::dup2(null, STDIN_FILENO);
+            if (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0) _exit(126);
+            ::execve(argv[0], argv.data(), envp.data());
+            _exit(127);
+        }
+        ::close(log);
+    }
+    started_ = std::chrono::steady_clock::now();
     if (!pidFile_.empty()) std::ofstream(pidFile_) << pid_ << "\n";
     runningDriver = pid_;
+}
+
+void prepareUserHome(const std::string& home, uid_t user)
+{
+    for (const auto& dir : {home, home + "/runtime", home + "/config"}) {
+        std::filesystem::create_directories(dir);
+        if (::chown(dir.c_str(), user, user) != 0 || ::chmod(dir.c_str(), 0700) != 0)
+            throw std::runtime_error("cannot prepare " + dir + ": " + std::strerror(errno));
+    }
 }
 
 void stopRunningDriverNow()
@@ -87,7 +155,7 @@ void stopRunningDriverNow()
 
 DriverProcess::~DriverProcess()
 {
-    if (running()) stop();
+    if (running()) stop(endGraceMs_);
     if (!pidFile_.empty()) ::unlink(pidFile_.c_str());
 }
 
@@ -95,6 +163,7 @@ void DriverProcess::reap(int waitStatus)
 {
     pid_t expected = pid_;
     runningDriver.compare_exchange_strong(expected, -1);
+    waitStatus_ = waitStatus;
     status_ = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
 }
 
@@ -123,11 +192,20 @@ bool DriverProcess::waitForExit(int timeoutMs)
 void DriverProcess::stop(int graceMs)
 {
     if (!running()) return;
-    ::kill(pid_, SIGTERM);
-    if (waitForExit(graceMs)) return;
+    if (graceMs > 0) {
+        ::kill(pid_, SIGTERM);
+        if (waitForExit(graceMs)) return;
+    }
     ::kill(pid_, SIGKILL);
     int waitStatus = 0;
     if (::waitpid(pid_, &waitStatus, 0) == pid_) reap(waitStatus);
+}
+
+int DriverProcess::endWith(int signal, int timeoutMs)
+{
+    if (running()) ::kill(pid_, signal);
+    if (!waitForExit(timeoutMs)) return -1;
+    return WIFEXITED(waitStatus_) ? WEXITSTATUS(waitStatus_) : 128 + WTERMSIG(waitStatus_);
 }
 
 long DriverProcess::residentKiB() const

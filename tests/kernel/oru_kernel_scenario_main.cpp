@@ -19,6 +19,7 @@
 // Prints one line per check ("ok ..." or "FAILED ...") and the times it saw;
 // exit status 0 when every check passed.
 
+#include "harness/DriverProcess.h"
 #include "kernel/UhidTracker.h"
 
 #include <X11/Xlib.h>
@@ -33,18 +34,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <grp.h>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -54,6 +52,9 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using oru::emulated::UhidTracker;
+using oru::harness::DriverLaunch;
+using oru::harness::DriverProcess;
+using oru::harness::prepareUserHome;
 
 // Generous limits: the guest runs without hardware virtualisation.
 constexpr auto kStartLimit = 120s;
@@ -161,79 +162,26 @@ bool waitFor(const std::function<bool()>& done, Clock::duration timeout)
     return true;
 }
 
-/// The driver, started as the test user.
-class Driver {
-public:
-    explicit Driver(const Options& options)
-    {
-        const std::string runtime = options.home + "/runtime", config = options.home + "/config";
-        for (const auto& dir : {options.home, runtime, config}) {
-            std::filesystem::create_directories(dir);
-            if (::chown(dir.c_str(), options.uid, options.uid) != 0 || ::chmod(dir.c_str(), 0700) != 0)
-                throw std::runtime_error("cannot prepare " + dir + ": " + std::strerror(errno));
-        }
-        std::vector<std::string> env = {
-            std::string("DISPLAY=") + std::getenv("DISPLAY"), "HOME=" + options.home, "XDG_RUNTIME_DIR=" + runtime,
-            "XDG_CONFIG_HOME=" + config, "QT_QPA_PLATFORM=xcb", "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent",
-            "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
-        for (const char* passed : {"QT_DEBUG_PLUGINS", "QT_LOGGING_RULES", "FONTCONFIG_PATH", "XDG_CACHE_HOME"})
-            if (const char* value = std::getenv(passed)) env.push_back(std::string(passed) + "=" + value);
-        std::vector<char*> envp;
-        for (auto& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        std::string program = options.driver;
-        char* argv[] = {program.data(), nullptr};
-
-        const int log = ::open(options.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (log < 0) throw std::runtime_error("cannot open " + options.log + ": " + std::strerror(errno));
-        pid_ = ::fork();
-        if (pid_ < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
-        if (pid_ == 0) {
-            ::dup2(log, STDOUT_FILENO);
-            ::dup2(log, STDERR_FILENO);
-            const int null = ::open("/dev/null", O_RDONLY);
-            ::dup2(null, STDIN_FILENO);
-            if (::setgroups(0, nullptr) != 0 || ::setgid(options.uid) != 0 || ::setuid(options.uid) != 0) _exit(126);
-            ::execve(program.c_str(), argv, envp.data());
-            _exit(127);
-        }
-        ::close(log);
-        started_ = Clock::now();
-    }
-    ~Driver()
-    {
-        if (running()) {
-            ::kill(pid_, SIGKILL);
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
-        }
-    }
-
-    pid_t pid() const { return pid_; }
-    Clock::time_point started() const { return started_; }
-    bool running()
-    {
-        if (status_) return false;
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            status_ = status;
-            return false;
-        }
-        return true;
-    }
-    /// SIGTERM, then waits; the exit status, or -1 (killed, signal, or still running).
-    int terminate(Clock::duration timeout)
-    {
-        ::kill(pid_, SIGTERM);
-        if (!waitFor([&] { return !running(); }, timeout)) return -1;
-        return WIFEXITED(*status_) ? WEXITSTATUS(*status_) : -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-    std::optional<int> status_;
-    Clock::time_point started_;
-};
+/// The driver, started as the test user, with its output in the log.
+std::unique_ptr<DriverProcess> startDriver(const Options& options)
+{
+    prepareUserHome(options.home, options.uid);
+    std::vector<std::string> env = {
+        std::string("DISPLAY=") + std::getenv("DISPLAY"), "HOME=" + options.home,
+        "XDG_RUNTIME_DIR=" + options.home + "/runtime", "XDG_CONFIG_HOME=" + options.home + "/config",
+        "QT_QPA_PLATFORM=xcb", "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent", "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
+    for (const char* passed : {"QT_DEBUG_PLUGINS", "QT_LOGGING_RULES", "FONTCONFIG_PATH", "XDG_CACHE_HOME"})
+        if (const char* value = std::getenv(passed)) env.push_back(std::string(passed) + "=" + value);
+    DriverLaunch launch;
+    launch.program = options.driver;
+    launch.logPath = options.log;
+    launch.truncateLog = true;
+    launch.environment = env;
+    launch.umockdevPreload = false;
+    launch.user = options.uid;
+    launch.endGraceMs = 0;
+    return std::make_unique<DriverProcess>(launch);
+}
 
 class Scenario {
 public:
@@ -260,7 +208,7 @@ private:
         settleUdev();
         std::printf("pen tracker %s (%s) on a %dx%d X screen\n", tracker_->node().c_str(),
                     tracker_->identity().c_str(), screen_.width(), screen_.height());
-        driver_ = std::make_unique<Driver>(options_);
+        driver_ = startDriver(options_);
 
         std::optional<double> dockedAt, greenAt;
         waitFor(
@@ -336,7 +284,7 @@ private:
                   waitFor([&] { return screen_.tray() == Screen::Tray::Green; }, kEventLimit));
         stroke({0.5, 0.5}, {0.7, 0.4}, "stroke after the rule came");
 
-        check("SIGTERM ends the driver with status 0", driver_->terminate(15s) == 0);
+        check("SIGTERM ends the driver with status 0", driver_->endWith(SIGTERM, 15000) == 0);
         check("no button held at the end", !screen_.pointer().anyButton());
     }
 
@@ -458,7 +406,7 @@ private:
     Options options_;
     Screen screen_;
     std::unique_ptr<UhidTracker> tracker_;
-    std::unique_ptr<Driver> driver_;
+    std::unique_ptr<DriverProcess> driver_;
     Clock::time_point nextTick_ = Clock::now();
     Point pen_{0, 0};
     int checks_ = 0;

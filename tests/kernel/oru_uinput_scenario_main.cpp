@@ -17,6 +17,7 @@
 // Prints one line per check ("ok ..." or "FAILED ...") and the times it saw;
 // exit status 0 when every check passed.
 
+#include "harness/DriverProcess.h"
 #include "kernel/UhidTracker.h"
 #include "platform/linux/UinputPointerOutput.h"
 
@@ -36,7 +37,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <grp.h>
 #include <map>
 #include <memory>
 #include <optional>
@@ -56,6 +56,9 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using oru::emulated::UhidTracker;
+using oru::harness::DriverLaunch;
+using oru::harness::DriverProcess;
+using oru::harness::prepareUserHome;
 
 // Generous limits: the guest may run without hardware virtualisation.
 constexpr auto kStartLimit = 120s;
@@ -249,67 +252,29 @@ private:
 
 // --- the driver, as the test user
 
-class Driver {
-public:
-    Driver(const Options& options, const std::string& log)
-    {
-        const std::string runtime = options.home + "/runtime", config = options.home + "/config";
-        for (const auto& dir : {options.home, runtime, config}) {
-            std::filesystem::create_directories(dir);
-            if (::chown(dir.c_str(), options.uid, options.uid) != 0 || ::chmod(dir.c_str(), 0700) != 0)
-                throw std::runtime_error("cannot prepare " + dir + ": " + std::strerror(errno));
-        }
-        const std::string screens = options.home + "/screens.json";
-        std::ofstream(screens) << kScreensJson;
-        std::vector<std::string> env = {"HOME=" + options.home, "XDG_RUNTIME_DIR=" + runtime,
-                                        "XDG_CONFIG_HOME=" + config, "QT_QPA_PLATFORM=offscreen:configfile=" + screens,
-                                        "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent", "PATH=/usr/bin:/bin",
-                                        "LANG=C.UTF-8"};
-        std::vector<char*> envp;
-        for (auto& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        std::string program = options.driver, pointer = "--pointer", uinput = "uinput";
-        char* argv[] = {program.data(), pointer.data(), uinput.data(), nullptr};
-
-        const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (out < 0) throw std::runtime_error("cannot open " + log + ": " + std::strerror(errno));
-        pid_ = ::fork();
-        if (pid_ < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
-        if (pid_ == 0) {
-            ::dup2(out, STDOUT_FILENO);
-            ::dup2(out, STDERR_FILENO);
-            const int null = ::open("/dev/null", O_RDONLY);
-            ::dup2(null, STDIN_FILENO);
-            if (::setgroups(0, nullptr) != 0 || ::setgid(options.uid) != 0 || ::setuid(options.uid) != 0) _exit(126);
-            ::execve(program.c_str(), argv, envp.data());
-            _exit(127);
-        }
-        ::close(out);
-    }
-    ~Driver() { kill(SIGKILL); }
-
-    bool running()
-    {
-        if (status_) return false;
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            status_ = status;
-            return false;
-        }
-        return true;
-    }
-    /// Sends the signal and waits; the exit status, 128 + signal, or -1 when still running.
-    int kill(int signal, Clock::duration timeout = 15s)
-    {
-        if (running()) ::kill(pid_, signal);
-        if (!waitFor([&] { return !running(); }, timeout)) return -1;
-        return WIFEXITED(*status_) ? WEXITSTATUS(*status_) : 128 + WTERMSIG(*status_);
-    }
-
-private:
-    pid_t pid_ = -1;
-    std::optional<int> status_;
-};
+/// The driver with --pointer uinput on Qt's offscreen platform, started as
+/// the test user, with its output in log.
+std::unique_ptr<DriverProcess> startDriver(const Options& options, const std::string& log)
+{
+    prepareUserHome(options.home, options.uid);
+    const std::string screens = options.home + "/screens.json";
+    std::ofstream(screens) << kScreensJson;
+    std::vector<std::string> env = {"HOME=" + options.home, "XDG_RUNTIME_DIR=" + options.home + "/runtime",
+                                    "XDG_CONFIG_HOME=" + options.home + "/config",
+                                    "QT_QPA_PLATFORM=offscreen:configfile=" + screens,
+                                    "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent", "PATH=/usr/bin:/bin",
+                                    "LANG=C.UTF-8"};
+    DriverLaunch launch;
+    launch.program = options.driver;
+    launch.arguments = {"--pointer", "uinput"};
+    launch.logPath = log;
+    launch.truncateLog = true;
+    launch.environment = env;
+    launch.umockdevPreload = false;
+    launch.user = options.uid;
+    launch.endGraceMs = 0;
+    return std::make_unique<DriverProcess>(launch);
+}
 
 std::string fileText(const std::string& path)
 {
@@ -545,7 +510,7 @@ private:
         writeStoredCalibration();
         auto tracker = std::make_unique<UhidTracker>();
         const auto started = Clock::now();
-        Driver driver(options_, options_.log);
+        const auto driver = startDriver(options_, options_.log);
         const std::string node = waitForPointerNode();
         if (!check("driver: makes its pointer", !node.empty(), fileText(options_.log))) return;
         std::printf("time: pointer device there %.2f s after the driver's start\n",
@@ -598,13 +563,13 @@ private:
         std::printf("events: %s\n", joined(lines(seen)).c_str());
         if (same) latencies(frames, seen, sentMs);
 
-        const int status = driver.kill(SIGTERM);
+        const int status = driver->endWith(SIGTERM, 15000);
         check("driver: SIGTERM ends it with status 0", status == 0, "status " + std::to_string(status));
         check("driver: no device left after SIGTERM", waitFor([] { return pointerNodes().empty(); }, kEventLimit));
 
-        Driver killed(options_, options_.log + ".kill");
+        const auto killed = startDriver(options_, options_.log + ".kill");
         check("driver: makes its pointer again", !waitForPointerNode().empty());
-        killed.kill(SIGKILL);
+        killed->endWith(SIGKILL, 15000);
         check("driver: no device left after SIGKILL", waitFor([] { return pointerNodes().empty(); }, kEventLimit));
     }
 
@@ -635,13 +600,13 @@ private:
         ::chmod("/dev/uinput", 0600);
         shell("setfacl -b /dev/uinput 2>/dev/null");
         {
-            Driver driver(options_, options_.log + ".noaccess");
+            const auto driver = startDriver(options_, options_.log + ".noaccess");
             const std::string log = options_.log + ".noaccess";
             const bool told =
                 waitFor([&] { return fileText(log).find(oru::kUinputUdevRule) != std::string::npos; }, kStartLimit);
             check("no access: stderr names the rule", told, fileText(log));
-            check("no access: the driver keeps running", driver.running());
-            const int status = driver.kill(SIGTERM);
+            check("no access: the driver keeps running", driver->running());
+            const int status = driver->endWith(SIGTERM, 15000);
             check("no access: SIGTERM ends it with status 0", status == 0, "status " + std::to_string(status));
             std::printf("no access: the driver said:\n%s", fileText(log).c_str());
         }

@@ -13,7 +13,7 @@ oru_add_gtest(oru-test-pointer-choice
 # The uinput pointer against a real kernel, run as root in the test guest:
 #   tests/kernel/vm-run.sh -- tests/kernel/guest-uinput.sh SOURCE BUILD RESULTS
 add_executable(oru-uinput-scenario ${PROJECT_SOURCE_DIR}/tests/kernel/oru_uinput_scenario_main.cpp)
-target_link_libraries(oru-uinput-scenario PRIVATE oru_uhid_tracker oru_linux)
+target_link_libraries(oru-uinput-scenario PRIVATE oru_uhid_tracker oru_testing_process oru_linux)
 target_compile_options(oru-uinput-scenario PRIVATE -Wall -Wextra)
 set_target_properties(oru-uinput-scenario PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 add_test(NAME kernel_uinput_test
