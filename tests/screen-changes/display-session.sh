@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the display test: the private session of testing/x-session.sh
 # (tray host, empty per-user environment, clean-up on every way out), but on
 # Xorg with the dummy video driver, whose screens can change while programs
@@ -32,7 +33,8 @@ oru_display_start() {
       return 1
     }
   done
-  mkdir -p "$work/xorg.conf.d"
+  mkdir -p "$work"
+  # shellcheck disable=SC2034 # x-session.sh's clean-up removes it
   oru_session_work=$work
   trap 'oru_session_stop' EXIT
   trap 'oru_session_stop; trap - EXIT; exit 130' INT TERM HUP
@@ -44,10 +46,11 @@ oru_display_start() {
   unset WAYLAND_DISPLAY XAUTHORITY
 
   # The server itself, not the Xorg.wrap of /usr/bin/Xorg (console users
-  # only). No virtual terminal is touched (-novtswitch -sharevts); the system's
-  # xorg.conf.d stays out (an empty -configdir).
+  # only); it runs as any user. No virtual terminal is touched (-novtswitch
+  # -sharevts). Its log names missing mouse and keyboard drivers: none is
+  # needed, XTest's own devices move the pointer.
   : >"$work/display"
-  "$oru_display_xorg" -displayfd 3 -config "$config" -configdir "$work/xorg.conf.d" -logfile "$work/xorg.log" \
+  "$oru_display_xorg" -displayfd 3 -config "$config" -logfile "$work/xorg.log" \
     -nolisten tcp -noreset -novtswitch -sharevts 3>"$work/display" >"$work/xorg.out" 2>&1 &
   oru_session_services+=($!)
   local deadline=$((SECONDS + 20))
@@ -60,7 +63,8 @@ oru_display_start() {
     fi
     sleep 0.05
   done
-  export DISPLAY=:$(head -n1 "$work/display")
+  DISPLAY=:$(head -n1 "$work/display")
+  export DISPLAY
 
   trayer --edge top --align right --widthtype request --height 24 --transparent false --SetDockType true \
     >"$work/trayer.log" 2>&1 &

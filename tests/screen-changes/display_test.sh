@@ -17,7 +17,9 @@ scenario=${3:?}
 out=${4:?}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
-if [[ -e $top/testing/x-session.sh ]]; then source "$top/testing/x-session.sh"; else source "$top/demo/x-session.sh"; fi
+# shellcheck source=testing/x-session.sh
+source "$top/testing/x-session.sh"
+# shellcheck source=tests/screen-changes/display-session.sh
 source "$here/display-session.sh"
 oru_display_available || { echo "SKIP: the display test needs Xorg's dummy video driver" >&2; exit 77; }
 
