@@ -105,15 +105,16 @@ read_menu() {
         print "separators", seps
       }'
 }
-# menu_shows [LIT]: three entries and one separator, with entry LIT (1-based)
+# menu_shows [LIT]: four entries ("Kalibre", the submenu "Tahta ekranı",
+# "Hakkında", "Çıkış") and one separator, with entry LIT (1-based)
 # highlighted, or none (0, the default). Sets entry_mid to the entries' middle
 # rows.
 menu_shows() {
   local lines=() line first last share lit=0
   entry_mid=()
   mapfile -t lines < <(read_menu)
-  ((${#lines[@]} == 4)) && [[ ${lines[3]} == "separators 1" ]] || return 1
-  for line in "${lines[@]:0:3}"; do
+  ((${#lines[@]} == 5)) && [[ ${lines[4]} == "separators 1" ]] || return 1
+  for line in "${lines[@]:0:4}"; do
     read -r first last share <<<"$line"
     entry_mid+=($(((first + last) / 2)))
     if awk -v s="$share" 'BEGIN { exit !(s < 0.5) }'; then lit=${#entry_mid[@]}; fi
@@ -158,10 +159,10 @@ xdotool mouseup 3
 # Off the menu, so that nothing is highlighted, until it shows its entries.
 if ((menu_x >= 24)); then aside=$((menu_x - 16)); else aside=$((menu_x + menu_w + 16)); fi
 move_pointer "$aside" $((menu_y + menu_h / 2)) || fail "the pointer did not move off the menu"
-wait_for 10 menu_shows || { shot program-menu-unread; fail "the menu did not show three entries and a separator"; }
+wait_for 10 menu_shows || { shot program-menu-unread; fail "the menu did not show four entries and a separator"; }
 shot program-menu
-move_pointer $((menu_x + menu_w / 2)) "${entry_mid[2]}" || fail "the pointer did not get to \"Çıkış\""
-wait_for 10 menu_shows 3 || { shot program-menu-no-highlight; fail "\"Çıkış\" not highlighted under the pointer"; }
+move_pointer $((menu_x + menu_w / 2)) "${entry_mid[3]}" || fail "the pointer did not get to \"Çıkış\""
+wait_for 10 menu_shows 4 || { shot program-menu-no-highlight; fail "\"Çıkış\" not highlighted under the pointer"; }
 xdotool click 1
 wait_for 10 bash -c "! kill -0 $driver_pid 2>/dev/null" || fail "Çıkış did not end the driver"
 wait "$driver_pid" && status=0 || status=$?
