@@ -85,12 +85,7 @@ void DemoRun::drawThroughReplug()
     const bool red = waitForTray(TrayColour::Red, 5s);
     const double redAfter = seconds(Clock::now() - unplugged);
     // The release watchdog lets go of the button once the reports stop.
-    waitFor(
-        [&] {
-            const auto& now = canvas_->counts();
-            return !screen_.pointer().anyButtonHeld() && now.leftPresses == now.leftReleases;
-        },
-        5s);
+    waitFor([&] { return leftButtonLetGo(); }, 5s);
     const PointerState whileOut = screen_.pointer();
     const auto countsOut = canvas_->counts();
     shotTray("tray-red");
@@ -156,12 +151,7 @@ void DemoRun::terminateWhileDrawing()
     // The driver's last requests and the end of its connection reach the X
     // server in order, but after this program's own: look until the release
     // is there.
-    poll(
-        [&] {
-            const auto& counts = canvas_->counts();
-            return !screen_.pointer().anyButtonHeld() && counts.leftReleases == counts.leftPresses;
-        },
-        5s);
+    poll([&] { return leftButtonLetGo(); }, 5s);
     const PointerState after = screen_.pointer();
     const auto& counts = canvas_->counts();
     check("SIGTERM while drawing ends the driver with status 0", ended && driver_->exitStatus() == 0,

@@ -157,6 +157,13 @@ void DemoRun::shotTray(const std::string& name)
              std::to_string(tray.spot.maxY - tray.spot.minY + 1) + ")");
 }
 
+bool DemoRun::leftButtonLetGo() const
+{
+    const bool held = screen_.pointer().anyButtonHeld();
+    const auto& counts = canvas_->counts();
+    return !held && counts.leftPresses == counts.leftReleases;
+}
+
 double DemoRun::secondsSinceStart() const { return seconds(Clock::now() - driverStart_); }
 
 void DemoRun::check(const std::string& what, bool passed, const std::string& detail)

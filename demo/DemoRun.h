@@ -93,6 +93,9 @@ private:
     bool poll(const std::function<bool()>& done, std::chrono::milliseconds timeout);
     bool waitForTray(TrayColour colour, std::chrono::milliseconds timeout);
     bool waitForNodeOpen(std::chrono::milliseconds timeout);
+    /// No button held on the X pointer, and a release on the canvas for every
+    /// left press.
+    bool leftButtonLetGo() const;
     void shot(const std::string& name);
     void shotTray(const std::string& name);
     double secondsSinceStart() const;

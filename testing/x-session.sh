@@ -73,6 +73,25 @@ oru_session_run() {
   return "$status"
 }
 
+# oru_session_await WHAT LOG PID COMMAND...: runs COMMAND until it succeeds,
+# for up to 15 s while the service PID runs; otherwise says that WHAT did not
+# start, with its LOG.
+oru_session_await() {
+  local what=$1 log=$2 service=$3
+  shift 3
+  local deadline=$((SECONDS + 15))
+  until "$@"; do
+    if ((SECONDS >= deadline)) || ! kill -0 "$service" 2>/dev/null; then
+      echo "$what did not start; its log: $log" >&2
+      cat "$log" >&2 || true
+      return 1
+    fi
+    sleep 0.05
+  done
+}
+
+oru_session_trayer_shows() { [[ -n $(xdotool search --onlyvisible --class '^trayer$' 2>/dev/null) ]]; }
+
 oru_session_start() {
   local work=$1 size=${2:-1280x800}
   local tool
@@ -99,28 +118,13 @@ oru_session_start() {
   : >"$work/display"
   Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
   oru_session_services+=($!)
-  local deadline=$((SECONDS + 15))
-  until [[ -s $work/display ]]; do
-    if ((SECONDS >= deadline)) || ! kill -0 "${oru_session_services[0]}" 2>/dev/null; then
-      echo "the X server did not start; its log: $work/xvfb.log" >&2
-      cat "$work/xvfb.log" >&2 || true
-      return 1
-    fi
-    sleep 0.05
-  done
+  oru_session_await "the X server" "$work/xvfb.log" "${oru_session_services[0]}" test -s "$work/display" || return 1
   export DISPLAY=:$(head -n1 "$work/display")
 
   trayer --edge top --align right --widthtype request --height 24 --transparent false --SetDockType true \
     >"$work/trayer.log" 2>&1 &
   oru_session_services+=($!)
   # Up once its panel shows (oru-demo also waits for it to own the tray).
-  deadline=$((SECONDS + 15))
-  until [[ -n $(xdotool search --onlyvisible --class '^trayer$' 2>/dev/null) ]]; do
-    if ((SECONDS >= deadline)) || ! kill -0 "${oru_session_services[1]}" 2>/dev/null; then
-      echo "the tray host did not start; its log: $work/trayer.log" >&2
-      cat "$work/trayer.log" >&2 || true
-      return 1
-    fi
-    sleep 0.05
-  done
+  oru_session_await "the tray host" "$work/trayer.log" "${oru_session_services[1]}" oru_session_trayer_shows ||
+    return 1
 }

@@ -224,18 +224,8 @@ private:
             std::unique_lock lock(system_.mutex_);
             if (!device_) return {HidReadStatus::Failed, 0, EBADF};
             if (length < 2) return {HidReadStatus::Failed, 0, EMSGSIZE};
-            const auto ready = [&] {
-                return woken_ || !device_->present || device_->readError || !device_->reports.empty();
-            };
-            if (timeoutMs == kNoTimeout) system_.signal_.wait(lock, ready);
-            else system_.signal_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
-            if (std::exchange(woken_, false)) return {HidReadStatus::Woken, 0, 0};
-            if (!device_->present) {
-                closeLocked();
-                return {HidReadStatus::Gone, 0, 0};
-            }
-            if (device_->readError) return {HidReadStatus::Failed, 0, device_->readError};
-            if (device_->reports.empty()) return {HidReadStatus::TimedOut, 0, 0};
+            const HidReadResult waited = waitLocked(lock, timeoutMs);
+            if (waited.status != HidReadStatus::Report) return waited;
             const auto report = std::move(device_->reports.front());
             device_->reports.pop_front();
             const std::size_t bytes = std::min(length, report.size());
@@ -247,19 +237,7 @@ private:
         {
             std::unique_lock lock(system_.mutex_);
             if (!device_) return {HidReadStatus::Failed, 0, EBADF};
-            const auto ready = [&] {
-                return woken_ || !device_->present || device_->readError || !device_->reports.empty();
-            };
-            if (timeoutMs == kNoTimeout) system_.signal_.wait(lock, ready);
-            else system_.signal_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
-            if (std::exchange(woken_, false)) return {HidReadStatus::Woken, 0, 0};
-            if (!device_->present) {
-                closeLocked();
-                return {HidReadStatus::Gone, 0, 0};
-            }
-            if (device_->readError) return {HidReadStatus::Failed, 0, device_->readError};
-            if (device_->reports.empty()) return {HidReadStatus::TimedOut, 0, 0};
-            return {HidReadStatus::Report, 0, 0};
+            return waitLocked(lock, timeoutMs);
         }
 
         void pause(int timeoutMs) override
@@ -284,6 +262,25 @@ private:
         }
 
     private:
+        /// Waits for a report, a wake-up, the device's going or its read
+        /// error; Report (no bytes) when a report is there to take.
+        HidReadResult waitLocked(std::unique_lock<std::mutex>& lock, int timeoutMs)
+        {
+            const auto ready = [&] {
+                return woken_ || !device_->present || device_->readError || !device_->reports.empty();
+            };
+            if (timeoutMs == kNoTimeout) system_.signal_.wait(lock, ready);
+            else system_.signal_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+            if (std::exchange(woken_, false)) return {HidReadStatus::Woken, 0, 0};
+            if (!device_->present) {
+                closeLocked();
+                return {HidReadStatus::Gone, 0, 0};
+            }
+            if (device_->readError) return {HidReadStatus::Failed, 0, device_->readError};
+            if (device_->reports.empty()) return {HidReadStatus::TimedOut, 0, 0};
+            return {HidReadStatus::Report, 0, 0};
+        }
+
         void closeLocked()
         {
             if (device_) --system_.openPorts;

@@ -18,6 +18,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -136,6 +137,20 @@ DriverProcess::DriverProcess(const DriverLaunch& launch) : pidFile_(launch.pidFi
     started_ = std::chrono::steady_clock::now();
     if (!pidFile_.empty()) std::ofstream(pidFile_) << pid_ << "\n";
     runningDriver = pid_;
+}
+
+DriverLaunch launchAsUser(const std::string& program, const std::string& logPath, uid_t user,
+                          std::vector<std::string> environment)
+{
+    DriverLaunch launch;
+    launch.program = program;
+    launch.logPath = logPath;
+    launch.truncateLog = true;
+    launch.environment = std::move(environment);
+    launch.umockdevPreload = false;
+    launch.user = user;
+    launch.endGraceMs = 0;
+    return launch;
 }
 
 void prepareUserHome(const std::string& home, uid_t user)

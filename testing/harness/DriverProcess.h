@@ -73,6 +73,11 @@ private:
     std::chrono::steady_clock::time_point started_;
 };
 
+/// A driver run as user (this process being root) with exactly environment:
+/// no umockdev preload, a fresh log, SIGKILL at once if it still runs at the end.
+DriverLaunch launchAsUser(const std::string& program, const std::string& logPath, uid_t user,
+                          std::vector<std::string> environment);
+
 /// A test user's private home for a driver run as that user (this process
 /// being root): home, home/runtime (XDG_RUNTIME_DIR) and home/config
 /// (XDG_CONFIG_HOME), made when missing, the user's, mode 0700.

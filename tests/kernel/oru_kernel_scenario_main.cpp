@@ -52,7 +52,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using oru::emulated::UhidTracker;
-using oru::harness::DriverLaunch;
+using oru::harness::launchAsUser;
 using oru::harness::DriverProcess;
 using oru::harness::prepareUserHome;
 
@@ -172,15 +172,7 @@ std::unique_ptr<DriverProcess> startDriver(const Options& options)
         "QT_QPA_PLATFORM=xcb", "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent", "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
     for (const char* passed : {"QT_DEBUG_PLUGINS", "QT_LOGGING_RULES", "FONTCONFIG_PATH", "XDG_CACHE_HOME"})
         if (const char* value = std::getenv(passed)) env.push_back(std::string(passed) + "=" + value);
-    DriverLaunch launch;
-    launch.program = options.driver;
-    launch.logPath = options.log;
-    launch.truncateLog = true;
-    launch.environment = env;
-    launch.umockdevPreload = false;
-    launch.user = options.uid;
-    launch.endGraceMs = 0;
-    return std::make_unique<DriverProcess>(launch);
+    return std::make_unique<DriverProcess>(launchAsUser(options.driver, options.log, options.uid, env));
 }
 
 class Scenario {

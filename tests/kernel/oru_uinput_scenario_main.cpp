@@ -57,6 +57,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using oru::emulated::UhidTracker;
 using oru::harness::DriverLaunch;
+using oru::harness::launchAsUser;
 using oru::harness::DriverProcess;
 using oru::harness::prepareUserHome;
 
@@ -264,15 +265,8 @@ std::unique_ptr<DriverProcess> startDriver(const Options& options, const std::st
                                     "QT_QPA_PLATFORM=offscreen:configfile=" + screens,
                                     "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent", "PATH=/usr/bin:/bin",
                                     "LANG=C.UTF-8"};
-    DriverLaunch launch;
-    launch.program = options.driver;
+    DriverLaunch launch = launchAsUser(options.driver, log, options.uid, env);
     launch.arguments = {"--pointer", "uinput"};
-    launch.logPath = log;
-    launch.truncateLog = true;
-    launch.environment = env;
-    launch.umockdevPreload = false;
-    launch.user = options.uid;
-    launch.endGraceMs = 0;
     return std::make_unique<DriverProcess>(launch);
 }
 
