@@ -10,10 +10,9 @@
 #include <filesystem>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
-
-constexpr const char* kPreload = "libumockdev-preload.so.0";
 
 /// umockdev's uevents reach only programs behind its preload, and its sender
 /// checks the device in the test bed's sysfs, which this process sees only
@@ -22,14 +21,11 @@ void restartBehindPreload(char** argv)
 {
     const char* preload = std::getenv("LD_PRELOAD");
     if (preload && std::string(preload).find("libumockdev-preload") != std::string::npos) return;
-    const std::string value = preload && *preload ? std::string(kPreload) + ":" + preload : kPreload;
-    ::setenv("LD_PRELOAD", value.c_str(), 1);
-    // An AddressSanitizer build can't be first in line behind the preload.
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    if (!asan) ::setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
-    else if (std::string(asan).find("verify_asan_link_order") == std::string::npos)
-        ::setenv("ASAN_OPTIONS", (std::string(asan) + ":verify_asan_link_order=0").c_str(), 1);
-    ::execv("/proc/self/exe", argv);
+    std::vector<std::string> env = oru::harness::environmentBehindUmockdev();
+    std::vector<char*> envp;
+    for (auto& entry : env) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    ::execve("/proc/self/exe", argv, envp.data());
     std::perror("oru-demo: cannot restart behind libumockdev-preload");
 }
 

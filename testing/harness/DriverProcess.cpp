@@ -139,6 +139,11 @@ DriverProcess::DriverProcess(const DriverLaunch& launch) : pidFile_(launch.pidFi
     runningDriver = pid_;
 }
 
+std::vector<std::string> environmentBehindUmockdev()
+{
+    return withUmockdevPreload(ownEnvironment());
+}
+
 DriverLaunch launchAsUser(const std::string& program, const std::string& logPath, uid_t user,
                           std::vector<std::string> environment)
 {

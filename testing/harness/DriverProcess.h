@@ -73,6 +73,11 @@ private:
     std::chrono::steady_clock::time_point started_;
 };
 
+/// This process's environment (NAME=value) with libumockdev-preload first
+/// in LD_PRELOAD, and the AddressSanitizer option a sanitized program needs
+/// to run behind it: what a program behind the preload is started with.
+std::vector<std::string> environmentBehindUmockdev();
+
 /// A driver run as user (this process being root) with exactly environment:
 /// no umockdev preload, a fresh log, SIGKILL at once if it still runs at the end.
 DriverLaunch launchAsUser(const std::string& program, const std::string& logPath, uid_t user,
