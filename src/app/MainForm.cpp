@@ -247,7 +247,10 @@ void TMainForm::Kalibre1Click()
             // the stored calibration mapping as it should.
             try {
                 const auto& board = boardFollower_.board();
-                if (board) applyStoredCalibration(state, calibrationTexts(), board->geometry.widthPx, board->geometry.heightPx);
+                if (board) {
+                    applyStoredCalibration(state, calibrationTexts(), board->geometry.widthPx,
+                                           board->geometry.heightPx);
+                }
             } catch (const std::exception&) {
                 // Said on stderr at the change; the new run replaces it.
             }
@@ -287,7 +290,8 @@ void TMainForm::followBoardScreen(const std::vector<ScreenRecord>& outputs)
         try {
             pointer_.followScreens(screenAreas(screens_), update.boardIndex);
         } catch (const std::exception& error) {
-            action += std::string(action.empty() ? "" : "; ") + "the pointer could not follow (" + error.what() + ")";
+            action += std::string(action.empty() ? "" : "; ") + "the pointer could not follow the new screens (" +
+                      error.what() + ")";
             if (update.first || !update.boardChanged) std::fprintf(stderr, "oruDriver: %s\n", action.c_str());
         }
     }
