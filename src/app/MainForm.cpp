@@ -269,10 +269,10 @@ void TMainForm::chooseBoardScreen(const std::string& choice)
     BoardScreen->setText(QString::fromStdString(choice));
     // Saved at once, like a finished calibration.
     guarded([this] { FormStorage1.PersistState(); });
-    if (shown_) followBoardScreen(screenSource_());
+    if (shown_ && followBoardScreen(screenSource_())) Kalibre1Click();
 }
 
-void TMainForm::followBoardScreen(const std::vector<ScreenRecord>& outputs)
+bool TMainForm::followBoardScreen(const std::vector<ScreenRecord>& outputs)
 {
     screens_ = collapseMirrors(outputs);
     const std::string choice = BoardScreen->text().toStdString();
@@ -281,11 +281,7 @@ void TMainForm::followBoardScreen(const std::vector<ScreenRecord>& outputs)
     if (update.after && calibrationForm_) calibrationForm_->setBoardScreen(*update.after);
 
     std::string action;
-    if (!update.first && update.boardChanged) {
-        // Nothing stays held across the change: the press was made on the old mapping.
-        pipeline_.releaseHeldButton();
-        action = refitForBoard(update);
-    }
+    if (!update.first && update.boardChanged) action = refitForBoard(update);
     if (update.layoutChanged || update.boardChanged) {
         try {
             pointer_.followScreens(screenAreas(screens_), update.boardIndex);
@@ -307,23 +303,29 @@ void TMainForm::followBoardScreen(const std::vector<ScreenRecord>& outputs)
                                    QStringLiteral("Seçilen tahta ekranı (%1) bağlı değil; birincil ekran kullanılıyor.")
                                        .arg(QString::fromStdString(choice)));
     }
+    return !update.first && update.boardChanged;
 }
 
 std::string TMainForm::refitForBoard(const BoardScreenFollower::Update& update)
 {
+    // Nothing stays held across the change: the press was made on the old mapping.
     if (calibrationForm_ && (calibrationForm_->isVisible() || calibrationForm_->running())) {
         // As if ESC was pressed; Kalibre1Click starts the new run once this one has ended.
+        pipeline_.releaseHeldButton();
         state.CalCancelled = 1;
         restartCalibration_ = true;
         calibrationForm_->requestClose();
         return "the calibration under way was cancelled and starts again on the new screen";
     }
-    if (!update.after) return "no screen left; the pen maps as before until one comes back";
+    if (!update.after) {
+        pipeline_.releaseHeldButton();
+        return "no screen left; the pen maps as before until one comes back";
+    }
     const int widthPx = update.after->geometry.widthPx;
     const int heightPx = update.after->geometry.heightPx;
     const std::string size = std::to_string(widthPx) + "x" + std::to_string(heightPx);
     try {
-        if (applyStoredCalibration(state, calibrationTexts(), widthPx, heightPx) == FirstShowOutcome::Fitted) {
+        if (refitForScreen(pipeline_, state, calibrationTexts(), widthPx, heightPx) == FirstShowOutcome::Fitted) {
             return "stored calibration refitted for " + size;
         }
         return "no calibration stored, the pen stays off until one is made with \"Kalibre\" (screen size " + size + ")";

@@ -112,7 +112,9 @@ public:
     /// burst of Qt's screen signals; before the first show it does nothing.
     void screensChanged(const std::vector<ScreenRecord>& outputs);
     /// A choice of the tray's "Tahta ekranı": an output name, or "" for
-    /// whichever screen is primary. Stored at once, then followed as a change.
+    /// whichever screen is primary. Stored at once, then followed as a change;
+    /// when the board moved to another screen, the stored calibration was made
+    /// on a picture that is no longer the board, so a calibration starts on it.
     void chooseBoardScreen(const std::string& choice);
     /// Where the outputs are read from (tests list their own).
     void setScreenSource(std::function<std::vector<ScreenRecord>()> source) { screenSource_ = std::move(source); }
@@ -133,7 +135,8 @@ private:
     void reportStorageError(const std::exception& error);
     /// One look at the outputs with the stored choice; the first one (at the
     /// first show) only places the pointer and the calibration window.
-    void followBoardScreen(const std::vector<ScreenRecord>& outputs);
+    /// True when the board's screen changed.
+    bool followBoardScreen(const std::vector<ScreenRecord>& outputs);
     /// What a change of the board's screen does to the warp; the action for the stderr line.
     std::string refitForBoard(const BoardScreenFollower::Update& update);
     void rebuildBoardScreenMenu();

@@ -33,7 +33,7 @@ FirstShowOutcome applyStoredCalibration(TMainFormState& state, const Calibration
 FirstShowOutcome refitForScreen(PenPipeline& pipeline, TMainFormState& state, const CalibrationTexts& texts,
                                 int widthPx, int heightPx)
 {
-    if (pipeline.holdsButton()) pipeline.releaseHeldButton();
+    pipeline.releaseHeldButton();
     return applyStoredCalibration(state, texts, widthPx, heightPx);
 }
 

@@ -281,8 +281,23 @@ TEST_F(BoardScreenFollowing, ChosenScreenServesWhileConnectedAndThePrimaryStands
     runFirstShow();
     EXPECT_EQ(menuEntries(), (std::vector<std::string>{"[x] Birincil ekran", "[ ] eDP-1 (1920x1080, birincil)",
                                                       "[ ] HDMI-1 (1366x768)"}));
+    // The board moves to another picture: a calibration starts on it. ESC
+    // leaves the stored calibration, refitted for that screen.
+    std::vector<QRect> calibrationsAt;
+    QTimer escapeRun;
+    escapeRun.setInterval(5);
+    QObject::connect(&escapeRun, &QTimer::timeout, [&] {
+        if (!calibration->running() || !calibration->isVisible()) return;
+        calibrationsAt.push_back(calibration->geometry());
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(calibration.get(), &escape);
+        escapeRun.stop();
+    });
+    escapeRun.start();
     main->TahtaEkrani1->actions().back()->trigger();  // queued: the menu is rebuilt after the click
-    waitFor([&] { return main->state.ScreenWidth == 1366; });
+    waitFor([&] { return main->state.ScreenWidth == 1366 && !calibration->running(); });
+    EXPECT_EQ(calibrationsAt, std::vector<QRect>{QRect(1920, 0, 1366, 768)});
+    EXPECT_EQ(main->state.Calibrated, 1);
     EXPECT_EQ(menuEntries(), (std::vector<std::string>{"[ ] Birincil ekran", "[ ] eDP-1 (1920x1080, birincil)",
                                                       "[x] HDMI-1 (1366x768)"}));
     EXPECT_EQ(pointer.calls.back(), "follow 1920 0 of 2");

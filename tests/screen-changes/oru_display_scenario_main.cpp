@@ -6,7 +6,7 @@
 //   b. a second screen (DUMMY1, 800x600) is added left of the board's: the
 //      board's screen moves right, strokes still land on it;
 //   c. the other screen is chosen in the tray's "Tahta ekranı" submenu:
-//      "Kalibre" opens the calibration window on it;
+//      the driver opens the calibration window on it;
 //   d. that screen changes to 640x480 after the first target: the calibration
 //      starts again on the new size; the pen calibrates and draws there;
 //   e. that screen is switched off: the primary serves, strokes land on it.
@@ -424,18 +424,9 @@ private:
         }
         const bool said = waitFor([&] { return static_cast<int>(boardLines().size()) > before; }, 10s);
         check(what + ": the driver says what changed", said, said ? "\"" + boardLines().back() + "\"" : "no line within 10 s");
-        // The driver keeps the stored calibration, refitted: "Kalibre" asks for
-        // one on the new screen. (A window the driver opened with the change
-        // would be up by the time it says so.)
-        std::optional<XScreen::WindowInfo> window = view_->viewableWindow("CalibrationForm");
-        if (!window) {
-            note(what + ": no calibration window by itself; \"Kalibre\" from the tray menu");
-            if (!chooseFromMenu(0, detail)) {
-                check(what + ": \"Kalibre\" in the tray menu", false, detail);
-                return;
-            }
-            waitFor([&] { return (window = view_->viewableWindow("CalibrationForm")).has_value(); }, 10s);
-        }
+        // The board is now another picture: the driver starts a calibration on it.
+        std::optional<XScreen::WindowInfo> window;
+        waitFor([&] { return (window = view_->viewableWindow("CalibrationForm")).has_value(); }, 10s);
         check(what + ": calibration window opens", window.has_value());
         if (!window) return;
         shot("c-calibration-on-dummy1");
@@ -557,21 +548,6 @@ private:
         view_->button(1, true);
         view_->button(1, false);
         return poll([&] { return !popupIds().count(popup.window.id); }, 10s);
-    }
-
-    bool chooseFromMenu(int index, std::string& detail)
-    {
-        const auto menu = openTrayMenu(detail);
-        if (!menu) return false;
-        if (index >= static_cast<int>(menu->picture.lines.size()) || !hover(*menu, index)) {
-            detail = "entry " + std::to_string(index) + " of the tray menu could not be highlighted";
-            return false;
-        }
-        if (!clickAndWaitClosed(*menu)) {
-            detail = "the tray menu stayed open after the click";
-            return false;
-        }
-        return true;
     }
 
     /// "Tahta ekranı" is the entry with a submenu arrow; its entries are the
