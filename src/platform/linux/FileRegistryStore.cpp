@@ -1,5 +1,6 @@
 #include "platform/linux/FileRegistryStore.h"
 
+#include "platform/linux/StoreFileIo.h"
 #include "platform/linux/UniqueFd.h"
 
 #include <cctype>
@@ -29,11 +30,6 @@ struct DirCloser {
     void operator()(DIR* dir) const { ::closedir(dir); }
 };
 
-std::string failed(const char* call, int error)
-{
-    return std::string(call) + ": " + std::strerror(error);
-}
-
 std::string userName(uid_t uid)
 {
     // getpwuid_r would need a buffer size guess; this runs on the main thread only.
@@ -44,38 +40,6 @@ std::string userName(uid_t uid)
 bool isAbsolute(const char* path)
 {
     return path && path[0] == '/';
-}
-
-bool writeAll(int fd, const std::string& bytes)
-{
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Reads at most limit + 1 bytes, so that a file over the limit is noticed
-// without reading all of it.
-bool readUpTo(int fd, std::size_t limit, std::string& bytes)
-{
-    bytes.clear();
-    char buffer[16384];
-    while (bytes.size() <= limit) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) break;
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 } // namespace
@@ -163,7 +127,7 @@ void FileRegistryStore::refresh()
         if (error == ENOENT || error == ENOTDIR) {
             setMissing();
         } else {
-            setUnreadable(failed("stat", error), std::nullopt);
+            setUnreadable(failedCall("stat", error), std::nullopt);
         }
         return;
     }
@@ -181,7 +145,7 @@ void FileRegistryStore::refresh()
     }
     UniqueFd fd(::open(file_.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
-        setUnreadable(failed("open", errno), identity);
+        setUnreadable(failedCall("open", errno), identity);
         return;
     }
     // What was read belongs to the file as it is now, not as stat saw it.
@@ -193,7 +157,7 @@ void FileRegistryStore::load(int fd, const FileIdentity& identity)
 {
     std::string bytes;
     if (!readUpTo(fd, kMaxFileBytes, bytes)) {
-        setUnreadable(failed("read", errno), identity);
+        setUnreadable(failedCall("read", errno), identity);
         return;
     }
     if (bytes.size() > kMaxFileBytes) {
@@ -254,7 +218,7 @@ std::optional<std::filesystem::path> FileRegistryStore::moveAside(std::string& e
             cause = errno;
         }
         if (cause == EEXIST) continue;
-        error = failed("rename", cause);
+        error = failedCall("rename", cause);
         return std::nullopt;
     }
     error = "too many damaged copies kept already";
@@ -266,7 +230,7 @@ std::optional<std::filesystem::path> FileRegistryStore::copyAside(std::string& e
     UniqueFd source(::open(file_.c_str(), O_RDONLY | O_CLOEXEC));
     std::string bytes;
     if (source.get() < 0 || !readUpTo(source.get(), kMaxFileBytes, bytes)) {
-        error = failed("read", errno);
+        error = failedCall("read", errno);
         return std::nullopt;
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -274,11 +238,11 @@ std::optional<std::filesystem::path> FileRegistryStore::copyAside(std::string& e
         UniqueFd copy(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
         if (copy.get() < 0) {
             if (errno == EEXIST) continue;
-            error = failed("open", errno);
+            error = failedCall("open", errno);
             return std::nullopt;
         }
         if (!writeAll(copy.get(), bytes) || copy.close() != 0) {
-            error = failed("write", errno);
+            error = failedCall("write", errno);
             ::unlink(target.c_str());
             return std::nullopt;
         }
@@ -326,7 +290,7 @@ bool FileRegistryStore::folderIsPrivate()
         // Some file systems (network or foreign ones) keep fixed modes; the
         // settings stay usable there, as they were before this check.
         warn("the settings folder " + directory_.string() + " can be written by other users (mode " + mode +
-             ") and could not be set to 0700 (" + failed("chmod", errno) + "); run: chmod 700 " +
+             ") and could not be set to 0700 (" + failedCall("chmod", errno) + "); run: chmod 700 " +
              directory_.string());
         return true;
     }
@@ -434,7 +398,7 @@ bool FileRegistryStore::makeDirectory()
             return false;
         }
         if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
-            warn("cannot save settings: cannot create " + partial.string() + " (" + failed("mkdir", errno) +
+            warn("cannot save settings: cannot create " + partial.string() + " (" + failedCall("mkdir", errno) +
                  "); make its parent directory writable for this user");
             return false;
         }
@@ -508,26 +472,10 @@ bool FileRegistryStore::writeFile()
     };
 
     // Unique per writer, so that no other save can take or remove it.
-    std::string temporary = (directory_ / prefix).string() + std::to_string(::getpid()) + "-XXXXXX";
-    UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (fd.get() < 0) return cannotWrite(failed("mkstemp", errno));
-
-    const std::string text = contents_.format();
-    const char* step = nullptr;
-    if (::fchmod(fd.get(), 0600) != 0) step = "fchmod";
-    else if (!writeAll(fd.get(), text)) step = "write";
-    else if (::fsync(fd.get()) != 0) step = "fsync";
-    else if (fd.close() != 0) step = "close";
-    else if (::rename(temporary.c_str(), file_.c_str()) != 0) step = "rename";
-    if (step) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        return cannotWrite(failed(step, error));
+    const std::string temporary = (directory_ / prefix).string() + std::to_string(::getpid()) + "-";
+    if (const char* step = replaceFileWhole(file_, temporary, 0600, contents_.format())) {
+        return cannotWrite(failedCall(step, errno));
     }
-
-    // The rename must reach the disk too, or a crash could bring back the old file.
-    UniqueFd dir(::open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) ::fsync(dir.get());
 
     struct stat st {};
     if (::stat(file_.c_str(), &st) == 0) {

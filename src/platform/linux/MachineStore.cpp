@@ -1,6 +1,7 @@
 #include "platform/linux/MachineStore.h"
 
 #include "platform/linux/FileRegistryStore.h"
+#include "platform/linux/StoreFileIo.h"
 #include "platform/linux/UniqueFd.h"
 
 #include <cerrno>
@@ -13,24 +14,6 @@
 namespace oru {
 
 namespace {
-
-std::string failed(const char* call, int error)
-{
-    return std::string(call) + ": " + std::strerror(error);
-}
-
-bool writeAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
 
 // The file's text without the per-user header that StoreContents writes.
 std::string withoutLeadingComments(const std::string& text)
@@ -69,7 +52,7 @@ StoreFileRead readStoreFile(const std::filesystem::path& file)
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR) return read;
         read.state = StoreFileRead::State::Unreadable;
-        read.problem = failed("open", error);
+        read.problem = failedCall("open", error);
         return read;
     }
     struct stat st {};
@@ -79,17 +62,10 @@ StoreFileRead readStoreFile(const std::filesystem::path& file)
         return read;
     }
     std::string bytes;
-    char buffer[16384];
-    while (bytes.size() <= FileRegistryStore::kMaxFileBytes) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            read.state = StoreFileRead::State::Unreadable;
-            read.problem = failed("read", errno);
-            return read;
-        }
-        if (n == 0) break;
-        bytes.append(buffer, static_cast<std::size_t>(n));
+    if (!readUpTo(fd.get(), FileRegistryStore::kMaxFileBytes, bytes)) {
+        read.state = StoreFileRead::State::Unreadable;
+        read.problem = failedCall("read", errno);
+        return read;
     }
     if (bytes.size() > FileRegistryStore::kMaxFileBytes) {
         read.state = StoreFileRead::State::Damaged;
@@ -112,7 +88,7 @@ bool writeStoreFileForAll(const std::filesystem::path& directory, const StoreCon
 {
     const auto fail = [&](const std::string& where, const char* call) {
         errorNumber = errno;
-        error = where + ": " + failed(call, errorNumber);
+        error = where + ": " + failedCall(call, errorNumber);
         return false;
     };
     std::filesystem::path partial;
@@ -133,25 +109,11 @@ bool writeStoreFileForAll(const std::filesystem::path& directory, const StoreCon
     }
 
     const std::filesystem::path file = directory / FileRegistryStore::kFileName;
-    std::string temporary = file.string() + ".tmp-" + std::to_string(::getpid()) + "-XXXXXX";
-    UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (fd.get() < 0) return fail(directory.string(), "mkstemp");
+    const std::string temporary = file.string() + ".tmp-" + std::to_string(::getpid()) + "-";
     const std::string text = header + withoutLeadingComments(contents.format());
-    const char* step = nullptr;
-    if (::fchmod(fd.get(), 0644) != 0) step = "fchmod";
-    else if (!writeAll(fd.get(), text)) step = "write";
-    else if (::fsync(fd.get()) != 0) step = "fsync";
-    else if (fd.close() != 0) step = "close";
-    else if (::rename(temporary.c_str(), file.c_str()) != 0) step = "rename";
-    if (step) {
-        const int cause = errno;
-        ::unlink(temporary.c_str());
-        errno = cause;
-        return fail(file.string(), step);
+    if (const char* step = replaceFileWhole(file, temporary, 0644, text)) {
+        return fail(std::string(step) == "mkstemp" ? directory.string() : file.string(), step);
     }
-    // The rename must reach the disk too, or a crash could bring back the old file.
-    UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) ::fsync(dir.get());
     return true;
 }
 

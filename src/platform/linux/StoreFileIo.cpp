@@ -1,0 +1,70 @@
+#include "platform/linux/StoreFileIo.h"
+
+#include "platform/linux/UniqueFd.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace oru {
+
+std::string failedCall(const char* call, int error)
+{
+    return std::string(call) + ": " + std::strerror(error);
+}
+
+bool writeAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+bool readUpTo(int fd, std::size_t limit, std::string& bytes)
+{
+    bytes.clear();
+    char buffer[16384];
+    while (bytes.size() <= limit) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) break;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+const char* replaceFileWhole(const std::filesystem::path& file, const std::string& temporaryStem, mode_t mode,
+                             const std::string& text)
+{
+    std::string temporary = temporaryStem + "XXXXXX";
+    UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (fd.get() < 0) return "mkstemp";
+    const char* step = nullptr;
+    if (::fchmod(fd.get(), mode) != 0) step = "fchmod";
+    else if (!writeAll(fd.get(), text)) step = "write";
+    else if (::fsync(fd.get()) != 0) step = "fsync";
+    else if (fd.close() != 0) step = "close";
+    else if (::rename(temporary.c_str(), file.c_str()) != 0) step = "rename";
+    if (step) {
+        const int cause = errno;
+        ::unlink(temporary.c_str());
+        errno = cause;
+        return step;
+    }
+    UniqueFd dir(::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0) ::fsync(dir.get());
+    return nullptr;
+}
+
+} // namespace oru
