@@ -12,8 +12,7 @@
 #include "platform/linux/MachineStore.h"
 #include "tray/TextTrayIcon.h"
 
-#include <QApplication>
-#include <QElapsedTimer>
+#include "MainWindowTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -67,11 +66,7 @@ struct Driver {
         });
         // Without a calibration window the first show's calibration ends at
         // once; the blue square says it was asked for.
-        QElapsedTimer clock;
-        clock.start();
-        while (main->state.Calibrated != 1 && main->TrayIcon1->Color() != clBlue && clock.elapsed() < 5000) {
-            QCoreApplication::processEvents();
-        }
+        test::pumpUntil([this] { return main->state.Calibrated == 1 || main->TrayIcon1->Color() == clBlue; });
     }
     void end()
     {
@@ -257,12 +252,3 @@ TEST_F(MachineStoreFiles, WrittenForAllIsReadableByEveryAccountWhateverTheUmask)
 
 } // namespace
 } // namespace oru
-
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    app.setQuitOnLastWindowClosed(false);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

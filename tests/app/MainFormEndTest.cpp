@@ -12,8 +12,7 @@
 #include "fakes/RecordingPointerOutput.h"
 #include "platform/linux/EventFdWaker.h"
 
-#include <QApplication>
-#include <QElapsedTimer>
+#include "MainWindowTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -37,9 +36,7 @@ struct Driver {
         about = std::make_unique<TForm1>();
         main->setWindows(calibration.get(), about.get());
         // The first show restores the stored calibration; a save is due from then on.
-        QElapsedTimer clock;
-        clock.start();
-        while (main->state.Calibrated != 1 && clock.elapsed() < 5000) QCoreApplication::processEvents();
+        test::pumpUntil([this] { return main->state.Calibrated == 1; });
     }
     /// The end of main(): the windows go in the reverse order of their creation.
     void end()
@@ -94,12 +91,3 @@ TEST(MainWindowEnd, SaveErrorGoesToStderrWhenNobodyIsThereAndToABoxOtherwise)
 
 } // namespace
 } // namespace oru
-
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    app.setQuitOnLastWindowClosed(false);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

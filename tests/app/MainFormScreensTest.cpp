@@ -15,9 +15,10 @@
 #include "fakes/MemoryRegistryStore.h"
 #include "tray/TextTrayIcon.h"
 
+#include "MainWindowTestSupport.h"
+
 #include <QAction>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QTimer>
@@ -32,6 +33,8 @@
 
 namespace oru {
 namespace {
+
+using test::waitFor;
 
 using Report = emulated::Report;
 
@@ -96,23 +99,7 @@ protected:
         calibration.reset();
         main.reset();
     }
-    // Runs the event loop until the condition holds (or fails the test).
-    template <class Condition>
-    void waitFor(Condition condition, int timeoutMs = 5000)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (!condition()) {
-            ASSERT_LT(clock.elapsed(), timeoutMs) << "timed out";
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        }
-    }
-    void runFirstShow()
-    {
-        bool returned = false;
-        QTimer::singleShot(0, [&] { returned = true; });
-        waitFor([&] { return returned && !calibration->isVisible() && !calibration->running(); }, 15000);
-    }
+    void runFirstShow() { test::runFirstShow(*calibration); }
     void change(const std::vector<ScreenRecord>& now)
     {
         outputs = now;
@@ -371,12 +358,3 @@ TEST_F(BoardScreenFollowing, StoredChoiceThatCantBeUsedStartsOnThePrimaryAndIsKe
 
 } // namespace
 } // namespace oru
-
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    app.setQuitOnLastWindowClosed(false);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

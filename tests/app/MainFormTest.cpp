@@ -16,6 +16,8 @@
 #include "fakes/RecordingPointerOutput.h"
 #include "tray/TextTrayIcon.h"
 
+#include "MainWindowTestSupport.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
@@ -32,6 +34,8 @@
 
 namespace oru {
 namespace {
+
+using test::waitFor;
 
 using Report = emulated::Report;
 
@@ -103,17 +107,6 @@ protected:
         }
         hid.pushReport(kTracker, std::vector<std::uint8_t>(next->begin(), next->end()));
     }
-    // Runs the event loop until the condition holds (or fails the test).
-    template <class Condition>
-    void waitFor(Condition condition, int timeoutMs = 5000)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (!condition()) {
-            ASSERT_LT(clock.elapsed(), timeoutMs) << "timed out";
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        }
-    }
     // Runs the event loop until the last queued report has reached ShowRead.
     void waitForLastReport()
     {
@@ -124,12 +117,7 @@ protected:
         });
     }
     // Lets the queued first show run, with whatever it starts.
-    void runFirstShow()
-    {
-        bool returned = false;
-        QTimer::singleShot(0, [&] { returned = true; });
-        waitFor([&] { return returned && !calibration->isVisible() && !calibration->running(); }, 15000);
-    }
+    void runFirstShow() { test::runFirstShow(*calibration); }
     // Decoded board point of a report, as the calibration sees it.
     static std::pair<std::string, std::string> rawTexts(const Report& report)
     {
@@ -435,12 +423,3 @@ TEST(CalibrationWindow, CrosshairCentreIsOnTheTargetPoint)
 
 } // namespace
 } // namespace oru
-
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    app.setQuitOnLastWindowClosed(false);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
