@@ -29,7 +29,7 @@ void DemoRun::runEndurance()
     // forward.
     const double stepPx = 0.5, rowStepPx = 24;
     const double x0 = std::round(screen_.width() * 0.08), x1 = std::round(screen_.width() * 0.92);
-    const double y0 = kStripPx + 40, y1 = screen_.height() - 40;
+    const double y0 = kTrayStripPx + 40, y1 = screen_.height() - 40;
     const long columns = static_cast<long>((x1 - x0) / stepPx) + 1;
     const long rows = static_cast<long>((y1 - y0) / rowStepPx) + 1;
     const long perLap = rows * columns;

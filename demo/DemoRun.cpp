@@ -12,18 +12,6 @@ namespace oru::demo {
 
 using namespace std::chrono_literals;
 
-namespace {
-
-// Colours as 0xRRGGBB on the screen.
-constexpr std::uint32_t kTrayRed = 0xFF0000;
-constexpr std::uint32_t kTrayGreen = 0x008000;
-constexpr std::uint32_t kTrayBlue = 0x0000FF;
-
-// A tray square is 16 x 16 with the text "oru" in white over it.
-constexpr int kTraySquareMinPixels = 100;
-
-} // namespace
-
 const char* trayColourName(int colour)
 {
     static const char* const names[] = {"none", "red", "green", "blue"};
@@ -62,7 +50,7 @@ int DemoRun::run()
     } catch (const std::exception& error) {
         check("the run went through to its end", false, error.what());
     }
-    return verdict();
+    return verdict_.write(options_.phase, options_.outputDir);
 }
 
 void DemoRun::startDriver()
@@ -79,25 +67,14 @@ void DemoRun::startDriver()
 
 void DemoRun::openCanvas(bool ink)
 {
-    canvas_ = std::make_unique<WhiteboardCanvas>(screen_.display(), 0, kStripPx, screen_.width(),
-                                                 screen_.height() - kStripPx, ink);
+    canvas_ = std::make_unique<WhiteboardCanvas>(screen_.display(), 0, kTrayStripPx, screen_.width(),
+                                                 screen_.height() - kTrayStripPx, ink);
     pen_->setCanvas(canvas_.get());
 }
 
 // ---------------------------------------------------------------- helpers
 
-DemoRun::TrayLook DemoRun::trayLook() const
-{
-    const PixelBlock strip = screen_.grab(0, 0, screen_.width(), kStripPx);
-    const std::pair<TrayColour, std::uint32_t> colours[] = {
-        {TrayColour::Red, kTrayRed}, {TrayColour::Green, kTrayGreen}, {TrayColour::Blue, kTrayBlue}};
-    for (const auto& [colour, rgb] : colours) {
-        const ColourSpot spot = XScreen::find(strip, rgb);
-        if (spot.count >= kTraySquareMinPixels && spot.maxX - spot.minX < 32 && spot.maxY - spot.minY < 32)
-            return {colour, spot};
-    }
-    return {};
-}
+TrayLook DemoRun::trayLook() const { return lookAtTray(screen_); }
 
 bool DemoRun::waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout)
 {
@@ -112,14 +89,7 @@ bool DemoRun::waitFor(const std::function<bool()>& done, std::chrono::millisecon
 
 bool DemoRun::poll(const std::function<bool()>& done, std::chrono::milliseconds timeout)
 {
-    // The pen is out of range while the demo waits for something.
-    pen_->leave();
-    const auto deadline = Clock::now() + timeout;
-    while (!done()) {
-        if (Clock::now() >= deadline) return false;
-        pen_->idle(20ms);
-    }
-    return true;
+    return pen_->idleUntil(done, timeout);
 }
 
 bool DemoRun::waitForTray(TrayColour colour, std::chrono::milliseconds timeout)
@@ -139,7 +109,7 @@ void DemoRun::shot(const std::string& name)
 {
     const std::string path = options_.outputDir + "/" + name + ".png";
     screen_.screenshot(path);
-    shots_.push_back(name + ".png");
+    verdict_.shot(name + ".png");
 }
 
 void DemoRun::shotTray(const std::string& name)
@@ -148,8 +118,8 @@ void DemoRun::shotTray(const std::string& name)
     const std::string path = options_.outputDir + "/" + name + ".png";
     // The tray strip's right end, eight times enlarged.
     const int width = 96;
-    screen_.screenshot(path, screen_.width() - width, 0, width, kStripPx, 8);
-    shots_.push_back(name + ".png");
+    screen_.screenshot(path, screen_.width() - width, 0, width, kTrayStripPx, 8);
+    verdict_.shot(name + ".png");
     if (tray.colour != TrayColour::Absent)
         note(std::string("tray square ") + trayColourName(static_cast<int>(tray.colour)) + " at " +
              std::to_string(tray.spot.minX) + "," + std::to_string(tray.spot.minY) + " (" +
@@ -165,40 +135,5 @@ bool DemoRun::leftButtonLetGo() const
 }
 
 double DemoRun::secondsSinceStart() const { return seconds(Clock::now() - driverStart_); }
-
-void DemoRun::check(const std::string& what, bool passed, const std::string& detail)
-{
-    checks_.push_back({what, passed, detail});
-}
-
-void DemoRun::note(const std::string& line)
-{
-    notes_.push_back(line);
-}
-
-int DemoRun::verdict()
-{
-    std::ostringstream out;
-    out << "Summary (" << options_.phase << "):\n";
-    for (const auto& line : notes_) out << "  " << line << "\n";
-    out << "Checks:\n";
-    bool all = !checks_.empty();
-    for (const auto& c : checks_) {
-        out << "  [" << (c.passed ? "ok" : "FAILED") << "] " << c.what;
-        if (!c.detail.empty()) out << ": " << c.detail;
-        out << "\n";
-        all = all && c.passed;
-    }
-    if (!shots_.empty()) {
-        out << "Screenshots in " << options_.outputDir << ":";
-        for (const auto& s : shots_) out << " " << s;
-        out << "\n";
-    }
-    out << "Result: " << (all ? "PASS" : "FAIL") << " (" << options_.phase << ")\n";
-    std::fputs(out.str().c_str(), stdout);
-    std::fflush(stdout);
-    std::ofstream(options_.outputDir + "/summary-" + options_.phase + ".txt") << out.str();
-    return all ? 0 : 1;
-}
 
 } // namespace oru::demo

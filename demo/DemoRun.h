@@ -1,9 +1,12 @@
 #pragma once
 
 #include "harness/BoardModel.h"
+#include "harness/CalibrationTargets.h"
 #include "harness/DriverProcess.h"
 #include "harness/PenSession.h"
 #include "harness/TrackerTestbed.h"
+#include "harness/TrayMenu.h"
+#include "harness/Verdict.h"
 #include "harness/WhiteboardCanvas.h"
 #include "harness/XScreen.h"
 
@@ -38,13 +41,6 @@ struct DemoOptions {
     double pathLimitPx = 8;
 };
 
-/// One check of the verdict, with what was measured.
-struct Check {
-    std::string what;
-    bool passed;
-    std::string detail;
-};
-
 /// Runs one phase against the real driver and prints what happened.
 class DemoRun {
 public:
@@ -55,12 +51,6 @@ public:
     int run();
 
 private:
-    enum class TrayColour { Absent, Red, Green, Blue };
-    struct TrayLook {
-        TrayColour colour = TrayColour::Absent;
-        ColourSpot spot;
-    };
-
     // One file each: DemoFirstStart.cpp, DemoAgain.cpp, DemoEndurance.cpp;
     // the steps more than one of them takes are in DemoSteps.cpp.
     void runFirstStart();
@@ -80,7 +70,6 @@ private:
     /// the entry where the menu shows it. False, with what went wrong in
     /// detail, when that could not be done.
     bool chooseFromTrayMenu(MenuEntry entry, const std::string& shotName, std::string& detail);
-    bool movePointerTo(int x, int y);
     void quitThroughMenu();
     void recalibrateThroughMenu();
     void terminateWhileDrawing();
@@ -89,7 +78,7 @@ private:
     TrayLook trayLook() const;
     /// Polls until done() holds, at most timeout; the driver must keep running.
     bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout);
-    /// The same for waits the driver may end in.
+    /// The same for waits the driver may end in (the pen out of range).
     bool poll(const std::function<bool()>& done, std::chrono::milliseconds timeout);
     bool waitForTray(TrayColour colour, std::chrono::milliseconds timeout);
     bool waitForNodeOpen(std::chrono::milliseconds timeout);
@@ -100,9 +89,11 @@ private:
     void shotTray(const std::string& name);
     double secondsSinceStart() const;
 
-    void check(const std::string& what, bool passed, const std::string& detail = {});
-    void note(const std::string& line);
-    int verdict();
+    void check(const std::string& what, bool passed, const std::string& detail = {})
+    {
+        verdict_.check(what, passed, detail);
+    }
+    void note(const std::string& line) { verdict_.note(line); }
 
     DemoOptions options_;
     int reportsPerSecond_ = 250;
@@ -113,9 +104,7 @@ private:
     std::unique_ptr<PenSession> pen_;
     std::unique_ptr<WhiteboardCanvas> canvas_;
     std::chrono::steady_clock::time_point driverStart_;
-    std::vector<Check> checks_;
-    std::vector<std::string> notes_;
-    std::vector<std::string> shots_;
+    Verdict verdict_;
 };
 
 const char* trayColourName(int colour);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <numbers>
 #include <csignal>
 #include <pthread.h>
 #include <sched.h>
@@ -217,6 +218,32 @@ void PenSession::follow(int penState, const std::vector<PointD>& points, double 
     for (const PointD& p : points) moveTo(penState, p, stepPx);
 }
 
+void PenSession::drawSquare(PointD a, double side)
+{
+    rest(kPenUp, 15);
+    rest(kPenTip, 15);
+    for (const PointD& corner : {PointD{a.x + side, a.y}, PointD{a.x + side, a.y + side}, PointD{a.x, a.y + side}, a}) {
+        moveTo(kPenTip, corner);
+        rest(kPenTip, 15);
+    }
+    rest(kPenUp, 10);
+}
+
+void PenSession::drawCircle(PointD centre, double radius, int points, int restUpAfter)
+{
+    std::vector<PointD> circle;
+    for (int i = 0; i <= points; ++i) {
+        const double angle = 2 * std::numbers::pi * i / points;
+        circle.push_back({centre.x + radius * std::cos(angle), centre.y + radius * std::sin(angle)});
+    }
+    moveTo(kPenUp, circle.front(), 4);
+    rest(kPenUp, 15);
+    rest(kPenTip, 5);
+    follow(kPenTip, circle);
+    rest(kPenTip, 15);
+    rest(kPenUp, restUpAfter);
+}
+
 void PenSession::rest(int penState, int reports)
 {
     for (int i = 0; i < reports; ++i) report(penState, pen_);
@@ -252,6 +279,17 @@ void PenSession::idle(std::chrono::milliseconds time)
         if (canvas_) canvas_->pump();
         sleepFor(std::chrono::milliseconds(5));
     }
+}
+
+bool PenSession::idleUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
+    leave();
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        idle(std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 bool PenSession::handOff(std::chrono::milliseconds timeout)

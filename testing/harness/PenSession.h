@@ -52,6 +52,15 @@ public:
     void moveTo(int penState, PointD p, double stepPx = 2.0);
     /// Follows a polyline, stepPx per report.
     void follow(int penState, const std::vector<PointD>& points, double stepPx = 2.0);
+    /// A stroke around a square from its corner `corner` (where the pen
+    /// is): hovering and pressing there 15 reports each, then to the other
+    /// corners and back with the tip down, resting 15 reports at each; the
+    /// pen lifted for 10 reports at the end.
+    void drawSquare(PointD corner, double side);
+    /// A stroke around a circle drawn as `points` straight steps: hovering to
+    /// its start and resting there 15 reports, 5 reports of the tip down,
+    /// around, 15 more; the pen lifted for restUpAfter reports at the end.
+    void drawCircle(PointD centre, double radius, int points, int restUpAfter);
     /// Keeps the pen still for some reports; when measuring, compares the
     /// pointer with the pen once the driver has brought it there.
     void rest(int penState, int reports);
@@ -71,6 +80,9 @@ public:
     bool handOff(std::chrono::milliseconds timeout = kSettleTimeout);
     /// Waits with the pen out of range (no reports), keeping the canvas served.
     void idle(std::chrono::milliseconds time);
+    /// Waits with the pen out of range until done() holds, looking every
+    /// 20 ms, at most timeout; false when it did not.
+    bool idleUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
     /// From now on, compare the pointer with the pen's path after every
     /// report. The path starts where the pen is: first waits for the pointer

@@ -15,14 +15,16 @@
 
 // Qt (through the harness's headers) before Xlib's macros.
 #include "harness/BoardModel.h"
+#include "harness/CalibrationTargets.h"
 #include "harness/DriverProcess.h"
 #include "harness/PenSession.h"
 #include "harness/TrackerTestbed.h"
+#include "harness/TrayMenu.h"
+#include "harness/Verdict.h"
 #include "harness/WhiteboardCanvas.h"
 #include "harness/XScreen.h"
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -30,12 +32,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <memory>
-#include <numbers>
 #include <optional>
-#include <set>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <unistd.h>
@@ -47,14 +45,6 @@ using namespace oru::harness;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// The tray host's strip along the top of its screen; canvases stay below it.
-constexpr int kStripPx = 32;
-constexpr std::uint32_t kTrayRed = 0xFF0000, kTrayGreen = 0x008000, kTrayBlue = 0x0000FF;
-constexpr std::uint32_t kCrosshairBlue = 0x0006FF, kCrosshairRed = 0xFF0000;
-constexpr int kCrosshairHalfPx = 36;
-constexpr int kTraySquareMinPixels = 100;
-constexpr int kCalibrationJitterUnits = 2;
-constexpr int kMaxReportsPerTarget = 2500;
 constexpr auto kReportPeriod = std::chrono::microseconds(4000);  // 250 reports/s
 // Limits of the demo (the calibration's shake and whole-unit distances).
 constexpr double kRestLimitPx = 6, kPathLimitPx = 8;
@@ -116,102 +106,6 @@ std::optional<Monitor> monitorNamed(const std::string& name)
     return std::nullopt;
 }
 
-/// The calibration's targets on a screen of this size, in its own pixels:
-/// as the driver places them (single-precision inset ratio, products in
-/// extended precision, rounded half to even).
-std::array<PointD, 4> targetPoints(int w, int h)
-{
-    const long double r = 0.1f, q = 1.0f - 0.1f;
-    const auto round = [](long double v) { return static_cast<double>(std::nearbyint(v)); };
-    return {{{round(w * r), round(h * r)}, {round(w * q), round(h * r)}, {round(w * r), round(h * q)},
-             {round(w * q), round(h * q)}}};
-}
-
-/// A popup menu as the screen shows it: its entries' rows, top to bottom.
-struct MenuPicture {
-    struct Line {
-        int top, bottom;
-        double plainShare;  // share of the rows' pixels in the menu's colour
-        int rightmostMark;  // screen x of the entry's rightmost drawn pixel
-        int marksAtRightEnd;  // drawn pixels in the last 24 columns: a submenu's arrow
-    };
-    std::vector<Line> lines;
-    int separators = 0;
-
-    /// The entry drawn in the highlight colour, or -1.
-    int highlighted() const
-    {
-        for (std::size_t i = 0; i < lines.size(); ++i)
-            if (lines[i].plainShare < 0.5) return static_cast<int>(i);
-        return -1;
-    }
-    bool sameShape(const MenuPicture& other) const
-    {
-        if (lines.size() != other.lines.size() || separators != other.separators) return false;
-        for (std::size_t i = 0; i < lines.size(); ++i)
-            if (lines[i].top != other.lines[i].top || lines[i].bottom != other.lines[i].bottom) return false;
-        return true;
-    }
-};
-
-/// Finds a menu's entries from the rows that differ from its most common
-/// colour: rows marked across most of the width are a separator (1 or 2
-/// rows) or a highlighted entry; others are an entry's text, with gaps of up
-/// to 2 rows (a dot, a cedilla) inside one entry of at least 5 rows.
-MenuPicture readMenu(const PixelBlock& block)
-{
-    MenuPicture picture;
-    const int left = block.x + 3, right = block.x + block.width - 3;
-    const int top = block.y + 2, bottom = block.y + block.height - 2;
-    if (right - left < 32 || bottom - top < 8) return picture;
-    std::map<std::uint32_t, int> histogram;
-    for (int y = top; y < bottom; ++y)
-        for (int x = left; x < right; ++x) ++histogram[block.at(x, y)];
-    const std::uint32_t plain =
-        std::max_element(histogram.begin(), histogram.end(), [](auto& a, auto& b) { return a.second < b.second; })->first;
-    const int width = right - left;
-    std::vector<int> marked(static_cast<std::size_t>(bottom - top));
-    for (int y = top; y < bottom; ++y)
-        for (int x = left; x < right; ++x) marked[y - top] += block.at(x, y) != plain;
-    const auto across = [&](int y) { return marked[y - top] >= width * 6 / 10; };
-    for (int y = top; y < bottom;) {
-        if (marked[y - top] == 0) {
-            ++y;
-            continue;
-        }
-        int last = y;
-        if (across(y)) {
-            while (last + 1 < bottom && across(last + 1)) ++last;
-            if (last - y < 2) ++picture.separators;
-        } else {
-            for (int next = y + 1; next < bottom && next <= last + 3 && !across(next); ++next)
-                if (marked[next - top] > 0) last = next;
-        }
-        if (last - y + 1 >= 5) {
-            MenuPicture::Line line{y, last, 0, left, 0};
-            int unmarked = 0;
-            for (int ry = y; ry <= last; ++ry) {
-                unmarked += width - marked[ry - top];
-                for (int x = left; x < right; ++x) {
-                    if (block.at(x, ry) == plain) continue;
-                    line.rightmostMark = std::max(line.rightmostMark, x);
-                    if (x >= right - 24) ++line.marksAtRightEnd;
-                }
-            }
-            line.plainShare = static_cast<double>(unmarked) / (width * (last - y + 1));
-            picture.lines.push_back(line);
-        }
-        y = last + 1;
-    }
-    return picture;
-}
-
-struct Check {
-    std::string what;
-    bool passed;
-    std::string detail;
-};
-
 class DisplayScenario {
 public:
     DisplayScenario(std::string driverPath, std::string outputDir)
@@ -236,7 +130,7 @@ public:
             } catch (const std::exception&) {
             }
         }
-        return verdict();
+        return verdict_.write("display", outputDir_);
     }
 
 private:
@@ -313,37 +207,21 @@ private:
     {
         const auto targets = targetPoints(board_.width, board_.height);
         const auto onScreen = [&](PointD t) { return PointD{t.x + board_.x, t.y + board_.y}; };
-        const auto crosshairPixels = [&](PointD t) {
-            const PixelBlock block = view_->grab(static_cast<int>(t.x) - kCrosshairHalfPx - 2,
-                                                 static_cast<int>(t.y) - kCrosshairHalfPx - 2, 2 * kCrosshairHalfPx + 4,
-                                                 2 * kCrosshairHalfPx + 4);
-            return XScreen::find(block, kCrosshairBlue).count + XScreen::find(block, kCrosshairRed).count;
-        };
         // Into range on the board's screen, wherever the last session left the pen.
         pen_->report(kPenUp, onScreen(targets[0]));
         for (int i = 0; i < targetCount; ++i) {
             const PointD target = onScreen(targets[i]);
-            pen_->moveTo(kPenUp, target, 8);
-            const auto deadline = Clock::now() + 10s;
-            bool shown = false;
-            while (!(shown = crosshairPixels(target) >= 40) && Clock::now() < deadline)
-                for (int n = 0; n < 5; ++n) pen_->report(kPenUp, target);
+            const bool shown = hoverUntilTargetShows(*pen_, *view_, target);
             if (!shown) {
                 shot("calibration-target-missing");
                 check(what + ": target " + std::to_string(i) + " shows at " + fixed(target.x, 0) + "," + fixed(target.y, 0),
                       false);
                 return false;
             }
-            pen_->rest(kPenUp, 10);
-            int downReports = 0;
-            while (crosshairPixels(target) > 0 && downReports < kMaxReportsPerTarget) {
-                for (int n = 0; n < 5; ++n) pen_->report(kPenTip, target, kCalibrationJitterUnits);
-                downReports += 5;
-            }
-            pen_->rest(kPenUp, 10);
-            if (downReports >= kMaxReportsPerTarget) {
+            const TargetPress press = pressUntilAccepted(*pen_, *view_, target);
+            if (!press.accepted) {
                 check(what + ": target " + std::to_string(i) + " accepted", false,
-                      std::to_string(downReports) + " pen-down reports sent");
+                      std::to_string(press.downReports) + " pen-down reports sent");
                 return false;
             }
         }
@@ -357,8 +235,8 @@ private:
     /// screen: the pointer must rest where the pen rests and follow its path.
     void drawAndMeasure(const std::string& what, const std::string& shotName)
     {
-        canvas_ = std::make_unique<WhiteboardCanvas>(view_->display(), board_.x, board_.y + kStripPx, board_.width,
-                                                     board_.height - kStripPx);
+        canvas_ = std::make_unique<WhiteboardCanvas>(view_->display(), board_.x, board_.y + kTrayStripPx, board_.width,
+                                                     board_.height - kTrayStripPx);
         pen_->setCanvas(canvas_.get());
         const double w = board_.width, h = board_.height, ox = board_.x, oy = board_.y;
         const double side = std::round(h * 0.35);
@@ -373,26 +251,10 @@ private:
             shot(shotName);
             return;
         }
-        pen_->rest(kPenUp, 15);
-        pen_->rest(kPenTip, 15);
-        for (const PointD& corner : {PointD{a.x + side, a.y}, PointD{a.x + side, a.y + side}, PointD{a.x, a.y + side}, a}) {
-            pen_->moveTo(kPenTip, corner);
-            pen_->rest(kPenTip, 15);
-        }
-        pen_->rest(kPenUp, 10);
+        pen_->drawSquare(a, side);
         const PointD centre{ox + std::round(w * 0.62), oy + std::round(h * 0.5)};
         const double radius = std::round(h * 0.2);
-        std::vector<PointD> circle;
-        for (int i = 0; i <= 120; ++i) {
-            const double angle = 2 * std::numbers::pi * i / 120;
-            circle.push_back({centre.x + radius * std::cos(angle), centre.y + radius * std::sin(angle)});
-        }
-        pen_->moveTo(kPenUp, circle.front(), 4);
-        pen_->rest(kPenUp, 15);
-        pen_->rest(kPenTip, 5);
-        pen_->follow(kPenTip, circle);
-        pen_->rest(kPenTip, 15);
-        pen_->rest(kPenUp, 15);
+        pen_->drawCircle(centre, radius, 120, 15);
         pen_->stopMeasuring();
         waitFor(
             [&] {
@@ -466,90 +328,6 @@ private:
 
     // ------------------------------------------------------------ tray menu
 
-    struct Popup {
-        XScreen::WindowInfo window;
-        MenuPicture picture;
-    };
-
-    /// The tray menu opened by a right press on the tray square.
-    std::optional<Popup> openTrayMenu(std::string& detail)
-    {
-        const ColourSpot tray = traySquare();
-        if (tray.count == 0) {
-            detail = "no tray square to right-click";
-            return std::nullopt;
-        }
-        const int x = (tray.minX + tray.maxX) / 2, y = (tray.minY + tray.maxY) / 2;
-        if (!movePointerTo(x, y)) {
-            detail = "the pointer did not get to the tray square";
-            return std::nullopt;
-        }
-        const std::set<Window> before = popupIds();
-        view_->button(3, true);
-        std::optional<XScreen::WindowInfo> menu;
-        poll(
-            [&] {
-                for (const auto& w : view_->overrideRedirectWindows())
-                    if (!before.count(w.id) && x >= w.x && x <= w.x + w.width && y >= w.y && y <= w.y + w.height &&
-                        w.width < 600 && w.height < 600)
-                        menu = w;
-                return menu.has_value();
-            },
-            10s);
-        view_->button(3, false);
-        if (!menu) {
-            detail = "no menu opened on a right press on the tray square";
-            return std::nullopt;
-        }
-        // Off the menu, so that nothing is highlighted, until its picture holds still.
-        const int asideX = menu->x >= 24 ? menu->x - 16 : menu->x + menu->width + 16;
-        if (!movePointerTo(asideX, menu->y + menu->height / 2)) {
-            detail = "the pointer did not move off the menu";
-            return std::nullopt;
-        }
-        return settledPopup(*menu, 3, detail);
-    }
-
-    std::optional<Popup> settledPopup(const XScreen::WindowInfo& window, std::size_t minLines, std::string& detail)
-    {
-        MenuPicture last, now;
-        const bool settled = poll(
-            [&] {
-                now = readMenu(view_->grab(window.x, window.y, window.width, window.height));
-                const bool same = now.sameShape(last) && now.lines.size() >= minLines;
-                last = now;
-                return same;
-            },
-            10s);
-        if (!settled) {
-            shot("menu-failed");
-            detail = "the menu at " + std::to_string(window.x) + "," + std::to_string(window.y) + " did not show " +
-                     std::to_string(minLines) + " entries or more (" + std::to_string(now.lines.size()) + ")";
-            return std::nullopt;
-        }
-        return Popup{window, now};
-    }
-
-    /// Moves onto an entry and waits until it is highlighted.
-    bool hover(const Popup& popup, int index)
-    {
-        const auto& line = popup.picture.lines[index];
-        if (!movePointerTo(popup.window.x + popup.window.width / 3, (line.top + line.bottom) / 2)) return false;
-        return poll(
-            [&] {
-                return readMenu(view_->grab(popup.window.x, popup.window.y, popup.window.width, popup.window.height))
-                           .highlighted() == index;
-            },
-            10s);
-    }
-
-    bool clickAndWaitClosed(const Popup& popup)
-    {
-        view_->button(1, true);
-        view_->button(1, false);
-        return poll([&] { return !popupIds().count(popup.window.id); }, 10s);
-    }
-
     /// "Tahta ekranı" is the entry with a submenu arrow; its entries are the
     /// screens, "<name> (<W>x<H>)" with ", birincil" for the primary, and
     /// "Birincil ekran". By their texts' lengths: "Birincil ekran" is the
@@ -560,8 +338,12 @@ private:
             detail = "the pointer did not show the pen's last reports handled before the hand took the mouse";
             return false;
         }
-        const auto menu = openTrayMenu(detail);
-        if (!menu) return false;
+        TrayMenu tray(*view_, *pen_);
+        const auto menu = tray.open(TrayMenu::settledWith(3), detail);
+        if (!menu) {
+            shot("menu-failed");
+            return false;
+        }
         shot("c-tray-menu");
         int withArrow = -1;
         for (std::size_t i = 0; i < menu->picture.lines.size(); ++i)
@@ -575,33 +357,15 @@ private:
         }
         note("c: tray menu with " + std::to_string(menu->picture.lines.size()) + " entries; the submenu is entry " +
              std::to_string(withArrow));
-        const std::set<Window> before = popupIds();
-        if (!hover(*menu, withArrow)) {
-            detail = "the submenu's entry was not highlighted under the pointer";
+        const auto submenu = tray.openSubmenu(*menu, withArrow, TrayMenu::settledWith(2), detail);
+        if (!submenu) {
+            shot("menu-failed");
             return false;
         }
-        std::optional<XScreen::WindowInfo> sub;
-        const auto findSub = [&] {
-            for (const auto& w : view_->overrideRedirectWindows())
-                if (!before.count(w.id) && w.width < 600 && w.height < 600) sub = w;
-            return sub.has_value();
-        };
-        // Qt opens a submenu after a short hover; a click opens it at once.
-        if (!poll(findSub, 2s)) {
-            view_->button(1, true);
-            view_->button(1, false);
-            poll(findSub, 10s);
-        }
-        if (!sub) {
-            detail = "no submenu opened from entry " + std::to_string(withArrow);
-            return false;
-        }
-        const auto submenu = settledPopup(*sub, 2, detail);
-        if (!submenu) return false;
         shot("c-screen-submenu");
         const auto& lines = submenu->picture.lines;
-        note("c: submenu with " + std::to_string(lines.size()) + " entries at " + std::to_string(sub->x) + "," +
-             std::to_string(sub->y));
+        note("c: submenu with " + std::to_string(lines.size()) + " entries at " + std::to_string(submenu->window.x) +
+             "," + std::to_string(submenu->window.y));
         if (lines.size() != 3) {
             detail = "the submenu shows " + std::to_string(lines.size()) +
                      " entries, expected 3 (DUMMY0 (1024x768, birincil), DUMMY1 (800x600), Birincil ekran)";
@@ -610,45 +374,16 @@ private:
         std::vector<int> order{0, 1, 2};
         std::sort(order.begin(), order.end(), [&](int a, int b) { return lines[a].rightmostMark < lines[b].rightmostMark; });
         const int pick = order[1];
-        if (!hover(*submenu, pick)) {
+        if (!tray.hover(*submenu, pick)) {
             detail = "the submenu's entry " + std::to_string(pick) + " was not highlighted under the pointer";
             return false;
         }
-        if (!clickAndWaitClosed(*submenu)) {
+        if (!tray.clickAndWaitClosed(*submenu)) {
             detail = "the submenu stayed open after the click";
             return false;
         }
-        poll([&] { return !popupIds().count(menu->window.id); }, 5s);
+        tray.waitClosed(*menu, 5s);
         return true;
-    }
-
-    std::set<Window> popupIds() const
-    {
-        std::set<Window> ids;
-        for (const auto& w : view_->overrideRedirectWindows()) ids.insert(w.id);
-        return ids;
-    }
-
-    ColourSpot traySquare() const
-    {
-        const PixelBlock strip = view_->grab(0, 0, view_->width(), kStripPx);
-        for (const std::uint32_t rgb : {kTrayRed, kTrayGreen, kTrayBlue}) {
-            const ColourSpot spot = XScreen::find(strip, rgb);
-            if (spot.count >= kTraySquareMinPixels && spot.maxX - spot.minX < 32 && spot.maxY - spot.minY < 32) return spot;
-        }
-        return {};
-    }
-
-    bool movePointerTo(int x, int y)
-    {
-        pen_->leave();
-        view_->movePointer(x, y);
-        return poll(
-            [&] {
-                const PointerState p = view_->pointer();
-                return p.x == x && p.y == y;
-            },
-            5s);
     }
 
     // ------------------------------------------------------------ helpers
@@ -708,13 +443,7 @@ private:
 
     bool poll(const std::function<bool()>& done, std::chrono::milliseconds timeout)
     {
-        pen_->leave();
-        const auto deadline = Clock::now() + timeout;
-        while (!done()) {
-            if (Clock::now() >= deadline) return false;
-            pen_->idle(20ms);
-        }
-        return true;
+        return pen_->idleUntil(done, timeout);
     }
 
     bool waitForNodeOpen(std::chrono::milliseconds timeout)
@@ -729,42 +458,14 @@ private:
         // The whole root window as it is now, whatever its size was at the
         // last change.
         XScreen().screenshot(outputDir_ + "/" + name + ".png");
-        shots_.push_back(name + ".png");
+        verdict_.shot(name + ".png");
     }
 
     void check(const std::string& what, bool passed, const std::string& detail = {})
     {
-        checks_.push_back({what, passed, detail});
-        std::printf("  [%s] %s%s%s\n", passed ? "ok" : "FAILED", what.c_str(), detail.empty() ? "" : ": ", detail.c_str());
-        std::fflush(stdout);
+        verdict_.check(what, passed, detail);
     }
-
-    void note(const std::string& line)
-    {
-        notes_.push_back(line);
-        std::printf("  %s\n", line.c_str());
-        std::fflush(stdout);
-    }
-
-    int verdict()
-    {
-        std::ostringstream out;
-        out << "Summary (display):\n";
-        for (const auto& line : notes_) out << "  " << line << "\n";
-        out << "Checks:\n";
-        bool all = !checks_.empty();
-        for (const auto& c : checks_) {
-            out << "  [" << (c.passed ? "ok" : "FAILED") << "] " << c.what << (c.detail.empty() ? "" : ": ") << c.detail
-                << "\n";
-            all = all && c.passed;
-        }
-        out << "Screenshots in " << outputDir_ << ":";
-        for (const auto& s : shots_) out << " " << s;
-        out << "\nResult: " << (all ? "PASS" : "FAIL") << " (display)\n";
-        std::fputs(out.str().c_str(), stdout);
-        std::ofstream(outputDir_ + "/summary-display.txt") << out.str();
-        return all ? 0 : 1;
-    }
+    void note(const std::string& line) { verdict_.note(line); }
 
     std::string driverPath_;
     std::string outputDir_;
@@ -776,9 +477,7 @@ private:
     std::unique_ptr<PenSession> pen_;
     std::unique_ptr<WhiteboardCanvas> canvas_;
     std::unique_ptr<DriverProcess> driver_;
-    std::vector<Check> checks_;
-    std::vector<std::string> notes_;
-    std::vector<std::string> shots_;
+    Verdict verdict_{true};  // each check and note printed as it comes
 };
 
 /// The driver sees the test bed's devices through libumockdev-preload, which
