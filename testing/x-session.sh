@@ -9,6 +9,10 @@
 #   oru_session_run SECONDS COMMAND...         runs COMMAND with a time limit; a
 #                                              signal to the script ends it at once
 #   oru_session_stop                           ends all of it (also run on exit)
+#   oru_session_prepare WORKDIR                the empty per-user environment in
+#                                              WORKDIR and the clean-up, for a
+#                                              session on another X server
+#   oru_session_start_tray WORKDIR             starts trayer on DISPLAY
 #   oru_session_programs BUILD_DIR             sets driver and demo to the built
 #                                              programs, or says what to build
 
@@ -73,13 +77,13 @@ oru_session_run() {
   return "$status"
 }
 
-# oru_session_await WHAT LOG PID COMMAND...: runs COMMAND until it succeeds,
-# for up to 15 s while the service PID runs; otherwise says that WHAT did not
-# start, with its LOG.
+# oru_session_await SECONDS WHAT LOG PID COMMAND...: runs COMMAND until it
+# succeeds, for up to SECONDS while the service PID runs; otherwise says that
+# WHAT did not start, with its LOG.
 oru_session_await() {
-  local what=$1 log=$2 service=$3
-  shift 3
-  local deadline=$((SECONDS + 15))
+  local limit=$1 what=$2 log=$3 service=$4
+  shift 4
+  local deadline=$((SECONDS + limit))
   until "$@"; do
     if ((SECONDS >= deadline)) || ! kill -0 "$service" 2>/dev/null; then
       echo "$what did not start; its log: $log" >&2
@@ -92,15 +96,8 @@ oru_session_await() {
 
 oru_session_trayer_shows() { [[ -n $(xdotool search --onlyvisible --class '^trayer$' 2>/dev/null) ]]; }
 
-oru_session_start() {
-  local work=$1 size=${2:-1280x800}
-  local tool
-  for tool in Xvfb trayer xdotool; do
-    command -v "$tool" >/dev/null || {
-      echo "$tool not found: install the Debian packages xvfb, trayer and xdotool (scripts/install-deps.sh)" >&2
-      return 1
-    }
-  done
+oru_session_prepare() {
+  local work=$1
   mkdir -p "$work"
   oru_session_work=$work
   trap 'oru_session_stop' EXIT
@@ -113,18 +110,34 @@ oru_session_start() {
   chmod 700 "$XDG_RUNTIME_DIR"
   export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/oru-demo QT_QPA_PLATFORM=xcb
   unset WAYLAND_DISPLAY XAUTHORITY
+}
+
+oru_session_start_tray() {
+  local work=$1
+  trayer --edge top --align right --widthtype request --height 24 --transparent false --SetDockType true \
+    >"$work/trayer.log" 2>&1 &
+  oru_session_services+=($!)
+  # Up once its panel shows (oru-demo also waits for it to own the tray).
+  oru_session_await 15 "the tray host" "$work/trayer.log" "${oru_session_services[-1]}" oru_session_trayer_shows
+}
+
+oru_session_start() {
+  local work=$1 size=${2:-1280x800}
+  local tool
+  for tool in Xvfb trayer xdotool; do
+    command -v "$tool" >/dev/null || {
+      echo "$tool not found: install the Debian packages xvfb, trayer and xdotool (scripts/install-deps.sh)" >&2
+      return 1
+    }
+  done
+  oru_session_prepare "$work"
 
   # Xvfb picks a free display number itself and says which once it is ready.
   : >"$work/display"
   Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
   oru_session_services+=($!)
-  oru_session_await "the X server" "$work/xvfb.log" "${oru_session_services[0]}" test -s "$work/display" || return 1
+  oru_session_await 15 "the X server" "$work/xvfb.log" "${oru_session_services[0]}" test -s "$work/display" || return 1
   export DISPLAY=:$(head -n1 "$work/display")
 
-  trayer --edge top --align right --widthtype request --height 24 --transparent false --SetDockType true \
-    >"$work/trayer.log" 2>&1 &
-  oru_session_services+=($!)
-  # Up once its panel shows (oru-demo also waits for it to own the tray).
-  oru_session_await "the tray host" "$work/trayer.log" "${oru_session_services[1]}" oru_session_trayer_shows ||
-    return 1
+  oru_session_start_tray "$work"
 }

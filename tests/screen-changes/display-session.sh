@@ -8,8 +8,8 @@
 #                                         are installed (else says what's missing)
 #   oru_display_start WORKDIR CONFIG      starts Xorg with CONFIG and trayer,
 #                                         exports DISPLAY, XDG_*, HOME
-# The rest (oru_session_run, oru_session_watch_pidfile, oru_session_stop)
-# comes from x-session.sh.
+# The environment, the tray host and the rest (oru_session_run,
+# oru_session_watch_pidfile, oru_session_stop) come from x-session.sh.
 
 oru_display_xorg=/usr/lib/xorg/Xorg
 oru_display_dummy=/usr/lib/xorg/modules/drivers/dummy_drv.so
@@ -33,17 +33,7 @@ oru_display_start() {
       return 1
     }
   done
-  mkdir -p "$work"
-  # shellcheck disable=SC2034 # x-session.sh's clean-up removes it
-  oru_session_work=$work
-  trap 'oru_session_stop' EXIT
-  trap 'oru_session_stop; trap - EXIT; exit 130' INT TERM HUP
-
-  export XDG_RUNTIME_DIR=$work/runtime XDG_CONFIG_HOME=$work/config HOME=$work/home
-  mkdir -p "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME" "$HOME"
-  chmod 700 "$XDG_RUNTIME_DIR"
-  export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/oru-display QT_QPA_PLATFORM=xcb
-  unset WAYLAND_DISPLAY XAUTHORITY
+  oru_session_prepare "$work"
 
   # The server itself, not the Xorg.wrap of /usr/bin/Xorg (console users
   # only); it runs as any user. No virtual terminal is touched (-novtswitch
@@ -53,29 +43,16 @@ oru_display_start() {
   "$oru_display_xorg" -displayfd 3 -config "$config" -logfile "$work/xorg.log" \
     -nolisten tcp -noreset -novtswitch -sharevts 3>"$work/display" >"$work/xorg.out" 2>&1 &
   oru_session_services+=($!)
-  local deadline=$((SECONDS + 20))
-  until [[ -s $work/display ]] && DISPLAY=:$(head -n1 "$work/display") xdpyinfo >/dev/null 2>&1; do
-    if ((SECONDS >= deadline)) || ! kill -0 "${oru_session_services[0]}" 2>/dev/null; then
-      echo "Xorg (dummy video driver) did not start; its log: $work/xorg.log" >&2
-      cat "$work/xorg.out" >&2 || true
-      grep -E '\(EE\)' "$work/xorg.log" >&2 || true
-      return 1
-    fi
-    sleep 0.05
-  done
+  if ! oru_session_await 20 "Xorg (dummy video driver)" "$work/xorg.out" "${oru_session_services[0]}" \
+    oru_display_answers "$work/display"; then
+    grep -E '\(EE\)' "$work/xorg.log" >&2 || true
+    return 1
+  fi
   DISPLAY=:$(head -n1 "$work/display")
   export DISPLAY
 
-  trayer --edge top --align right --widthtype request --height 24 --transparent false --SetDockType true \
-    >"$work/trayer.log" 2>&1 &
-  oru_session_services+=($!)
-  deadline=$((SECONDS + 15))
-  until [[ -n $(xdotool search --onlyvisible --class '^trayer$' 2>/dev/null) ]]; do
-    if ((SECONDS >= deadline)) || ! kill -0 "${oru_session_services[1]}" 2>/dev/null; then
-      echo "the tray host did not start; its log: $work/trayer.log" >&2
-      cat "$work/trayer.log" >&2 || true
-      return 1
-    fi
-    sleep 0.05
-  done
+  oru_session_start_tray "$work"
 }
+
+# oru_display_answers DISPLAYFILE: the server named in DISPLAYFILE answers.
+oru_display_answers() { [[ -s $1 ]] && DISPLAY=:$(head -n1 "$1") xdpyinfo >/dev/null 2>&1; }
