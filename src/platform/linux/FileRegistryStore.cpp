@@ -387,23 +387,20 @@ bool FileRegistryStore::makeDirectory()
 {
     // Create the missing tail of the path, as mkdir -p would, with 0700 so that
     // the settings of one user stay private to that user.
-    std::filesystem::path partial;
-    for (const auto& part : directory_) {
-        partial /= part;
-        struct stat st {};
-        if (::stat(partial.c_str(), &st) == 0) {
-            if (S_ISDIR(st.st_mode)) continue;
-            warn("cannot save settings: " + partial.string() + " is not a directory; move it away so that " +
-                 directory_.string() + " can be created");
-            return false;
-        }
-        if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
-            warn("cannot save settings: cannot create " + partial.string() + " (" + failedCall("mkdir", errno) +
-                 "); make its parent directory writable for this user");
-            return false;
-        }
+    std::filesystem::path failedAt;
+    switch (makeDirectories(directory_, 0700, false, failedAt)) {
+    case MadeDirectories::Made:
+        return true;
+    case MadeDirectories::NotADirectory:
+        warn("cannot save settings: " + failedAt.string() + " is not a directory; move it away so that " +
+             directory_.string() + " can be created");
+        return false;
+    case MadeDirectories::Failed:
+        warn("cannot save settings: cannot create " + failedAt.string() + " (" + failedCall("mkdir", errno) +
+             "); make its parent directory writable for this user");
+        return false;
     }
-    return true;
+    return false;
 }
 
 std::string FileRegistryStore::temporaryPrefix()

@@ -91,22 +91,11 @@ bool writeStoreFileForAll(const std::filesystem::path& directory, const StoreCon
         error = where + ": " + failedCall(call, errorNumber);
         return false;
     };
-    std::filesystem::path partial;
-    for (const auto& part : directory) {
-        partial /= part;
-        struct stat st {};
-        if (::stat(partial.c_str(), &st) == 0) {
-            if (S_ISDIR(st.st_mode)) continue;
-            errno = ENOTDIR;
-            return fail(partial.string(), "mkdir");
-        }
-        if (::mkdir(partial.c_str(), 0755) == 0) {
-            // The umask must not narrow what every account needs to read.
-            ::chmod(partial.c_str(), 0755);
-        } else if (errno != EEXIST) {
-            return fail(partial.string(), "mkdir");
-        }
-    }
+    // The umask must not narrow what every account needs to read.
+    std::filesystem::path failedAt;
+    const MadeDirectories made = makeDirectories(directory, 0755, true, failedAt);
+    if (made == MadeDirectories::NotADirectory) errno = ENOTDIR;
+    if (made != MadeDirectories::Made) return fail(failedAt.string(), "mkdir");
 
     const std::filesystem::path file = directory / FileRegistryStore::kFileName;
     const std::string temporary = file.string() + ".tmp-" + std::to_string(::getpid()) + "-";

@@ -44,6 +44,27 @@ bool readUpTo(int fd, std::size_t limit, std::string& bytes)
     return true;
 }
 
+MadeDirectories makeDirectories(const std::filesystem::path& directory, mode_t mode, bool exactMode,
+                                std::filesystem::path& failedAt)
+{
+    std::filesystem::path partial;
+    for (const auto& part : directory) {
+        partial /= part;
+        failedAt = partial;
+        struct stat st {};
+        if (::stat(partial.c_str(), &st) == 0) {
+            if (S_ISDIR(st.st_mode)) continue;
+            return MadeDirectories::NotADirectory;
+        }
+        if (::mkdir(partial.c_str(), mode) == 0) {
+            if (exactMode) ::chmod(partial.c_str(), mode);
+        } else if (errno != EEXIST) {
+            return MadeDirectories::Failed;
+        }
+    }
+    return MadeDirectories::Made;
+}
+
 const char* replaceFileWhole(const std::filesystem::path& file, const std::string& temporaryStem, mode_t mode,
                              const std::string& text)
 {

@@ -20,6 +20,14 @@ bool writeAll(int fd, std::string_view bytes);
 /// noticed without reading all of it; false (errno set) on a failed read.
 bool readUpTo(int fd, std::size_t limit, std::string& bytes);
 
+/// Makes directory and its missing parents, as mkdir -p would, each with
+/// mode; with exactMode a made one is also set to mode whatever the umask.
+/// NotADirectory: something else stands at failedAt; Failed: mkdir(2) failed
+/// there (errno as it left it).
+enum class MadeDirectories { Made, NotADirectory, Failed };
+MadeDirectories makeDirectories(const std::filesystem::path& directory, mode_t mode, bool exactMode,
+                                std::filesystem::path& failedAt);
+
 /// Replaces file whole with text, so that a reader or a crash sees the old
 /// file or the new one, never a part: a temporary file named temporaryStem
 /// followed by six random characters (in file's directory) is given mode,
