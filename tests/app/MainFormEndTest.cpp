@@ -3,14 +3,8 @@
 // good, so the error goes to stderr. At "Çıkış" and while the driver runs the
 // user is there and sees the box.
 
-#include "app/Form1.h"
 #include "app/MainForm.h"
-#include "calibration/CalibrationForm.h"
 #include "common/HandlerErrors.h"
-#include "fakes/FakeHidSystem.h"
-#include "fakes/MemoryRegistryStore.h"
-#include "fakes/RecordingPointerOutput.h"
-#include "platform/linux/EventFdWaker.h"
 
 #include "MainWindowTestSupport.h"
 
@@ -24,36 +18,22 @@ namespace {
 
 const char* const kStderrLine = "the settings were not saved at the end";
 
-struct Driver {
+struct Driver : test::MainWindowSet<> {
     Driver()
     {
-        hid.monitorFd = -1;
         const CalibrationTexts stored{"100", "-150", "550", "-160", "110", "-500", "540", "-510"};
         for (int i = 0; i < 8; ++i) store.put("Software\\oruDriver", "Edit" + std::to_string(i + 1) + "_Text",
                                                StoredValue::ofText(stored[i]));
-        main = std::make_unique<TMainForm>(TMainForm::Services{pointer, store, hid, waker});
-        calibration = std::make_unique<TcalibrationForm>(main->state, *main);
-        about = std::make_unique<TForm1>();
-        main->setWindows(calibration.get(), about.get());
+        open();
         // The first show restores the stored calibration; a save is due from then on.
         test::pumpUntil([this] { return main->state.Calibrated == 1; });
     }
-    /// The end of main(): the windows go in the reverse order of their creation.
+    /// The end of main().
     void end()
     {
         main->shutdown();
-        about.reset();
-        calibration.reset();
-        main.reset();
+        close();
     }
-
-    test::RecordingPointerOutput pointer;
-    test::MemoryRegistryStore store;
-    test::FakeHidSystem hid;
-    EventFdWaker waker;
-    std::unique_ptr<TMainForm> main;
-    std::unique_ptr<TcalibrationForm> calibration;
-    std::unique_ptr<TForm1> about;
 };
 
 TEST(MainWindowEnd, SaveErrorGoesToStderrWhenNobodyIsThereAndToABoxOtherwise)

@@ -4,15 +4,10 @@
 // burst of Qt's screen signals; reports reach ShowRead through the reader and
 // the hand-off, as in the program.
 
-#include "app/Form1.h"
 #include "app/MainForm.h"
 #include "calibration/CalibrationForm.h"
-#include "common/HandlerErrors.h"
-#include "platform/linux/EventFdWaker.h"
 #include "settings/AppRegistryStorage.h"
 #include "fakes/EmulatedPenTracker.h"
-#include "fakes/FakeHidSystem.h"
-#include "fakes/MemoryRegistryStore.h"
 #include "tray/TextTrayIcon.h"
 
 #include "MainWindowTestSupport.h"
@@ -67,12 +62,10 @@ const CalibrationTexts kStored{"100", "-150", "550", "-160", "110", "-500", "540
 const ScreenRecord kPanel{"eDP-1", 0, 0, 1920, 1080, true};
 const ScreenRecord kProjector{"HDMI-1", 1920, 0, 1366, 768, false};
 
-class BoardScreenFollowing : public ::testing::Test {
+class BoardScreenFollowing : public test::MainWindowTest<ScreenAwarePointer> {
 protected:
     BoardScreenFollowing()
     {
-        hid.monitorFd = -1;
-        setHandlerErrorReporter([this](const std::string& text) { errors.push_back(text); });
         open();
         feeder.setInterval(1);
         QObject::connect(&feeder, &QTimer::timeout, [this] { feedOne(); });
@@ -81,23 +74,13 @@ protected:
     {
         feeder.stop();
         close();
-        setHandlerErrorReporter(nullptr);
     }
     void open()
     {
-        main = std::make_unique<TMainForm>(TMainForm::Services{pointer, store, hid, waker});
+        MainWindowTest::open();
         pointer.state = &main->state;
         main->setScreenSource([this] { return outputs; });
-        calibration = std::make_unique<TcalibrationForm>(main->state, *main);
-        about = std::make_unique<TForm1>();
-        main->setWindows(calibration.get(), about.get());
         for (int i = 0; i < 8; ++i) main->Edits[i]->setText(QString::fromStdString(kStored[i]));
-    }
-    void close()
-    {
-        about.reset();
-        calibration.reset();
-        main.reset();
     }
     void runFirstShow() { test::runFirstShow(*calibration); }
     void change(const std::vector<ScreenRecord>& now)
@@ -151,15 +134,7 @@ protected:
     int balloons() const { return main->TrayIcon1->BalloonCount(); }
 
     static constexpr const char* kTracker = "0003:0020:0002.0001";
-    ScreenAwarePointer pointer;
-    test::MemoryRegistryStore store;
-    test::FakeHidSystem hid;
-    EventFdWaker waker;
     std::vector<ScreenRecord> outputs{kPanel};
-    std::unique_ptr<TMainForm> main;
-    std::unique_ptr<TcalibrationForm> calibration;
-    std::unique_ptr<TForm1> about;
-    std::vector<std::string> errors;
     std::deque<Report> script;
     QTimer feeder;
 };

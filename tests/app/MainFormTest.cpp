@@ -3,15 +3,10 @@
 // its reader and the hand-off to ShowRead on the main thread while the
 // calibration pumps events.
 
-#include "app/Form1.h"
 #include "app/MainForm.h"
 #include "calibration/CalibrationForm.h"
 #include "calibration/CalibrationGeometry.h"
-#include "common/HandlerErrors.h"
 #include "device/HidDeviceController.h"
-#include "platform/linux/EventFdWaker.h"
-#include "fakes/FakeHidSystem.h"
-#include "fakes/MemoryRegistryStore.h"
 #include "fakes/EmulatedPenTracker.h"
 #include "fakes/RecordingPointerOutput.h"
 #include "tray/TextTrayIcon.h"
@@ -39,31 +34,18 @@ using test::waitFor;
 
 using Report = emulated::Report;
 
-class MainWindow : public ::testing::Test {
+class MainWindow : public test::MainWindowTest<> {
 protected:
     MainWindow()
     {
-        hid.monitorFd = -1;
-        setHandlerErrorReporter([this](const std::string& text) { errors.push_back(text); });
-        main = makeMain();
-        calibration = std::make_unique<TcalibrationForm>(main->state, *main);
-        about = std::make_unique<TForm1>();
-        main->setWindows(calibration.get(), about.get());
+        open();
         feeder.setInterval(1);
         QObject::connect(&feeder, &QTimer::timeout, [this] { feedOne(); });
     }
     ~MainWindow() override
     {
         feeder.stop();
-        about.reset();
-        calibration.reset();
-        main.reset();
-        setHandlerErrorReporter(nullptr);
-    }
-
-    std::unique_ptr<TMainForm> makeMain()
-    {
-        return std::make_unique<TMainForm>(TMainForm::Services{pointer, store, hid, waker});
+        close();
     }
 
     void setTexts(const CalibrationTexts& texts)
@@ -138,14 +120,6 @@ protected:
     }
     TColor trayColor() const { return main->TrayIcon1->Color(); }
 
-    test::RecordingPointerOutput pointer;
-    test::MemoryRegistryStore store;
-    test::FakeHidSystem hid;
-    EventFdWaker waker;
-    std::unique_ptr<TMainForm> main;
-    std::unique_ptr<TcalibrationForm> calibration;
-    std::unique_ptr<TForm1> about;
-    std::vector<std::string> errors;
     std::deque<std::optional<Report>> script;
     Report lastQueued{};
     std::size_t callsBeforeCalibrated = 0;
@@ -262,13 +236,8 @@ TEST_F(MainWindow, CalibrationIsSavedAtOnceAndFittedAtTheNextStart)
     // square keeps the colour the first show leaves).
     main->k1Click();
     hid.unplug(kTracker);
-    about.reset();
-    calibration.reset();
-    main.reset();
-    main = makeMain();
-    calibration = std::make_unique<TcalibrationForm>(main->state, *main);
-    about = std::make_unique<TForm1>();
-    main->setWindows(calibration.get(), about.get());
+    close();
+    open();
     runFirstShow();
     EXPECT_EQ(main->calibrationTexts(), expectedTexts(kBoard));
     EXPECT_EQ(main->state.Calibrated, 1);

@@ -1,9 +1,17 @@
 #pragma once
 
-// What the tests of the main window share: waiting on Qt's event loop for
-// what the window does, and its first show.
+// What the tests of the main window share: the window with its two others
+// over fake services, waiting on Qt's event loop for what the window does,
+// and its first show.
 
+#include "app/Form1.h"
+#include "app/MainForm.h"
 #include "calibration/CalibrationForm.h"
+#include "common/HandlerErrors.h"
+#include "fakes/FakeHidSystem.h"
+#include "fakes/MemoryRegistryStore.h"
+#include "fakes/RecordingPointerOutput.h"
+#include "platform/linux/EventFdWaker.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -11,7 +19,54 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <string>
+#include <vector>
+
 namespace oru::test {
+
+/// The main window, the calibration window and the about box over an
+/// in-memory store and a HID system without a device monitor, made and
+/// ended in the order of main().
+template <class Pointer = RecordingPointerOutput>
+struct MainWindowSet {
+    MainWindowSet() { hid.monitorFd = -1; }
+    void open()
+    {
+        main = std::make_unique<TMainForm>(TMainForm::Services{pointer, store, hid, waker});
+        calibration = std::make_unique<TcalibrationForm>(main->state, *main);
+        about = std::make_unique<TForm1>();
+        main->setWindows(calibration.get(), about.get());
+    }
+    /// The windows go in the reverse order of their creation.
+    void close()
+    {
+        about.reset();
+        calibration.reset();
+        main.reset();
+    }
+
+    Pointer pointer;
+    MemoryRegistryStore store;
+    FakeHidSystem hid;
+    EventFdWaker waker;
+    std::unique_ptr<TMainForm> main;
+    std::unique_ptr<TcalibrationForm> calibration;
+    std::unique_ptr<TForm1> about;
+};
+
+/// A test over the set, with the errors its handlers report collected.
+template <class Pointer = RecordingPointerOutput>
+class MainWindowTest : public ::testing::Test, protected MainWindowSet<Pointer> {
+protected:
+    MainWindowTest()
+    {
+        setHandlerErrorReporter([this](const std::string& text) { errors.push_back(text); });
+    }
+    ~MainWindowTest() override { setHandlerErrorReporter(nullptr); }
+
+    std::vector<std::string> errors;
+};
 
 /// Runs the event loop until the condition holds; false when timeoutMs passed first.
 template <class Condition>
