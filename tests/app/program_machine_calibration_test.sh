@@ -8,39 +8,16 @@
 set -euo pipefail
 
 driver=${1:?usage: program_machine_calibration_test.sh DRIVER}
-work=$(mktemp -d)
+kill_signal=KILL
+source "${BASH_SOURCE[0]%/*}/program_test_common.sh"
 chmod 755 "$work"
-export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/oru-test QT_QPA_PLATFORM=xcb
+export QT_QPA_PLATFORM=xcb
 unset SUDO_USER SUDO_UID SUDO_GID XDG_CONFIG_DIRS
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  chmod -R u+w "$work" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
 
-fail() { echo "FAIL: $*" >&2; [[ -f ${log:-} ]] && sed 's/^/  driver: /' "$log" >&2; exit 1; }
-wait_for() {
-  local deadline=$((SECONDS + $1)); shift
-  until "$@"; do
-    ((SECONDS < deadline)) || return 1
-    sleep 0.1
-  done
-}
-gone() { ! kill -0 "$1" 2>/dev/null; }
-said() { grep -qs -- "$1" "$log"; }
-
-# An account: private runtime folder, empty home, settings folder; calibrated
+# account NAME [calibrated]: a fresh account with an empty log; calibrated
 # when asked, with the texts the user's store keeps.
 account() {
-  local dir=$work/$1
-  mkdir -p "$dir/run" "$dir/home" "$dir/config"
-  chmod 700 "$dir/run"
-  export XDG_RUNTIME_DIR=$dir/run HOME=$dir/home XDG_CONFIG_HOME=$dir/config
-  unset XDG_CACHE_HOME
-  log=$dir/driver.log
+  fresh_account "$1"
   : >"$log"
   if [[ ${2:-} == calibrated ]]; then
     mkdir -p "$XDG_CONFIG_HOME/oruDriver"
@@ -152,12 +129,4 @@ fresh_account_uses_the_machines() {
 cases=("save_writes_a_store_for_all|--save-for-all-users writes the admin's calibration, mode 0644, without a display"
        "save_refusals|--save-for-all-users refuses without a calibration, with a damaged store, without rights"
        "fresh_account_uses_the_machines|a fresh account starts on the machine's calibration and never saves it")
-failed=0
-for entry in "${cases[@]}"; do
-  IFS='|' read -r case title <<<"$entry"
-  echo "-- $title"
-  ( pids=(); trap 'for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done; { wait; } 2>/dev/null' EXIT; "$case" ) ||
-    failed=$((failed + 1))
-done
-((failed == 0)) || { echo "$failed of ${#cases[@]} cases failed" >&2; exit 1; }
-echo "program machine calibration test passed"
+run_cases "program machine calibration test"

@@ -6,38 +6,12 @@
 set -euo pipefail
 
 driver=${1:?usage: program_start_end_test.sh DRIVER}
-work=$(mktemp -d)
-export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/oru-test QT_QPA_PLATFORM=xcb
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+kill_signal=KILL
+source "${BASH_SOURCE[0]%/*}/program_test_common.sh"
+export QT_QPA_PLATFORM=xcb
 
-fail() { echo "FAIL: $*" >&2; [[ -f ${log:-} ]] && sed 's/^/  driver: /' "$log" >&2; exit 1; }
-# wait_for SECONDS COMMAND...: polls until the command succeeds.
-wait_for() {
-  local deadline=$((SECONDS + $1)); shift
-  until "$@"; do
-    ((SECONDS < deadline)) || return 1
-    sleep 0.1
-  done
-}
-gone() { ! kill -0 "$1" 2>/dev/null; }
-said() { grep -qs -- "$1" "$log"; }
 # status PID: the exit status of an ended driver (128 + n when signal n ended it).
 status() { local s=0; wait "$1" || s=$?; echo "$s"; }
-# A fresh account: private runtime folder, empty home, writable settings.
-fresh_account() {
-  local dir=$work/$1
-  mkdir -p "$dir/run" "$dir/home" "$dir/config"
-  chmod 700 "$dir/run"
-  export XDG_RUNTIME_DIR=$dir/run HOME=$dir/home XDG_CONFIG_HOME=$dir/config
-  unset XDG_CACHE_HOME
-  log=$dir/driver.log
-}
 start_driver() {
   "$driver" 2>>"$log" &
   pid=$!
@@ -183,13 +157,4 @@ cases=("no_display|without a graphical session the driver says so and exits 1"
        "broken_runtime_dir|a broken XDG_RUNTIME_DIR still allows one instance only"
        "signal_end_with_failing_save|an end by signal whose save fails ends, and says why on stderr"
        "signal_during_exit_box|a signal while the error box of \"Çıkış\" is up ends the driver at once, cleanly")
-failed=0
-for entry in "${cases[@]}"; do
-  IFS='|' read -r case title <<<"$entry"
-  echo "-- $title"
-  # Each case in its own shell: its environment and processes go with it.
-  ( pids=(); trap 'for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done; { wait; } 2>/dev/null' EXIT; "$case" ) ||
-    failed=$((failed + 1))
-done
-((failed == 0)) || { echo "$failed of ${#cases[@]} cases failed" >&2; exit 1; }
-echo "program start and end test passed"
+run_cases "program start and end test"

@@ -16,29 +16,14 @@ artifacts=${3:?}
 command -v weston >/dev/null && command -v weston-screenshooter >/dev/null ||
   { echo "weston is not installed (apt-get install weston): skipped"; exit 77; }
 mkdir -p "$artifacts"
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "${BASH_SOURCE[0]%/*}/program_test_common.sh"
+poll_seconds=0.05
+# Every log of the test, not only the driver's.
 fail() { echo "FAIL: $*" >&2; for f in "$work"/*.log; do sed "s|^|  $(basename "$f"): |" "$f" >&2; done; exit 1; }
-# wait_for SECONDS COMMAND...: polls until the command succeeds.
-wait_for() {
-  local deadline=$((SECONDS + $1)); shift
-  until "$@"; do
-    ((SECONDS < deadline)) || return 1
-    sleep 0.05
-  done
-}
 
 mkdir -m 700 "$work/run" "$work/home" "$work/config"
 export XDG_RUNTIME_DIR=$work/run HOME=$work/home XDG_CONFIG_HOME=$work/config
 unset DISPLAY XDG_SESSION_TYPE
-# No StatusNotifier host: a desktop's session bus must not lend this test one.
-export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/oru-test
 # Without animations: the output's start-up fade would tint the pictures.
 printf '[shell]\nstartup-animation=none\nanimation=none\nclose-animation=none\nfocus-animation=none\n' \
   >"$work/weston.ini"
@@ -74,10 +59,10 @@ start_weston "oru-test-$$"
 echo "== the driver"
 background=$(convert "$artifacts/wayland-calibration.png" -format '%[hex:p{1278,798}]' info:) ||
   fail "no screenshot of the calibration window"
-"$driver" 2>"$work/driver.log" &
+log=$work/driver.log
+"$driver" 2>"$log" &
 driver_pid=$!
 pids+=("$driver_pid")
-said() { grep -qs -- "$1" "$work/driver.log"; }
 wait_for 15 said "no system tray" || fail "no word about the missing tray"
 if [[ -w /dev/uinput ]]; then
   echo "   (/dev/uinput is usable here: the driver made its pointer)"
@@ -96,11 +81,10 @@ calibration_covers_output() {
 wait_for 15 calibration_covers_output || fail "the driver's calibration window does not cover the output"
 kill -0 "$driver_pid" 2>/dev/null || fail "the driver ended"
 kill -TERM "$driver_pid"
-gone() { ! kill -0 "$1" 2>/dev/null; }
 wait_for 10 gone "$driver_pid" || fail "the driver did not end on SIGTERM"
 status=0; wait "$driver_pid" || status=$?
 ((status == 0)) || fail "driver exit status $status after SIGTERM"
-told=$(grep -c "no system tray" "$work/driver.log")
+told=$(grep -c "no system tray" "$log")
 ((told == 1)) || fail "the missing tray was told $told times"
-grep -E "no system tray|uinput" "$work/driver.log" | sed 's/^/   stderr: /'
+grep -E "no system tray|uinput" "$log" | sed 's/^/   stderr: /'
 echo "PASS: the calibration window and the driver on Wayland (screenshots in $artifacts)"

@@ -9,30 +9,13 @@ set -euo pipefail
 driver=${1:?usage: program_x11_test.sh DRIVER ARTIFACTS_DIR}
 ARTIFACTS=${2:?}
 mkdir -p "$ARTIFACTS"
-work=$(mktemp -d)
+source "${BASH_SOURCE[0]%/*}/program_test_common.sh"
+poll_seconds=0.2
 export XDG_RUNTIME_DIR=$work/runtime XDG_CONFIG_HOME=$work/config HOME=$work/home
 mkdir -p "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME" "$HOME"
 chmod 700 "$XDG_RUNTIME_DIR"
-# A desktop's StatusNotifier host must not take the icon away from this display.
-export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/oru-test QT_QPA_PLATFORM=xcb
+export QT_QPA_PLATFORM=xcb
 
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
-# wait_for SECONDS COMMAND...: polls until the command succeeds.
-wait_for() {
-  local deadline=$((SECONDS + $1)); shift
-  until "$@"; do
-    ((SECONDS < deadline)) || return 1
-    sleep 0.2
-  done
-}
 shot() { import -window root "$ARTIFACTS/$1.png"; }
 # Pixels of one colour in the top strip where trayer sits: "count minx miny".
 colour_box() {

@@ -1,0 +1,59 @@
+# Sourced by the program tests of this folder once their arguments are read:
+# a scratch folder $work, removed at the exit together with every process the
+# test put in pids (sent kill_signal: TERM unless the test set another), and
+# the failing and polling every test does. A desktop's session bus must not
+# lend a test its StatusNotifier host or other services, so none is reachable.
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill -"${kill_signal:-TERM}" "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  # A test may leave folders without write permission behind.
+  chmod -R u+w "$work" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/oru-test
+
+# fail MESSAGE: ends the test, with the driver's log ($log) when it has one.
+fail() { echo "FAIL: $*" >&2; [[ -f ${log:-} ]] && sed 's/^/  driver: /' "$log" >&2; exit 1; }
+# wait_for SECONDS COMMAND...: polls until the command succeeds, every
+# poll_seconds (0.1 unless the test set another).
+wait_for() {
+  local deadline=$((SECONDS + $1)); shift
+  until "$@"; do
+    ((SECONDS < deadline)) || return 1
+    sleep "${poll_seconds:-0.1}"
+  done
+}
+gone() { ! kill -0 "$1" 2>/dev/null; }
+said() { grep -qs -- "$1" "$log"; }
+# fresh_account NAME: a fresh account below $work: private runtime folder,
+# empty home, writable settings; the driver's log goes to $log.
+fresh_account() {
+  local dir=$work/$1
+  mkdir -p "$dir/run" "$dir/home" "$dir/config"
+  chmod 700 "$dir/run"
+  export XDG_RUNTIME_DIR=$dir/run HOME=$dir/home XDG_CONFIG_HOME=$dir/config
+  unset XDG_CACHE_HOME
+  log=$dir/driver.log
+}
+# run_cases NAME: runs each entry of cases ("function|title") in its own
+# shell, so that its environment and processes go with it; fails the test
+# when any case failed.
+run_cases() {
+  local entry case title failed=0
+  for entry in "${cases[@]}"; do
+    IFS='|' read -r case title <<<"$entry"
+    echo "-- $title"
+    (
+      pids=()
+      trap 'for p in "${pids[@]}"; do kill -"${kill_signal:-TERM}" "$p" 2>/dev/null || true; done
+            { wait; } 2>/dev/null' EXIT
+      "$case"
+    ) || failed=$((failed + 1))
+  done
+  ((failed == 0)) || { echo "$failed of ${#cases[@]} cases failed" >&2; exit 1; }
+  echo "$1 passed"
+}
