@@ -13,6 +13,8 @@
 #                                              WORKDIR and the clean-up, for a
 #                                              session on another X server
 #   oru_session_start_tray WORKDIR             starts trayer on DISPLAY
+#   oru_session_need PACKAGES TOOL...          says what to install for a
+#                                              missing TOOL
 #   oru_session_programs BUILD_DIR             sets driver and demo to the built
 #                                              programs, or says what to build
 
@@ -96,6 +98,19 @@ oru_session_await() {
 
 oru_session_trayer_shows() { [[ -n $(xdotool search --onlyvisible --class '^trayer$' 2>/dev/null) ]]; }
 
+# oru_session_need PACKAGES TOOL...: true when every TOOL is on the PATH;
+# else says which one is missing and the Debian PACKAGES to install.
+oru_session_need() {
+  local packages=$1 tool
+  shift
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || {
+      echo "$tool not found: install the Debian packages $packages (scripts/install-deps.sh)" >&2
+      return 1
+    }
+  done
+}
+
 oru_session_prepare() {
   local work=$1
   mkdir -p "$work"
@@ -123,13 +138,7 @@ oru_session_start_tray() {
 
 oru_session_start() {
   local work=$1 size=${2:-1280x800}
-  local tool
-  for tool in Xvfb trayer xdotool; do
-    command -v "$tool" >/dev/null || {
-      echo "$tool not found: install the Debian packages xvfb, trayer and xdotool (scripts/install-deps.sh)" >&2
-      return 1
-    }
-  done
+  oru_session_need "xvfb, trayer and xdotool" Xvfb trayer xdotool || return 1
   oru_session_prepare "$work"
 
   # Xvfb picks a free display number itself and says which once it is ready.

@@ -26,13 +26,8 @@ oru_display_available() {
 }
 
 oru_display_start() {
-  local work=$1 config=$2 tool
-  for tool in trayer xdotool xrandr xdpyinfo; do
-    command -v "$tool" >/dev/null || {
-      echo "$tool not found: install the Debian packages trayer, xdotool, x11-xserver-utils and x11-utils (scripts/install-deps.sh)" >&2
-      return 1
-    }
-  done
+  local work=$1 config=$2
+  oru_session_need "trayer, xdotool, x11-xserver-utils and x11-utils" trayer xdotool xrandr xdpyinfo || return 1
   oru_session_prepare "$work"
 
   # The server itself, not the Xorg.wrap of /usr/bin/Xorg (console users
