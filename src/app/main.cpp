@@ -230,5 +230,15 @@ int main(int argc, char** argv)
     aboutBox.reset();
     calibrationForm.reset();
     mainForm.reset();
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        // Qt 6.4's Wayland client can deadlock while it takes its connection
+        // down (its event thread waits for a read the main thread prepared and
+        // never made): the process would linger after the end, holding the
+        // single-instance lock, so that the next start of this user ends at
+        // once. All is saved and the devices are let go by now; the kernel
+        // closes the rest (the uinput device goes with its descriptor).
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
     return status;
 }
