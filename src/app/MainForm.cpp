@@ -59,7 +59,8 @@ TMainForm::TMainForm(const Services& services, QWidget* parent)
 
     // The calibration texts live in the user's store between runs.
     AppRegistryStorage1.setRoot(TCustomAppStorage::kNoRoot);
-    FormStorage1.setAppStoragePath("Software\\oruDriver\\");
+    // The key the machine's calibration is kept under too.
+    FormStorage1.setAppStoragePath(std::string(kCalibrationKey) + "\\");
     FormStorage1.Options = {fpLocation};
     FormStorage1.setStoredProps({QStringLiteral("Edit1.Text"), QStringLiteral("Edit2.Text"),
                                  QStringLiteral("Edit3.Text"), QStringLiteral("Edit4.Text"),

@@ -127,11 +127,8 @@ void TcalibrationForm::FormShow()
     if (onWayland()) {
         setWindowState(windowState() | Qt::WindowFullScreen);
     } else if (board_) {
-        // Device pixels back to Qt's logical ones, where the window is placed.
-        const ScreenRecord& g = board_->geometry;
-        const double ratio = g.pixelRatio > 0 ? g.pixelRatio : 1.0;
-        setGeometry(qRound(g.xPx / ratio), qRound(g.yPx / ratio), qRound(g.widthPx / ratio),
-                    qRound(g.heightPx / ratio));
+        const ScreenArea area = logicalArea(board_->geometry);
+        setGeometry(area.xLogical, area.yLogical, area.widthLogical, area.heightLogical);
     } else {
         setGeometry(screen->geometry());
     }

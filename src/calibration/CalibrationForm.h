@@ -13,8 +13,8 @@ class QLabel;
 namespace oru {
 
 /// The full-screen calibration window: borderless over the whole board's
-/// screen (the primary one until the main window names another), pointer hidden, a red and a blue crosshair that it moves from
-/// target to target. Shown modally; the run starts 500 ms after the show,
+/// screen (the primary one until the main window names another), pointer
+/// hidden, a red and a blue crosshair that it moves from target to target. Shown modally; the run starts 500 ms after the show,
 /// inside Timer1's handler, and pumps events while it waits for the pen.
 class TcalibrationForm : public QDialog, public CalibrationView {
     Q_OBJECT

@@ -30,11 +30,11 @@ BoardScreenFollower::Update BoardScreenFollower::update(const std::vector<Deskto
     Update update;
     update.first = !looked_;
     update.before = board_;
-    update.choiceProblem = boardChoiceProblem(choice);
+    const std::optional<std::string> problem = boardChoiceProblem(choice);
     const bool newChoice = !looked_ || choice != choice_;
-    if (!newChoice) update.choiceProblem.reset();
+    if (newChoice) update.choiceProblem = problem;
 
-    const bool named = !choice.empty() && !boardChoiceProblem(choice);
+    const bool named = !choice.empty() && !problem;
     auto board = screens.end();
     if (named) {
         board = std::find_if(screens.begin(), screens.end(),

@@ -67,16 +67,17 @@ std::string describeScreen(const DesktopScreen& screen)
            std::to_string(g.heightPx) + signedText(g.xPx) + signedText(g.yPx) + (g.primary ? " primary" : "");
 }
 
+ScreenArea logicalArea(const ScreenRecord& g)
+{
+    return {toLogical(g.xPx, g.pixelRatio),     toLogical(g.yPx, g.pixelRatio), toLogical(g.widthPx, g.pixelRatio),
+            toLogical(g.heightPx, g.pixelRatio), g.pixelRatio,                   g.physicalWidthMm};
+}
+
 std::vector<ScreenArea> screenAreas(const std::vector<DesktopScreen>& screens)
 {
     std::vector<ScreenArea> areas;
     areas.reserve(screens.size());
-    for (const DesktopScreen& screen : screens) {
-        const ScreenRecord& g = screen.geometry;
-        areas.push_back({toLogical(g.xPx, g.pixelRatio), toLogical(g.yPx, g.pixelRatio),
-                         toLogical(g.widthPx, g.pixelRatio), toLogical(g.heightPx, g.pixelRatio), g.pixelRatio,
-                         g.physicalWidthMm});
-    }
+    for (const DesktopScreen& screen : screens) areas.push_back(logicalArea(screen.geometry));
     return areas;
 }
 

@@ -41,6 +41,10 @@ std::vector<DesktopScreen> collapseMirrors(const std::vector<ScreenRecord>& outp
 /// "NAME WxH+X+Y" (device pixels), with " primary" for the primary screen.
 std::string describeScreen(const DesktopScreen& screen);
 
+/// A screen's geometry in Qt's logical pixels (device pixels over its ratio),
+/// where windows are placed and the pointer backends lay the desktop out.
+ScreenArea logicalArea(const ScreenRecord& screen);
+
 /// The screens in the layout units the pointer backends place in.
 std::vector<ScreenArea> screenAreas(const std::vector<DesktopScreen>& screens);
 

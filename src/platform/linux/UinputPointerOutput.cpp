@@ -173,12 +173,8 @@ void UinputPointerOutput::followScreens(const std::vector<ScreenArea>& screens, 
     if (screens.empty()) return;
     const PointerPlacement placement = pointerPlacement(screens, boardScreen);
     setOrigin(placement.originXPx, placement.originYPx);
-    const DesktopBox& box = placement.box;
-    if (created_ && box.xPx == box_.xPx && box.yPx == box_.yPx && box.widthPx == box_.widthPx &&
-        box.heightPx == box_.heightPx && box.unitsPerMm == box_.unitsPerMm) {
-        return;
-    }
-    recreate(box);
+    if (created_ && placement.box == box_) return;
+    recreate(placement.box);
 }
 
 void UinputPointerOutput::setOrigin(int originXPx, int originYPx)

@@ -20,6 +20,7 @@ struct DesktopBox {
     int widthPx = 1;
     int heightPx = 1;
     int unitsPerMm = 4;  // about 96 dpi
+    bool operator==(const DesktopBox&) const = default;
 };
 
 /// Identity of the virtual pointer as udev and the compositor see it.
