@@ -58,11 +58,18 @@ void DemoRun::recalibrateThroughMenu()
 {
     pen_->rest(kPenUp, 10);
     std::string detail;
+    // The calibration window comes up over the whiteboard.
+    if (canvas_) canvas_->stackBelowAll();
     const bool chosen = chooseFromTrayMenu(MenuEntry::Calibrate, "tray-menu-kalibre", detail);
-    const bool shown = chosen && waitFor([&] { return screen_.viewableWindow("CalibrationForm").has_value(); }, 10s);
+    std::optional<XScreen::WindowInfo> window;
+    const bool shown =
+        chosen && waitFor([&] { return (window = screen_.viewableWindow("CalibrationForm")).has_value(); }, 10s);
     if (chosen && !shown) detail = "no calibration window 10 s after the click";
     check("\"Kalibre\" in the tray menu opens the calibration window", shown, detail);
-    if (shown) calibrate(false);
+    if (!shown) return;
+    checkCoversTheScreen(*window);
+    calibrate(false);
+    if (canvas_) canvas_->stackAboveAll();
 }
 
 void DemoRun::drawThroughReplug()

@@ -22,6 +22,7 @@ void DemoRun::calibrate(bool firstStart)
         const PointD target = targets[i];
         const bool shown = hoverUntilTargetShows(*pen_, screen_, target);
         if (!shown) {
+            shot("calibration-target-" + std::to_string(i) + "-missing");
             check("calibration target " + std::to_string(i) + " shows at (" + fixed(target.x, 0) + "," +
                       fixed(target.y, 0) + ")",
                   false);
@@ -34,7 +35,7 @@ void DemoRun::calibrate(bool firstStart)
         worstCentreOffPx = std::max({worstCentreOffPx, std::abs(spot.meanX - (target.x - 0.5)),
                                      std::abs(spot.meanY - (target.y - 0.5))});
 
-        const TargetPress press = pressUntilAccepted(*pen_, screen_, target);
+        const TargetPress press = pressUntilAccepted(*pen_, screen_, target, options_.calibrationShakeUnits);
         if (!press.accepted) {
             check("calibration target " + std::to_string(i) + " accepted", false,
                   std::to_string(press.downReports) + " pen-down reports sent");

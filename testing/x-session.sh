@@ -4,6 +4,13 @@
 #
 #   oru_session_start WORKDIR [WIDTHxHEIGHT]   starts Xvfb and trayer, exports
 #                                              DISPLAY, XDG_*, HOME
+#   oru_session_start_server WORKDIR [WxH]     the same without the tray host
+#   oru_session_start_bus WORKDIR              a private session bus, exported
+#   oru_session_start_xfce WORKDIR PANEL_XML   Xfce's window manager and panel
+#                                              (PANEL_XML: its configuration)
+#                                              on DISPLAY, with a session bus
+#   oru_session_bus_name_owned NAME [BUS]      whether NAME has an owner on the
+#                                              session (or the given) bus
 #   oru_session_watch_pidfile FILE             the clean-up also ends the process
 #                                              whose id FILE holds (the driver)
 #   oru_session_run SECONDS COMMAND...         runs COMMAND with a time limit; a
@@ -136,9 +143,9 @@ oru_session_start_tray() {
   oru_session_await 15 "the tray host" "$work/trayer.log" "${oru_session_services[-1]}" oru_session_trayer_shows
 }
 
-oru_session_start() {
+oru_session_start_server() {
   local work=$1 size=${2:-1280x800}
-  oru_session_need "xvfb, trayer and xdotool" Xvfb trayer xdotool || return 1
+  oru_session_need "xvfb and xdotool" Xvfb xdotool || return 1
   oru_session_prepare "$work"
 
   # Xvfb picks a free display number itself and says which once it is ready.
@@ -147,6 +154,55 @@ oru_session_start() {
   oru_session_services+=($!)
   oru_session_await 15 "the X server" "$work/xvfb.log" "${oru_session_services[0]}" test -s "$work/display" || return 1
   export DISPLAY=:$(head -n1 "$work/display")
-
-  oru_session_start_tray "$work"
 }
+
+oru_session_start() {
+  oru_session_need "trayer" trayer || return 1
+  oru_session_start_server "$@" || return 1
+  oru_session_start_tray "$1"
+}
+
+oru_session_bus_name_owned() {
+  local bus=${2:-$DBUS_SESSION_BUS_ADDRESS}
+  dbus-send --bus="$bus" --print-reply=literal --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+    org.freedesktop.DBus.NameHasOwner "string:$1" 2>/dev/null | grep -q true
+}
+
+oru_session_start_bus() {
+  local work=$1
+  oru_session_need "dbus-daemon" dbus-daemon dbus-send || return 1
+  : >"$work/session-bus"
+  dbus-daemon --session --nofork --address="unix:path=$work/session-bus.socket" --print-address=3 \
+    3>"$work/session-bus" 2>"$work/session-bus.log" &
+  oru_session_services+=($!)
+  oru_session_await 15 "the session bus" "$work/session-bus.log" "${oru_session_services[-1]}" \
+    test -s "$work/session-bus" || return 1
+  export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/session-bus.socket
+}
+
+oru_session_xfce_panel_shows() { [[ -n $(xdotool search --onlyvisible --class '^xfce4-panel$' 2>/dev/null) ]]; }
+
+oru_session_start_xfce() {
+  local work=$1 panel=$2 channels
+  oru_session_need "xfwm4 and xfce4-panel" xfwm4 xfce4-panel || return 1
+  oru_session_start_bus "$work" || return 1
+  # The panel reads its layout through xfconfd (started by the bus) from the
+  # user's channel files; with none it would ask at its first start.
+  channels=$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml
+  mkdir -p "$channels"
+  cp "$panel" "$channels/xfce4-panel.xml"
+  # No compositor: popup menus without shadows, screenshots as X draws them.
+  xfwm4 --compositor=off >"$work/xfwm4.log" 2>&1 &
+  oru_session_services+=($!)
+  oru_session_await 15 "the window manager" "$work/xfwm4.log" "${oru_session_services[-1]}" \
+    oru_session_wm_running || return 1
+  xfce4-panel >"$work/xfce4-panel.log" 2>&1 &
+  oru_session_services+=($!)
+  # Its notification area, a process of its own, owns the StatusNotifier
+  # watcher together with the X tray selection.
+  oru_session_await 20 "the panel" "$work/xfce4-panel.log" "${oru_session_services[-1]}" \
+    eval 'oru_session_xfce_panel_shows && oru_session_bus_name_owned org.kde.StatusNotifierWatcher'
+}
+
+# A window manager has claimed the screen: EWMH's supporting window is set.
+oru_session_wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }

@@ -145,16 +145,17 @@ std::optional<TrayMenu::Popup> TrayMenu::open(const Shown& shown, std::string& d
         detail = "the pointer did not get to the tray square";
         return std::nullopt;
     }
-    // The menu opens on the press, at the pointer: a new popup window that
-    // holds the pressed place (above or below it, wherever there is room).
+    // The menu opens on the press: a new popup window that holds the pressed
+    // place (above or below it, wherever there is room: Qt's own), or one
+    // just beside the panel under it (a panel that draws the menu itself).
     const std::set<Window> before = popupIds();
     screen_.button(3, true);
     std::optional<XScreen::WindowInfo> menu;
     poll(
         [&] {
             for (const auto& w : screen_.overrideRedirectWindows())
-                if (!before.count(w.id) && smallPopup(w) && x >= w.x && x <= w.x + w.width && y >= w.y &&
-                    y <= w.y + w.height)
+                if (!before.count(w.id) && smallPopup(w) && x >= w.x && x <= w.x + w.width &&
+                    y >= w.y - kTrayStripPx && y <= w.y + w.height + kTrayStripPx)
                     menu = w;
             return menu.has_value();
         },

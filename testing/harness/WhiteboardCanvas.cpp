@@ -64,6 +64,18 @@ void WhiteboardCanvas::penSegment(PointD from, PointD to)
     draw(s);
 }
 
+void WhiteboardCanvas::stackBelowAll()
+{
+    XLowerWindow(display_, window_);
+    XFlush(display_);
+}
+
+void WhiteboardCanvas::stackAboveAll()
+{
+    XRaiseWindow(display_, window_);
+    XFlush(display_);
+}
+
 void WhiteboardCanvas::pump()
 {
     while (XPending(display_)) {

@@ -23,6 +23,11 @@ public:
 
     /// Handles every event that has arrived.
     void pump();
+    /// Under a window manager the canvas, which bypasses it, would stay above
+    /// a full-screen window: stacked as a managed application window would be,
+    /// below (while another program's window is up) or above everything.
+    void stackBelowAll();
+    void stackAboveAll();
     /// Draws a piece of the pen's path while it touches (screen px).
     void penSegment(PointD from, PointD to);
 

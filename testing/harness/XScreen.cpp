@@ -128,23 +128,34 @@ PointerState XScreen::pointer() const
 
 std::optional<XScreen::WindowInfo> XScreen::viewableWindow(const std::string& title) const
 {
-    Window rootReturn = 0, parent = 0;
-    Window* children = nullptr;
-    unsigned count = 0;
-    if (!XQueryTree(display(), root_, &rootReturn, &parent, &children, &count)) return std::nullopt;
-    std::optional<WindowInfo> found;
-    for (unsigned i = 0; i < count && !found; ++i) {
-        char* name = nullptr;
-        if (!XFetchName(display(), children[i], &name) || !name) continue;
-        const bool match = title == name;
-        XFree(name);
-        if (!match) continue;
-        XWindowAttributes attributes;
-        if (XGetWindowAttributes(display(), children[i], &attributes) && attributes.map_state == IsViewable)
-            found = WindowInfo{children[i], attributes.x, attributes.y, attributes.width, attributes.height};
-    }
-    if (children) XFree(children);
-    return found;
+    // A top-level window, or one a window manager has put into its frame
+    // (one level down); its place on the screen either way.
+    const auto search = [&](auto& self, Window parentWindow, int depth) -> std::optional<WindowInfo> {
+        Window rootReturn = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(display(), parentWindow, &rootReturn, &parent, &children, &count)) return std::nullopt;
+        std::optional<WindowInfo> found;
+        for (unsigned i = 0; i < count && !found; ++i) {
+            char* name = nullptr;
+            const bool match = XFetchName(display(), children[i], &name) && name && title == name;
+            if (name) XFree(name);
+            XWindowAttributes attributes;
+            if (!XGetWindowAttributes(display(), children[i], &attributes) || attributes.map_state != IsViewable)
+                continue;
+            if (match) {
+                int x = 0, y = 0;
+                Window child = 0;
+                XTranslateCoordinates(display(), children[i], root_, 0, 0, &x, &y, &child);
+                found = WindowInfo{children[i], x, y, attributes.width, attributes.height};
+            } else if (depth > 0) {
+                found = self(self, children[i], depth - 1);
+            }
+        }
+        if (children) XFree(children);
+        return found;
+    };
+    return search(search, root_, 1);
 }
 
 std::vector<XScreen::WindowInfo> XScreen::overrideRedirectWindows() const
