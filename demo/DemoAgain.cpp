@@ -59,7 +59,7 @@ void DemoRun::recalibrateThroughMenu()
     pen_->rest(kPenUp, 10);
     std::string detail;
     // The calibration window comes up over the whiteboard.
-    if (canvas_) canvas_->stackBelowAll();
+    if (canvas_) canvas_->hide();
     const bool chosen = chooseFromTrayMenu(MenuEntry::Calibrate, "tray-menu-kalibre", detail);
     std::optional<XScreen::WindowInfo> window;
     const bool shown =
@@ -69,7 +69,7 @@ void DemoRun::recalibrateThroughMenu()
     if (!shown) return;
     checkCoversTheScreen(*window);
     calibrate(false);
-    if (canvas_) canvas_->stackAboveAll();
+    if (canvas_) canvas_->show();
 }
 
 void DemoRun::drawThroughReplug()

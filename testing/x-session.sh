@@ -9,6 +9,9 @@
 #   oru_session_start_xfce WORKDIR PANEL_XML   Xfce's window manager and panel
 #                                              (PANEL_XML: its configuration)
 #                                              on DISPLAY, with a session bus
+#   oru_session_start_gnome_x11 WORKDIR        GNOME Shell as the X window
+#                                              manager, with the AppIndicator
+#                                              extension, out of the overview
 #   oru_session_bus_name_owned NAME [BUS]      whether NAME has an owner on the
 #                                              session (or the given) bus
 #   oru_session_watch_pidfile FILE             the clean-up also ends the process
@@ -206,3 +209,42 @@ oru_session_start_xfce() {
 
 # A window manager has claimed the screen: EWMH's supporting window is set.
 oru_session_wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+
+# oru_session_gnome_overview true|false: whether the shell's overview is shown.
+oru_session_gnome_overview() {
+  dbus-send --session --print-reply=literal --dest=org.gnome.Shell /org/gnome/Shell \
+    org.freedesktop.DBus.Properties.Get string:org.gnome.Shell string:OverviewActive 2>/dev/null | grep -q "$1"
+}
+
+oru_session_start_gnome_x11() {
+  local work=$1 shell
+  oru_session_need "gnome-shell, gnome-shell-extension-appindicator and dbus-daemon" gnome-shell gsettings \
+    dbus-daemon || return 1
+  oru_session_start_bus "$work" || return 1
+  # Where /run/systemd/seats exists the shell asks logind on the system bus
+  # for its session: a private system bus answers, without one.
+  : >"$work/system-bus"
+  dbus-daemon --session --nofork --address="unix:path=$work/system-bus.socket" --print-address=3 \
+    3>"$work/system-bus" 2>"$work/system-bus.log" &
+  oru_session_services+=($!)
+  oru_session_await 15 "the private system bus" "$work/system-bus.log" "${oru_session_services[-1]}" \
+    test -s "$work/system-bus" || return 1
+  export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$work/system-bus.socket
+  # Left after a crash of the shell, it would start the next one without extensions.
+  rm -f "$XDG_RUNTIME_DIR/gnome-shell-disable-extensions"
+  gsettings set org.gnome.shell enabled-extensions "['ubuntu-appindicators@ubuntu.com']"
+  # No banners over the screenshots (a root session gets one at the start).
+  gsettings set org.gnome.desktop.notifications show-banners false
+  export XDG_SESSION_TYPE=x11 XDG_CURRENT_DESKTOP=GNOME LIBGL_ALWAYS_SOFTWARE=1
+  gnome-shell --x11 --replace >"$work/gnome-shell.log" 2>&1 &
+  shell=$!
+  oru_session_services+=("$shell")
+  oru_session_await 60 "GNOME Shell" "$work/gnome-shell.log" "$shell" \
+    eval 'oru_session_wm_running && oru_session_bus_name_owned org.gnome.Shell &&
+          oru_session_bus_name_owned org.kde.StatusNotifierWatcher' || return 1
+  # It starts in the overview, once its start-up is through; ESC leaves it.
+  oru_session_await 30 "GNOME Shell's overview" "$work/gnome-shell.log" "$shell" oru_session_gnome_overview true ||
+    return 1
+  oru_session_await 20 "GNOME Shell's desktop (out of the overview)" "$work/gnome-shell.log" "$shell" \
+    eval 'oru_session_gnome_overview false || { xdotool key Escape; false; }'
+}

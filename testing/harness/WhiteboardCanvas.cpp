@@ -64,15 +64,15 @@ void WhiteboardCanvas::penSegment(PointD from, PointD to)
     draw(s);
 }
 
-void WhiteboardCanvas::stackBelowAll()
+void WhiteboardCanvas::hide()
 {
-    XLowerWindow(display_, window_);
+    XUnmapWindow(display_, window_);
     XFlush(display_);
 }
 
-void WhiteboardCanvas::stackAboveAll()
+void WhiteboardCanvas::show()
 {
-    XRaiseWindow(display_, window_);
+    XMapRaised(display_, window_);
     XFlush(display_);
 }
 

@@ -23,11 +23,11 @@ public:
 
     /// Handles every event that has arrived.
     void pump();
-    /// Under a window manager the canvas, which bypasses it, would stay above
-    /// a full-screen window: stacked as a managed application window would be,
-    /// below (while another program's window is up) or above everything.
-    void stackBelowAll();
-    void stackAboveAll();
+    /// Out of sight while another program's full-screen window is up, and
+    /// back: the canvas bypasses the window manager, which would otherwise
+    /// keep it over that window, as a compositing one does even below it.
+    void hide();
+    void show();
     /// Draws a piece of the pen's path while it touches (screen px).
     void penSegment(PointD from, PointD to);
 

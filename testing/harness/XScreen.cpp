@@ -9,6 +9,7 @@
 #include <X11/extensions/XTest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cerrno>  // program_invocation_short_name
 #include <cstring>
 #include <stdexcept>
@@ -89,13 +90,21 @@ PixelBlock XScreen::grab(int x, int y, int width, int height) const
     return block;
 }
 
-ColourSpot XScreen::find(const PixelBlock& block, std::uint32_t rgb)
+ColourSpot XScreen::find(const PixelBlock& block, std::uint32_t rgb, int tolerance)
 {
+    const auto matches = [&](std::uint32_t pixel) {
+        if (pixel == rgb) return true;
+        for (int shift = 0; shift <= 16; shift += 8) {
+            const int a = static_cast<int>((pixel >> shift) & 0xFF), b = static_cast<int>((rgb >> shift) & 0xFF);
+            if (std::abs(a - b) > tolerance) return false;
+        }
+        return true;
+    };
     ColourSpot spot;
     double sumX = 0, sumY = 0;
     for (int row = 0; row < block.height; ++row) {
         for (int col = 0; col < block.width; ++col) {
-            if (block.rgb[static_cast<std::size_t>(row) * block.width + col] != rgb) continue;
+            if (!matches(block.rgb[static_cast<std::size_t>(row) * block.width + col])) continue;
             const int x = block.x + col, y = block.y + row;
             if (spot.count == 0) {
                 spot.minX = spot.maxX = x;
