@@ -127,9 +127,16 @@ void TcalibrationForm::FormShow()
     // and state set here go with the map request.
     QScreen* const screen = boardQScreen();
     if (QWindow* window = windowHandle()) window->setScreen(screen);
+    // Full screen asked of the window manager (EWMH _NET_WM_STATE_FULLSCREEN)
+    // or the compositor: a plain window is kept below a desktop's panels, and
+    // a Wayland client can't place its windows at all. Platforms without
+    // either (Qt's offscreen one) make full screen their primary screen.
+    if (onWayland() || QGuiApplication::platformName() == QLatin1String("xcb")) {
+        setWindowState(windowState() | Qt::WindowFullScreen);
+    }
     if (!onWayland()) {
-        // Placed over the board screen by hand: without a window manager the
-        // full-screen request alone leaves a small window, and a window
+        // And placed over the board screen by hand: without a window manager
+        // the full-screen request alone leaves a small window, and a window
         // manager makes full screen on the screen the window is on.
         if (board_) {
             const ScreenArea area = logicalArea(board_->geometry);
@@ -138,10 +145,6 @@ void TcalibrationForm::FormShow()
             setGeometry(screen->geometry());
         }
     }
-    // Full screen asked of the window manager (EWMH _NET_WM_STATE_FULLSCREEN)
-    // or the compositor: a plain window is kept below a desktop's panels, and
-    // a Wayland client can't place its windows at all.
-    setWindowState(windowState() | Qt::WindowFullScreen);
     raise();
     activateWindow();
     closeRequested_ = false;
@@ -174,11 +177,13 @@ void TcalibrationForm::Timer1Timer()
     running_ = true;
     bool misplaced = false;
     guarded([this, &misplaced] {
-        if (waitUntilOverTargets()) {
+        // A run cancelled, closed or ended meanwhile goes on as before: it
+        // ends at once.
+        if (waitUntilOverTargets() || !isVisible() || closeRequested_ || quitRequested_ ||
+            state_.CalCancelled != 0) {
             procedure_.run();
             return;
         }
-        if (closeRequested_ || quitRequested_ || state_.CalCancelled != 0) return;
         // Never a run on a window that is not where the screen is: the pen
         // would be held on crosshairs away from the points the fit takes.
         misplaced = true;

@@ -409,7 +409,7 @@ TEST(CalibrationWindow, RunsOnlyOnAWindowOverEveryTargetAndDrawsEachWhereItsScre
         QPoint firstCrossingInWindow;
     };
     const Row rows[] = {
-        {"full screen", std::nullopt, true, {80, 80}},
+        {"over the screen as asked", std::nullopt, true, {80, 80}},
         {"below a 27 px panel, bottom off the screen", QRect(0, 27, 800, 800), true, {80, 53}},
         {"maximised under a 32 px top bar", QRect(0, 32, 800, 768), true, {80, 48}},
         {"first target on the window's left edge", QRect(80, 0, 720, 800), true, {0, 80}},
