@@ -9,9 +9,12 @@
 #   oru_session_start_xfce WORKDIR PANEL_XML   Xfce's window manager and panel
 #                                              (PANEL_XML: its configuration)
 #                                              on DISPLAY, with a session bus
-#   oru_session_start_gnome_x11 WORKDIR        GNOME Shell as the X window
-#                                              manager, with the AppIndicator
-#                                              extension, out of the overview
+#   oru_session_start_gnome WORKDIR x11|wayland EXTENSION
+#                                              GNOME Shell (the X window manager,
+#                                              or headless on Wayland) with the
+#                                              AppIndicator extension and
+#                                              EXTENSION (a folder), which owns
+#                                              org.oruDriver.DesktopTest when up
 #   oru_session_bus_name_owned NAME [BUS]      whether NAME has an owner on the
 #                                              session (or the given) bus
 #   oru_session_watch_pidfile FILE             the clean-up also ends the process
@@ -210,14 +213,8 @@ oru_session_start_xfce() {
 # A window manager has claimed the screen: EWMH's supporting window is set.
 oru_session_wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
 
-# oru_session_gnome_overview true|false: whether the shell's overview is shown.
-oru_session_gnome_overview() {
-  dbus-send --session --print-reply=literal --dest=org.gnome.Shell /org/gnome/Shell \
-    org.freedesktop.DBus.Properties.Get string:org.gnome.Shell string:OverviewActive 2>/dev/null | grep -q "$1"
-}
-
-oru_session_start_gnome_x11() {
-  local work=$1 shell
+oru_session_start_gnome() {
+  local work=$1 kind=$2 extension=$3 shell uuid
   oru_session_need "gnome-shell, gnome-shell-extension-appindicator and dbus-daemon" gnome-shell gsettings \
     dbus-daemon || return 1
   oru_session_start_bus "$work" || return 1
@@ -230,21 +227,30 @@ oru_session_start_gnome_x11() {
   oru_session_await 15 "the private system bus" "$work/system-bus.log" "${oru_session_services[-1]}" \
     test -s "$work/system-bus" || return 1
   export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$work/system-bus.socket
+  # The caller's extension leaves the overview the shell starts in and owns
+  # org.oruDriver.DesktopTest once the desktop is up.
+  uuid=$(basename "$extension")
+  export XDG_DATA_HOME=$work/data
+  mkdir -p "$XDG_DATA_HOME/gnome-shell/extensions"
+  cp -r "$extension" "$XDG_DATA_HOME/gnome-shell/extensions/"
   # Left after a crash of the shell, it would start the next one without extensions.
   rm -f "$XDG_RUNTIME_DIR/gnome-shell-disable-extensions"
-  gsettings set org.gnome.shell enabled-extensions "['ubuntu-appindicators@ubuntu.com']"
+  gsettings set org.gnome.shell enabled-extensions "['ubuntu-appindicators@ubuntu.com', '$uuid']"
   # No banners over the screenshots (a root session gets one at the start).
   gsettings set org.gnome.desktop.notifications show-banners false
-  export XDG_SESSION_TYPE=x11 XDG_CURRENT_DESKTOP=GNOME LIBGL_ALWAYS_SOFTWARE=1
-  gnome-shell --x11 --replace >"$work/gnome-shell.log" 2>&1 &
+  export XDG_CURRENT_DESKTOP=GNOME LIBGL_ALWAYS_SOFTWARE=1
+  if [[ $kind == x11 ]]; then
+    export XDG_SESSION_TYPE=x11
+    gnome-shell --x11 --replace >"$work/gnome-shell.log" 2>&1 &
+  else
+    export XDG_SESSION_TYPE=wayland
+    unset DISPLAY
+    gnome-shell --headless --wayland --no-x11 --virtual-monitor 1280x800 >"$work/gnome-shell.log" 2>&1 &
+  fi
   shell=$!
   oru_session_services+=("$shell")
-  oru_session_await 60 "GNOME Shell" "$work/gnome-shell.log" "$shell" \
-    eval 'oru_session_wm_running && oru_session_bus_name_owned org.gnome.Shell &&
+  oru_session_await 60 "GNOME Shell ($kind)" "$work/gnome-shell.log" "$shell" \
+    eval 'oru_session_bus_name_owned org.oruDriver.DesktopTest &&
           oru_session_bus_name_owned org.kde.StatusNotifierWatcher' || return 1
-  # It starts in the overview, once its start-up is through; ESC leaves it.
-  oru_session_await 30 "GNOME Shell's overview" "$work/gnome-shell.log" "$shell" oru_session_gnome_overview true ||
-    return 1
-  oru_session_await 20 "GNOME Shell's desktop (out of the overview)" "$work/gnome-shell.log" "$shell" \
-    eval 'oru_session_gnome_overview false || { xdotool key Escape; false; }'
+  [[ $kind == x11 ]] || export WAYLAND_DISPLAY=wayland-0
 }

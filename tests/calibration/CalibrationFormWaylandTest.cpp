@@ -1,5 +1,6 @@
 // The calibration window on a real Wayland compositor (weston's headless
-// backend, started by program_wayland_test.sh): the compositor shows it full-screen
+// backend, started by program_wayland_test.sh; GNOME Shell's and KWin's by
+// tests/desktops/wayland_desktop_test.sh): the compositor shows it full-screen
 // over the output, the first target where the run puts it, and ESC cancels.
 // The compositor's own picture of the output is kept as a test artifact.
 
@@ -46,14 +47,17 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000)
     return true;
 }
 
-// The compositor's picture of its output (weston-screenshooter; weston must
-// run with --debug). A null image when it can't be had.
+// The compositor's picture of its output: weston-screenshooter (weston must
+// run with --debug), or the shell command ORU_SCREENSHOT_COMMAND, which
+// writes a PNG into its working folder. A null image when it can't be had.
 QImage screenshot()
 {
     QTemporaryDir dir;
     QProcess shooter;
     shooter.setWorkingDirectory(dir.path());
-    shooter.start(QStringLiteral("weston-screenshooter"), {});
+    const QString command = qEnvironmentVariable("ORU_SCREENSHOT_COMMAND");
+    if (command.isEmpty()) shooter.start(QStringLiteral("weston-screenshooter"), {});
+    else shooter.start(QStringLiteral("sh"), {QStringLiteral("-c"), command});
     if (!shooter.waitForFinished(5000) || shooter.exitCode() != 0) return {};
     const auto files = QDir(dir.path()).entryList({QStringLiteral("*.png")});
     return files.isEmpty() ? QImage() : QImage(dir.filePath(files.first()));

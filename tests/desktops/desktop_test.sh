@@ -29,7 +29,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/oru-desktop.XXXXXX")
 oru_session_start_server "$work"
 case $desktop in
   xfce) oru_session_start_xfce "$work" "$top/tests/desktops/xfce4-panel.xml" ;;
-  gnome-x11) oru_session_start_gnome_x11 "$work" ;;
+  gnome-x11) oru_session_start_gnome "$work" x11 "$top/tests/desktops/oru-test@oru.example" ;;
   *) echo "unknown desktop $desktop" >&2; exit 2 ;;
 esac
 oru_session_watch_pidfile "$out/driver.pid"

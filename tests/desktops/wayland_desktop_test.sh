@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# The driver on a Wayland desktop's own compositor, headless (no input
+# devices are read there, so the pen's pointer is not checked):
+#   1. the calibration window covers the whole output, the shell's top bar
+#      included, shows its first target where the run puts it, and ESC
+#      cancels it (calibration_wayland_test, screenshots from the shell);
+#   2. the driver's tray icon registers as a StatusNotifierItem and the top
+#      bar shows the coloured square (red: no pen tracker here).
+# DESKTOP: gnome-wayland (gnome-shell --headless with the AppIndicator
+# extension and the test's own extension, which leaves the overview, allows
+# screenshots and owns org.oruDriver.DesktopTest once the desktop is up).
+set -euo pipefail
+
+desktop=${1:?usage: wayland_desktop_test.sh DESKTOP SOURCE_DIR DRIVER CALIBRATION_TEST ARTIFACTS_DIR}
+top=${2:?}
+driver=${3:?}
+calibration_test=${4:?}
+out=${5:?}
+rm -rf "$out"
+mkdir -p "$out"
+
+source "$top/testing/x-session.sh"
+work=$(mktemp -d "${TMPDIR:-/tmp}/oru-desktop.XXXXXX")
+oru_session_prepare "$work"
+case $desktop in
+  gnome-wayland)
+    oru_session_start_gnome "$work" wayland "$top/tests/desktops/oru-test@oru.example"
+    # Writes the whole output as "$PWD/shot.png".
+    shoot='dbus-send --session --print-reply --dest=org.gnome.Shell.Screenshot /org/gnome/Shell/Screenshot \
+           org.gnome.Shell.Screenshot.Screenshot boolean:false boolean:false "string:$PWD/shot.png" >/dev/null'
+    ;;
+  *) echo "unknown desktop $desktop" >&2; exit 2 ;;
+esac
+export QT_QPA_PLATFORM=wayland
+
+echo "== $desktop: the calibration window"
+ORU_ARTIFACTS=$out ORU_SHOT_NAME=calibration-window ORU_SCREENSHOT_COMMAND=$shoot \
+  oru_session_run 60 "$calibration_test" >"$out/calibration-window.log" 2>&1 ||
+  { cat "$out/calibration-window.log" >&2; echo "FAIL: calibration window on $desktop" >&2; exit 1; }
+grep -E '^\[ +(OK|FAILED) +\]' "$out/calibration-window.log"
+
+echo "== $desktop: the tray square"
+# A stored calibration: no calibration window over the top bar at the start.
+mkdir -p "$XDG_CONFIG_HOME/oruDriver"
+{
+  printf '[Software\\oruDriver]\n"FormVersion" = int 0\n'
+  texts=(100 -150 550 -160 110 -500 540 -510)
+  for i in {0..7}; do printf '"Edit%d_Text" = text "%s"\n' $((i + 1)) "${texts[i]}"; done
+} >"$XDG_CONFIG_HOME/oruDriver/store.conf"
+"$driver" >"$out/driver.log" 2>&1 &
+echo $! >"$out/driver.pid"
+oru_session_watch_pidfile "$out/driver.pid"
+items_registered() {
+  dbus-send --session --print-reply --dest=org.kde.StatusNotifierWatcher /StatusNotifierWatcher \
+    org.freedesktop.DBus.Properties.Get string:org.kde.StatusNotifierWatcher \
+    string:RegisteredStatusNotifierItems 2>/dev/null | grep -q 'string "'
+}
+# The top bar's right part with the driver's red square (GNOME draws icons at
+# 94 % opacity: 240,0,0 over black), 100 pixels or more.
+square_shown() {
+  (cd "$work" && eval "$shoot") || return 1
+  local red
+  red=$(convert "$work/shot.png" -crop 400x32+880+0 +repage -fx 'r>0.85 && g<0.1 && b<0.1' \
+          -format '%[fx:mean*w*h]' info:) || return 1
+  ((${red%.*} >= 100))
+}
+deadline=$((SECONDS + 20))
+until items_registered && square_shown; do
+  ((SECONDS < deadline)) || { cp "$work/shot.png" "$out/top-bar.png" 2>/dev/null; cat "$out/driver.log" >&2
+                              echo "FAIL: no red square in $desktop's top bar" >&2; exit 1; }
+  sleep 0.2
+done
+cp "$work/shot.png" "$out/tray-red.png"
+echo "   StatusNotifierItem registered, red square in the top bar (tray-red.png)"
+kill -TERM "$(<"$out/driver.pid")"
+echo "$desktop desktop test passed"
