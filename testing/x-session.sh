@@ -5,7 +5,8 @@
 #   oru_session_start WORKDIR [WIDTHxHEIGHT]   starts Xvfb and trayer, exports
 #                                              DISPLAY, XDG_*, HOME
 #   oru_session_start_server WORKDIR [WxH]     the same without the tray host
-#   oru_session_start_bus WORKDIR              a private session bus, exported
+#   oru_session_start_bus WORKDIR [system]     a private session (or system) bus,
+#                                              exported
 #   oru_session_start_xfce WORKDIR PANEL_XML   Xfce's window manager and panel
 #                                              (PANEL_XML: its configuration)
 #                                              on DISPLAY, with a session bus
@@ -15,6 +16,9 @@
 #                                              AppIndicator extension and
 #                                              EXTENSION (a folder), which owns
 #                                              org.oruDriver.DesktopTest when up
+#   oru_session_start_kwin WORKDIR             KWin's virtual Wayland compositor
+#                                              (run in a mount namespace of its
+#                                              own: see the function)
 #   oru_session_bus_name_owned NAME [BUS]      whether NAME has an owner on the
 #                                              session (or the given) bus
 #   oru_session_watch_pidfile FILE             the clean-up also ends the process
@@ -174,16 +178,20 @@ oru_session_bus_name_owned() {
     org.freedesktop.DBus.NameHasOwner "string:$1" 2>/dev/null | grep -q true
 }
 
+# oru_session_start_bus WORKDIR [system]: a private session bus, or a bus
+# that stands in for the system bus, exported as the desktop's programs look
+# for it.
 oru_session_start_bus() {
-  local work=$1
+  local work=$1 kind=${2:-session} variable=DBUS_SESSION_BUS_ADDRESS
+  [[ $kind == system ]] && variable=DBUS_SYSTEM_BUS_ADDRESS
   oru_session_need "dbus-daemon" dbus-daemon dbus-send || return 1
-  : >"$work/session-bus"
-  dbus-daemon --session --nofork --address="unix:path=$work/session-bus.socket" --print-address=3 \
-    3>"$work/session-bus" 2>"$work/session-bus.log" &
+  : >"$work/$kind-bus"
+  dbus-daemon --session --nofork --address="unix:path=$work/$kind-bus.socket" --print-address=3 \
+    3>"$work/$kind-bus" 2>"$work/$kind-bus.log" &
   oru_session_services+=($!)
-  oru_session_await 15 "the session bus" "$work/session-bus.log" "${oru_session_services[-1]}" \
-    test -s "$work/session-bus" || return 1
-  export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/session-bus.socket
+  oru_session_await 15 "the $kind bus" "$work/$kind-bus.log" "${oru_session_services[-1]}" \
+    test -s "$work/$kind-bus" || return 1
+  export "$variable=unix:path=$work/$kind-bus.socket"
 }
 
 oru_session_xfce_panel_shows() { [[ -n $(xdotool search --onlyvisible --class '^xfce4-panel$' 2>/dev/null) ]]; }
@@ -220,13 +228,7 @@ oru_session_start_gnome() {
   oru_session_start_bus "$work" || return 1
   # Where /run/systemd/seats exists the shell asks logind on the system bus
   # for its session: a private system bus answers, without one.
-  : >"$work/system-bus"
-  dbus-daemon --session --nofork --address="unix:path=$work/system-bus.socket" --print-address=3 \
-    3>"$work/system-bus" 2>"$work/system-bus.log" &
-  oru_session_services+=($!)
-  oru_session_await 15 "the private system bus" "$work/system-bus.log" "${oru_session_services[-1]}" \
-    test -s "$work/system-bus" || return 1
-  export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$work/system-bus.socket
+  oru_session_start_bus "$work" system || return 1
   # The caller's extension leaves the overview the shell starts in and owns
   # org.oruDriver.DesktopTest once the desktop is up.
   uuid=$(basename "$extension")
@@ -253,4 +255,28 @@ oru_session_start_gnome() {
     eval 'oru_session_bus_name_owned org.oruDriver.DesktopTest &&
           oru_session_bus_name_owned org.kde.StatusNotifierWatcher' || return 1
   [[ $kind == x11 ]] || export WAYLAND_DISPLAY=wayland-0
+}
+
+oru_session_start_kwin() {
+  local work=$1 kwin
+  oru_session_need "kwin-wayland" kwin_wayland || return 1
+  oru_session_start_bus "$work" || return 1
+  # Debian's binary carries a file capability (cap_sys_resource) that a
+  # sandbox may refuse to execute; its Qt platform plugin loads only in a
+  # process started as /usr/bin/kwin_wayland. A copy without the capability,
+  # bound over it, is both: the caller runs in a mount namespace of its own
+  # (unshare --mount), so the system's file stays as it is.
+  kwin=$(command -v kwin_wayland)
+  if [[ -n $(getcap "$kwin" 2>/dev/null) ]]; then
+    cp "$kwin" "$work/kwin_wayland"
+    mount --bind "$work/kwin_wayland" "$kwin" || return 1
+  fi
+  (unset DISPLAY QT_QPA_PLATFORM
+   exec env LIBGL_ALWAYS_SOFTWARE=1 XDG_SESSION_TYPE=wayland kwin_wayland --virtual --width 1280 --height 800 \
+     --socket wayland-oru --no-lockscreen) >"$work/kwin.log" 2>&1 &
+  oru_session_services+=($!)
+  oru_session_await 60 "KWin" "$work/kwin.log" "${oru_session_services[-1]}" \
+    eval 'test -S "$XDG_RUNTIME_DIR/wayland-oru" && oru_session_bus_name_owned org.kde.KWin' || return 1
+  unset DISPLAY
+  export WAYLAND_DISPLAY=wayland-oru
 }

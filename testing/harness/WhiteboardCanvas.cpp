@@ -72,8 +72,11 @@ void WhiteboardCanvas::hide()
 
 void WhiteboardCanvas::show()
 {
+    // What the map brings (the pointer's crossing into it from wherever it
+    // was) is handled here, not taken for the pen's path later.
     XMapRaised(display_, window_);
-    XFlush(display_);
+    XSync(display_, False);
+    pump();
 }
 
 void WhiteboardCanvas::pump()

@@ -49,7 +49,8 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000)
 
 // The compositor's picture of its output: weston-screenshooter (weston must
 // run with --debug), or the shell command ORU_SCREENSHOT_COMMAND, which
-// writes a PNG into its working folder. A null image when it can't be had.
+// writes a PNG into its working folder ("-": none to be had). A null image
+// when it can't be had.
 QImage screenshot()
 {
     QTemporaryDir dir;
@@ -96,6 +97,10 @@ void checkOnScreen(TcalibrationForm& form, const TMainFormState& state, bool ful
     EXPECT_EQ(targetPx, QPoint(qRound(outputPx.width() * 0.1), qRound(outputPx.height() * 0.1)));
     EXPECT_EQ(form.target1->geometry().center() + QPoint(1, 1),
               QPoint(qRound(targetPx.x() / ratio), qRound(targetPx.y() / ratio)));
+
+    // A compositor whose picture can't be had here (KWin's screenshots need a
+    // file descriptor passed over D-Bus): its configure alone, checked above.
+    if (qEnvironmentVariable("ORU_SCREENSHOT_COMMAND") == QLatin1String("-")) return;
 
     // The compositor's picture: the window's background in the output's four
     // corners (nothing of weston's panel or background left), the crosshair
