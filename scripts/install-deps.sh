@@ -11,7 +11,7 @@ packages=(
   xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils x11-utils
   umockdev libumockdev-dev lintian
   qt6-wayland weston libinput-tools
-  xfwm4 xfce4-panel dbus-daemon dbus-bin gnome-shell gnome-shell-extension-appindicator
+  xfwm4 xfce4-panel dbus-daemon dbus-bin gnome-shell gnome-shell-extension-appindicator kwin-wayland libcap2-bin
   qemu-system-x86 busybox-static kmod udev xz-utils
 )
 if [[ "${ORU_WITH_FUZZ:-0}" == 1 ]]; then
