@@ -15,6 +15,7 @@
 #include "platform/linux/QuitSignalPipe.h"
 #include "platform/linux/SingleInstanceLock.h"
 #include "platform/linux/StartChecks.h"
+#include "platform/linux/StandardDescriptors.h"
 #include "platform/linux/ThreadScheduling.h"
 #include "platform/linux/UinputPointerOutput.h"
 #include "platform/linux/XTestPointerOutput.h"
@@ -102,6 +103,8 @@ std::unique_ptr<PointerOutput> makePointerOutput(const std::string& pointerOptio
 
 int main(int argc, char** argv)
 {
+    // Before anything is opened: a closed 0, 1 or 2 must not become a pipe or file of ours.
+    oru::occupyClosedStandardDescriptors();
     const ProgramDescription program{
         "oru-driver", "", 0,
         "Drives the desktop's mouse from the Oru whiteboard's USB pen tracker: the pen is\n"

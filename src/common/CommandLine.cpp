@@ -1,6 +1,8 @@
 #include "common/CommandLine.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <ostream>
 
 namespace oru {
@@ -77,6 +79,22 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, const Prog
         parsed.exitStatus = 2;
         return parsed;
     };
+    // An answer nobody gets is a failure: stdout on a full disk, /dev/full or
+    // a closed descriptor. A stream over stdio leaves the failed write's errno.
+    const auto answered = [&](const char* what) {
+        errno = 0;
+        out.flush();
+        if (out) {
+            parsed.exitStatus = 0;
+        } else {
+            const int error = errno;
+            err << program.name << ": cannot write the " << what << " to standard output"
+                << (error ? std::string(" (") + std::strerror(error) + ")" : std::string())
+                << "; send it to a terminal, a pipe or a file that can take it\n";
+            parsed.exitStatus = 1;
+        }
+        return parsed;
+    };
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -91,12 +109,10 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, const Prog
             optionsEnded = true;
         } else if (arg == "--help" || arg == "-h") {
             printHelp(program, out);
-            parsed.exitStatus = 0;
-            return parsed;
+            return answered("help text");
         } else if (arg == "--version") {
             out << program.name << ' ' << programVersion() << '\n';
-            parsed.exitStatus = 0;
-            return parsed;
+            return answered("version");
         } else {
             const auto equals = arg.find('=');
             const std::string name = arg.substr(0, equals);

@@ -30,7 +30,8 @@ struct ParsedCommandLine {
     std::map<std::string, std::string> options;  // given options; a flag maps to ""
     std::vector<std::string> operands;
     /// Set when the program must end now with this status: 0 after --help or
-    /// --version (printed on out), 2 after a usage error (usage on err).
+    /// --version (printed on out), 1 when out could not take that answer (why
+    /// on err), 2 after a usage error (usage on err).
     std::optional<int> exitStatus;
 
     bool has(const std::string& option) const { return options.count(option) != 0; }
