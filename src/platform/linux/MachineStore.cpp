@@ -250,13 +250,17 @@ MachineStoreWrite writeStoreFileForAll(const std::filesystem::path& directory, c
     // that every account can read the store.
     UniqueFd folder(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (folder.get() < 0) return fail("/", "open", errno);
+    std::vector<std::filesystem::path> parts;
+    for (const auto& part : directory.relative_path()) {
+        if (!part.empty()) parts.push_back(part);
+    }
     std::filesystem::path walked = "/";
     bool made = false;
     struct stat st {};
-    for (const auto& part : directory.relative_path()) {
-        if (part.empty()) continue;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const std::filesystem::path& part = parts[i];
         walked /= part;
-        const bool last = walked == directory || walked / "" == directory;
+        const bool last = i + 1 == parts.size();
         // The folder itself is opened for reading (fchmod, fsync); those on the way only as places.
         const int how = (last ? O_RDONLY | O_NONBLOCK : O_PATH) | O_NOFOLLOW | O_CLOEXEC;
         UniqueFd next(::openat(folder.get(), part.c_str(), how));
@@ -268,13 +272,16 @@ MachineStoreWrite writeStoreFileForAll(const std::filesystem::path& directory, c
             made = true;
             next.reset(::openat(folder.get(), part.c_str(), how));
         }
-        if (next.get() < 0 && errno != ELOOP) return fail(walked, "open", errno);
-        if (next.get() < 0 || ::fstat(next.get(), &st) != 0 || S_ISLNK(st.st_mode)) {
+        // A link is refused: O_PATH opens the link itself, a folder's open fails on it.
+        const bool link = next.get() < 0 ? errno == ELOOP : ::fstat(next.get(), &st) == 0 && S_ISLNK(st.st_mode);
+        if (link) {
             return refuse(walked.string() + " is a symbolic link, and the machine's calibration is not written "
                                             "through links (another user may have made it); put the folder it "
                                             "should go to, without links (readlink -f " +
                           walked.string() + "), first in XDG_CONFIG_DIRS");
         }
+        if (next.get() < 0) return fail(walked, "open", errno);
+        if (::fstat(next.get(), &st) != 0) return fail(walked, "stat", errno);
         if (!S_ISDIR(st.st_mode)) return fail(walked, "mkdir", ENOTDIR);
         if (made && last && ::fchmod(next.get(), 0755) != 0) return fail(walked, "chmod", errno);
         if (made && !last) ::fchmodat(folder.get(), part.c_str(), 0755, AT_SYMLINK_NOFOLLOW);
