@@ -103,9 +103,9 @@ std::optional<CalibrationTexts> loadMachineCalibration(const char* xdgConfigDirs
                 "); it is ignored and left as it is. Save it again from a calibrated account: " + kSaveCommand);
             return std::nullopt;
         case StoreFileRead::State::Untrusted:
-            say("the machine's calibration " + file.string() + " is not used: " + read.problem +
-                ", so not only root could have written it. Save it again from a calibrated account: " +
-                kSaveCommand);
+            say("the machine's calibration " + file.string() + " is not used, since only a store nobody but root "
+                "could have written serves every account: " + read.problem +
+                ". Save it again from a calibrated account: " + kSaveCommand);
             return std::nullopt;
         case StoreFileRead::State::Loaded:
             break;
@@ -164,7 +164,9 @@ int saveCalibrationForAllUsers()
     case StoreFileRead::State::Loaded:
         texts = calibrationIn(read.contents, problem);
         if (texts) {
-            if (const auto unusable = unusableCalibration(*texts)) problem = "the calibration can't serve: " + *unusable;
+            if (const auto unusable = unusableCalibration(*texts)) {
+                problem = "the calibration can't serve: " + *unusable;
+            }
         }
         if (!problem.empty()) {
             say("nothing saved: in " + user->name + "'s settings " + own.string() + ", " + problem +

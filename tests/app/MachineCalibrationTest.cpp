@@ -189,8 +189,9 @@ TEST_F(MachineStoreFiles, FirstStoreFoundServesAndABrokenOneIsLeftAsItIsWithOneL
                                 "2147483647", "-2147483648", "2147483647"}));
          },
          "@/a", std::nullopt, "four board points"},
-        {"targets 0 and 1 swapped", [&] { put("a", fileWith({"550", "-160", "100", "-150", "110", "-500", "540", "-510"})); },
-         "@/a", std::nullopt, "can't be where the board saw"},
+        {"targets 0 and 1 swapped",
+         [&] { put("a", fileWith({"550", "-160", "100", "-150", "110", "-500", "540", "-510"})); }, "@/a",
+         std::nullopt, "can't be where the board saw"},
         // Only root (or the account itself) may have written what every account trusts.
         {"file writable by others",
          [&] { fs::permissions(put("a", fileWith(kMachine)), fs::perms(0666)); }, "@/a", std::nullopt,

@@ -104,7 +104,7 @@ StoreFileRead parsedRead(StoreBytes raw)
 // (and this process's user, for its own) may have written it.
 std::string writableByOthers(const struct stat& st)
 {
-    if (st.st_uid != 0 && st.st_uid != ::geteuid()) return "belongs to user " + userName(st.st_uid);
+    if (st.st_uid != 0 && st.st_uid != ::geteuid()) return "belongs to user " + userName(st.st_uid) + ", not to root";
     if (st.st_mode & (S_IWGRP | S_IWOTH)) return "can be written by other users (mode " + modeText(st.st_mode) + ")";
     return {};
 }
@@ -207,11 +207,12 @@ StoreFileRead readMachineStoreFile(const std::filesystem::path& directory)
     if (folder.get() < 0) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR) return {};
-        return parsedRead({StoreFileRead::State::Unreadable, directory.string() + ": " + failedCall("open", error), {}});
+        return parsedRead(
+            {StoreFileRead::State::Unreadable, directory.string() + ": " + failedCall("open", error), {}});
     }
     UniqueFd fd(::openat(folder.get(), FileRegistryStore::kFileName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0 && errno == ELOOP) {
-        return parsedRead({StoreFileRead::State::Untrusted, "it is a symbolic link", {}});
+        return parsedRead({StoreFileRead::State::Untrusted, "it is a symbolic link, which is not followed", {}});
     }
     if (fd.get() < 0) return parsedRead(openFailed(errno));
     struct stat st {};
@@ -301,7 +302,8 @@ MachineStoreWrite writeStoreFileForAll(const std::filesystem::path& directory, c
         }
     }
 
-    const std::string temporary = std::string(FileRegistryStore::kFileName) + ".tmp-" + std::to_string(::getpid()) + "-";
+    const std::string temporary =
+        std::string(FileRegistryStore::kFileName) + ".tmp-" + std::to_string(::getpid()) + "-";
     const std::string text = header + withoutLeadingComments(contents.format());
     if (const char* step = replaceFileWholeAt(folder.get(), FileRegistryStore::kFileName, temporary, 0644, text)) {
         const int error = errno;

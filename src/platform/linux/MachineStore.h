@@ -65,9 +65,9 @@ struct MachineStoreWrite {
 /// a temporary file in the same directory (fsync, rename), mode 0644. header
 /// leads the file (comment lines). No link on the path is followed, and the
 /// directory must belong to this process's user (root) with no write bit for
-/// group or others: one of this user's that has one is set to 0755 minus
-/// what it lacked, one of another user is refused. The old file, if any,
-/// stays when it is not written.
+/// group or others: such a folder of this user's loses those bits (repaired
+/// says so), one of another user is refused. The old file, if any, stays
+/// when it is not written.
 MachineStoreWrite writeStoreFileForAll(const std::filesystem::path& directory, const StoreContents& contents,
                                        const std::string& header);
 
