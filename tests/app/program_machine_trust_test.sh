@@ -53,13 +53,13 @@ save_for_the_account() {
   local row name arrange target want message forbidden s n=0
   local rows=(
     "own store|own_store|@|0|calibration is saved for every account|"
-    "store linked to a root-only file|as_user mkdir -p $home/.config/oruDriver; printf '[Software\\\\\\\\oruDriver]\\\\n\"Edit1_Text\" = text \"hunter2-secret\"\\\\n' >$work/secret; chmod 600 $work/secret; ln -s $work/secret $home/.config/oruDriver/store.conf|@|1|cannot read $user's settings|hunter2"
+    "store linked to a root-only file|as_user mkdir -p $home/.config/oruDriver; store $work/secret hunter2-secret 2 3 4 5 6 7 8; chmod 600 $work/secret; ln -s $work/secret $home/.config/oruDriver/store.conf|@|1|cannot read $user's settings|hunter2"
     "settings folder linked to another user's private one|as_user mkdir -p $home/.config; mkdir -p $work/other; store $work/other/store.conf ${good[*]}; chown -R 65534:65534 $work/other; chmod 700 $work/other; as_user ln -s $work/other $home/.config/oruDriver|@|1|cannot read $user's settings|with sudo"
     "machine folder a link to a root folder|own_store; root_folder $work/victim; mkdir -p @; chown $user: @; ln -s $work/victim @/oruDriver|@|1|is a symbolic link|"
     "first XDG_CONFIG_DIRS entry a link|own_store; root_folder $work/victim; ln -s $work/victim @|@|1|is a symbolic link|"
     "machine folder the account's, open to all|own_store; mkdir -p @/oruDriver; chown -R $user: @; chmod 777 @/oruDriver|@|1|belongs to user $user|"
     "machine folder root's, open to all|own_store; mkdir -p @/oruDriver; chmod 777 @/oruDriver|@|0|it was set to 0755|"
-    "read-only file system|own_store; root_folder @; wrap=(read_only_at @)|@|1|mounted read-only|run it as root")
+    "read-only file system|if ! read_only_at $work true 2>/dev/null; then echo '   (read-only row skipped: no mount here)'; continue; fi; own_store; root_folder @; wrap=(read_only_at @)|@|1|mounted read-only|run it as root")
   for row in "${rows[@]}"; do
     IFS='|' read -r name arrange target want message forbidden <<<"$row"
     n=$((n + 1))
