@@ -203,7 +203,9 @@ StoreFileRead readStoreFileAsUser(const std::filesystem::path& file, uid_t uid, 
 
 StoreFileRead readMachineStoreFile(const std::filesystem::path& directory)
 {
-    UniqueFd folder(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // Only a place to open the file from and to ask its owner: a folder that
+    // may be searched but not listed (0711) serves as well.
+    UniqueFd folder(::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (folder.get() < 0) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR) return {};
