@@ -89,24 +89,24 @@ void DriverBusService::withdraw()
     QDBusConnection::sessionBus().unregisterObject(QString::fromLatin1(kDriverBusPath));
 }
 
-void DriverBusService::later(void (TMainForm::*handler)())
+void DriverBusService::later(std::function<void()> handler)
 {
     QMetaObject::invokeMethod(
         this,
-        [this, handler] {
-            if (!withdrawn_) guarded([this, handler] { (form_.*handler)(); });
+        [this, handler = std::move(handler)] {
+            if (!withdrawn_) guarded(handler);
         },
         Qt::QueuedConnection);
 }
 
 void DriverBusService::Calibrate()
 {
-    later(&TMainForm::Kalibre1Click);
+    later([this] { form_.Kalibre1Click(); });
 }
 
 void DriverBusService::Quit()
 {
-    later(&TMainForm::k1Click);
+    later([this] { form_.k1Click(); });
 }
 
 int sendDriverCommand(DriverCommand command, bool driverHoldsLock)

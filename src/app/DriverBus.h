@@ -2,6 +2,8 @@
 
 #include <QObject>
 
+#include <functional>
+
 namespace oru {
 
 class TMainForm;
@@ -37,7 +39,7 @@ public Q_SLOTS:
 
 private:
     /// Runs a handler of the main window from the event loop, unless withdrawn by then.
-    void later(void (TMainForm::*handler)());
+    void later(std::function<void()> handler);
 
     TMainForm& form_;
     bool withdrawn_ = false;
