@@ -1,6 +1,6 @@
 // Program entry: the one place that picks the platform backends.
 
-#include "app/DriverBus.h"
+#include "app/DriverBusService.h"
 #include "app/Form1.h"
 #include "app/MachineCalibration.h"
 #include "app/MainForm.h"

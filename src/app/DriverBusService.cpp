@@ -1,4 +1,4 @@
-#include "app/DriverBus.h"
+#include "app/DriverBusService.h"
 
 #include "app/MainForm.h"
 #include "common/HandlerErrors.h"
