@@ -131,12 +131,14 @@ calibrate_starts_a_driver() {
 commands_that_find_no_driver() {
   calibrated_account none
   run_command --quit 3 "no driver runs in this desktop session"
-  # A driver started without a bus holds the lock: --calibrate finds it so,
-  # and neither command can reach it.
-  DBUS_SESSION_BUS_ADDRESS=unix:path=$work/nobus "$driver" 2>>"$log" &
+  # Without a bus --calibrate still starts a driver that calibrates; it holds
+  # the lock, so a second --calibrate knows it runs, and neither command can
+  # reach it.
+  DBUS_SESSION_BUS_ADDRESS=unix:path=$work/nobus "$driver" --calibrate 2>>"$log" &
   pid=$!
   pids+=("$pid")
   wait_for 20 said "no D-Bus session bus" || fail "a driver without a bus does not say so"
+  wait_for 15 calibration_up || fail "--calibrate without a bus started no driver that calibrates"
   local option
   for option in --quit --calibrate; do
     DBUS_SESSION_BUS_ADDRESS=unix:path=$work/nobus run_command "$option" 4 "no D-Bus session bus"
@@ -146,5 +148,5 @@ commands_that_find_no_driver() {
 
 cases=("no_tray_notice_calibrate_and_quit|no tray host: one notice, --calibrate, a second start, --quit"
        "calibrate_starts_a_driver|--calibrate with none running starts one that calibrates; --quit ends it"
-       "commands_that_find_no_driver|--quit with none running; --quit and --calibrate without a bus")
+       "commands_that_find_no_driver|--quit with none running; without a bus: --calibrate starts one, then can't reach it")
 run_cases "program bus test"
