@@ -29,6 +29,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -156,12 +157,17 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    // From here a quit signal is kept until the event loop can end in order.
+    const int quitFd = installQuitSignalPipe();
+
     // A second instance ends at once, silently, before it touches anything;
     // with --calibrate it hands the command to the running one.
     SingleInstanceLock instanceLock("oruDriver");
     switch (instanceLock.state()) {
     case SingleInstanceLock::State::HeldByAnother:
         if (calibrateAtStart) {
+            // Nothing to end in order here: a quit signal ends the waiting command.
+            for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) std::signal(signalNumber, SIG_DFL);
             QCoreApplication client(argc, argv);
             return sendDriverCommand(DriverCommand::Calibrate, true);
         }
@@ -179,9 +185,6 @@ int main(int argc, char** argv)
         }
         break;
     }
-
-    // From here a quit signal is kept until the event loop can end in order.
-    const int quitFd = installQuitSignalPipe();
 
     // Before any other thread exists: Qt's, and the pen tracker's reader, inherit it.
     requestShortTimeSlices();
