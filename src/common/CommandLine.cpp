@@ -9,11 +9,22 @@ namespace oru {
 
 namespace {
 
+bool isExclusive(const ProgramDescription& program, const std::string& name)
+{
+    return std::find(program.exclusive.begin(), program.exclusive.end(), name) != program.exclusive.end();
+}
+
 void printUsage(const ProgramDescription& program, std::ostream& os)
 {
     os << "usage: " << program.name;
     for (const auto& option : program.options) {
+        if (isExclusive(program, option.name)) continue;
         os << " [" << option.name << (option.valueName.empty() ? "" : " " + option.valueName) << ']';
+    }
+    if (!program.exclusive.empty()) {
+        os << " [";
+        for (std::size_t i = 0; i < program.exclusive.size(); ++i) os << (i ? " | " : "") << program.exclusive[i];
+        os << ']';
     }
     if (!program.operands.empty()) os << ' ' << program.operands;
     os << "\n       " << program.name << " --help | --version\n";
@@ -134,6 +145,13 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, const Prog
                 for (const auto& choice : option->choices) choices += (choices.empty() ? "" : " or ") + choice;
                 return usageError("option '" + name + "' takes " + choices + ", not '" + printableExcerpt(value) +
                                   "'");
+            }
+            if (isExclusive(program, name)) {
+                for (const auto& other : program.exclusive) {
+                    if (other != name && parsed.has(other)) {
+                        return usageError("options '" + other + "' and '" + name + "' exclude each other");
+                    }
+                }
             }
             parsed.options[name] = value;
         }

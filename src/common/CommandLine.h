@@ -24,6 +24,9 @@ struct ProgramDescription {
     int maxOperands = 0;
     std::string summary;   // what the program does, a few lines
     std::vector<CommandLineOption> options;
+    /// Options of which at most one may be given (commands that each do
+    /// something else); shown as "[--a | --b]" in the usage line.
+    std::vector<std::string> exclusive;
 };
 
 struct ParsedCommandLine {
@@ -46,7 +49,8 @@ const char* programVersion();
 
 /// Reads argv the same way for every program: --help and --version answer and
 /// end; an unknown option, a missing value or a surplus operand gives the usage
-/// on err and status 2. "--" ends the options; "-" is an operand.
+/// on err and status 2, as do two of the program's exclusive options. "--"
+/// ends the options; "-" is an operand.
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv, const ProgramDescription& program,
                                    std::ostream& out, std::ostream& err);
 
