@@ -1,10 +1,10 @@
 #include "tray/TrayIcon.h"
 
+#include "tray/DesktopNotification.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusReply>
 #include <QMenu>
 
 #include <cstdio>
@@ -87,22 +87,14 @@ namespace oru {
 
 namespace {
 
-const QString kNotifications = QStringLiteral("org.freedesktop.Notifications");
-
 // Qt makes the icon a StatusNotifierItem where a watcher runs on the session
 // bus (a StatusNotifier host: GNOME's AppIndicator extension, KDE, Xfce's
 // panel), else an XEmbed icon.
-bool statusNotifierTray(const QDBusConnection& bus)
+bool statusNotifierTray()
 {
+    const QDBusConnection bus = QDBusConnection::sessionBus();
     return bus.isConnected() && bus.interface() &&
            bus.interface()->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher"));
-}
-
-bool notificationsPresent(const QDBusConnection& bus)
-{
-    if (bus.interface()->isServiceRegistered(kNotifications)) return true;
-    const QDBusReply<QStringList> activatable = bus.interface()->activatableServiceNames();
-    return activatable.isValid() && activatable.value().contains(kNotifications);
 }
 
 } // namespace
@@ -111,8 +103,7 @@ void TTrayIcon::ShowBalloonHint(const QString& title, const QString& text)
 {
     ++balloons_;
     constexpr int kShownMs = 20000;
-    const QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!statusNotifierTray(bus)) {
+    if (!statusNotifierTray()) {
         tray_.showMessage(title, text, QSystemTrayIcon::Warning, kShownMs);
         return;
     }
@@ -120,14 +111,9 @@ void TTrayIcon::ShowBalloonHint(const QString& title, const QString& text)
     // NeedsAttention for the message's time with a warning sign as its
     // attention icon, which a host shows instead of the coloured square. The
     // desktop's notifications show it instead, and the square stays.
-    if (notificationsPresent(bus)) {
-        QDBusMessage notify = QDBusMessage::createMethodCall(kNotifications, QStringLiteral("/org/freedesktop/Notifications"),
-                                                             kNotifications, QStringLiteral("Notify"));
-        QVariantMap hints;
-        hints.insert(QStringLiteral("urgency"), QVariant::fromValue<uchar>(1));  // normal
-        notify << QCoreApplication::applicationName() << 0u << QStringLiteral("dialog-warning") << title << text
-               << QStringList() << hints << kShownMs;
-        bus.asyncCall(notify);
+    if (desktopNotificationsPresent()) {
+        showDesktopNotification(title, text, QStringLiteral("dialog-warning"), kShownMs,
+                                {{QStringLiteral("urgency"), QVariant::fromValue<uchar>(1)}});  // normal
         return;
     }
     // No notifications: Qt's message with the square itself as the attention
