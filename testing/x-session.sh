@@ -10,15 +10,18 @@
 #   oru_session_start_xfce WORKDIR PANEL_XML   Xfce's window manager and panel
 #                                              (PANEL_XML: its configuration)
 #                                              on DISPLAY, with a session bus
-#   oru_session_start_gnome WORKDIR x11|wayland EXTENSION
+#   oru_session_start_gnome WORKDIR x11|wayland EXTENSION [no-tray]
 #                                              GNOME Shell (the X window manager,
 #                                              or headless on Wayland) with the
 #                                              AppIndicator extension and
 #                                              EXTENSION (a folder), which owns
-#                                              org.oruDriver.DesktopTest when up
+#                                              org.oruDriver.DesktopTest when up;
+#                                              no-tray: without AppIndicator
 #   oru_session_start_kwin WORKDIR             KWin's virtual Wayland compositor
 #                                              (run in a mount namespace of its
 #                                              own: see the function)
+#   oru_session_store_calibration              a stored calibration in the user's
+#                                              store (texts in oru_session_texts)
 #   oru_session_bus_name_owned NAME [BUS]      whether NAME has an owner on the
 #                                              session (or the given) bus
 #   oru_session_watch_pidfile FILE             the clean-up also ends the process
@@ -222,7 +225,7 @@ oru_session_start_xfce() {
 oru_session_wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
 
 oru_session_start_gnome() {
-  local work=$1 kind=$2 extension=$3 shell uuid
+  local work=$1 kind=$2 extension=$3 tray=${4:-tray} shell uuid extensions
   oru_session_need "gnome-shell, gnome-shell-extension-appindicator and dbus-daemon" gnome-shell gsettings \
     dbus-daemon || return 1
   oru_session_start_bus "$work" || return 1
@@ -237,7 +240,10 @@ oru_session_start_gnome() {
   cp -r "$extension" "$XDG_DATA_HOME/gnome-shell/extensions/"
   # Left after a crash of the shell, it would start the next one without extensions.
   rm -f "$XDG_RUNTIME_DIR/gnome-shell-disable-extensions"
-  gsettings set org.gnome.shell enabled-extensions "['ubuntu-appindicators@ubuntu.com', '$uuid']"
+  # GNOME as Debian installs it has no tray: the AppIndicator extension only when asked.
+  extensions="'$uuid'"
+  [[ $tray == no-tray ]] || extensions="'ubuntu-appindicators@ubuntu.com', $extensions"
+  gsettings set org.gnome.shell enabled-extensions "[$extensions]"
   # No banners over the screenshots (a root session gets one at the start).
   gsettings set org.gnome.desktop.notifications show-banners false
   export XDG_CURRENT_DESKTOP=GNOME LIBGL_ALWAYS_SOFTWARE=1
@@ -253,7 +259,7 @@ oru_session_start_gnome() {
   oru_session_services+=("$shell")
   oru_session_await 60 "GNOME Shell ($kind)" "$work/gnome-shell.log" "$shell" \
     eval 'oru_session_bus_name_owned org.oruDriver.DesktopTest &&
-          oru_session_bus_name_owned org.kde.StatusNotifierWatcher' || return 1
+          { [[ $tray == no-tray ]] || oru_session_bus_name_owned org.kde.StatusNotifierWatcher; }' || return 1
   [[ $kind == x11 ]] || export WAYLAND_DISPLAY=wayland-0
 }
 
@@ -279,4 +285,14 @@ oru_session_start_kwin() {
     eval 'test -S "$XDG_RUNTIME_DIR/wayland-oru" && oru_session_bus_name_owned org.kde.KWin' || return 1
   unset DISPLAY
   export WAYLAND_DISPLAY=wayland-oru
+}
+
+oru_session_texts=(100 -150 550 -160 110 -500 540 -510)
+oru_session_store_calibration() {
+  local i
+  mkdir -p "$XDG_CONFIG_HOME/oruDriver"
+  {
+    printf '[Software\\oruDriver]\n"FormVersion" = int 0\n'
+    for i in {0..7}; do printf '"Edit%d_Text" = text "%s"\n' $((i + 1)) "${oru_session_texts[i]}"; done
+  } >"$XDG_CONFIG_HOME/oruDriver/store.conf"
 }

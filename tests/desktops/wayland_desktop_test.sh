@@ -55,12 +55,7 @@ if [[ $desktop == kwin ]]; then echo "$desktop desktop test passed"; exit 0; fi
 
 echo "== $desktop: the tray square"
 # A stored calibration: no calibration window over the top bar at the start.
-mkdir -p "$XDG_CONFIG_HOME/oruDriver"
-{
-  printf '[Software\\oruDriver]\n"FormVersion" = int 0\n'
-  texts=(100 -150 550 -160 110 -500 540 -510)
-  for i in {0..7}; do printf '"Edit%d_Text" = text "%s"\n' $((i + 1)) "${texts[i]}"; done
-} >"$XDG_CONFIG_HOME/oruDriver/store.conf"
+oru_session_store_calibration
 "$driver" >"$out/driver.log" 2>&1 &
 driver_pid=$!
 echo "$driver_pid" >"$out/driver.pid"
