@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the tests and the demo need.
+# Installs the Debian 12 packages the build, the tests and the demo need (the
+# Windows cross build and wine64 to test it included).
 # Idempotent: packages that are already installed are not fetched again.
 set -euo pipefail
 
@@ -12,6 +13,7 @@ packages=(
   umockdev libumockdev-dev lintian
   qt6-wayland weston libinput-tools
   qemu-system-x86 busybox-static kmod udev xz-utils
+  g++-mingw-w64-x86-64-posix wine64
 )
 if [[ "${ORU_WITH_FUZZ:-0}" == 1 ]]; then
   packages+=(clang libclang-rt-14-dev)

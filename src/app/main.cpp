@@ -5,6 +5,7 @@
 #include "app/MainForm.h"
 #include "app/OruApplication.h"
 #include "common/CommandLine.h"
+#include "common/ExtendedPrecision.h"
 #include "calibration/CalibrationForm.h"
 #include "platform/NullPointerOutput.h"
 #include "platform/linux/DesktopLayout.h"
@@ -102,6 +103,7 @@ std::unique_ptr<PointerOutput> makePointerOutput(const std::string& pointerOptio
 
 int main(int argc, char** argv)
 {
+    useExtendedPrecision();  // before any formula runs on this thread
     const ProgramDescription program{
         "oru-driver", "", 0,
         "Drives the desktop's mouse from the Oru whiteboard's USB pen tracker: the pen is\n"

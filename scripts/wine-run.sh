@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Runs a Windows program of the cross build under wine64, in a wine prefix of
+# its own (never the user's ~/.wine):
+#   wine-run.sh PREFIX PROGRAM [ARG...]   run it; its exit status and its
+#                                         standard streams, untouched
+#   wine-run.sh PREFIX --init             make the prefix (the first time only)
+#   wine-run.sh PREFIX --kill             end the prefix's wineserver
+# Making a prefix takes 10-30 s; parallel runs wait for the first one under a
+# lock. No window, no debug output, and no offer to install Mono or Gecko.
+set -euo pipefail
+if [[ $# -lt 2 ]]; then
+  echo "usage: $0 PREFIX PROGRAM [ARG...] | PREFIX --init | PREFIX --kill" >&2
+  exit 2
+fi
+prefix=$1
+shift
+wine_dir=${ORU_WINE_DIR:-/usr/lib/wine}
+if [[ ! -x $wine_dir/wine64 ]]; then
+  echo "wine-run.sh: $wine_dir/wine64 not found: install the Debian package wine64" >&2
+  exit 2
+fi
+export WINEPREFIX=$prefix WINESERVER=$wine_dir/wineserver64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+
+if [[ $1 == --kill ]]; then
+  "$WINESERVER" -k 2>/dev/null || true  # none running is fine
+  exit 0
+fi
+if [[ ! -f $prefix/system.reg ]]; then
+  mkdir -p "$(dirname "$prefix")"
+  (
+    flock 9
+    if [[ ! -f $prefix/system.reg ]]; then
+      log=$prefix.log
+      if ! "$wine_dir/wine64" wineboot --init >"$log" 2>&1 || ! "$WINESERVER" -w || [[ ! -f $prefix/system.reg ]]; then
+        echo "wine-run.sh: making the wine prefix $prefix failed (log: $log)" >&2
+        exit 1
+      fi
+    fi
+  ) 9>"$prefix.lock"
+fi
+[[ $1 == --init ]] && exit 0
+exec "$wine_dir/wine64" "$@"
