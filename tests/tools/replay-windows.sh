@@ -39,7 +39,7 @@ run_one() {
    echo $? >"$w.status")
   for part in out err status; do
     if ! cmp -s "$l.$part" "$w.$part"; then
-      echo "DIFFERENT: $name ${args[*]}${input:+ <$input} ($part)"
+      echo "DIFFERENT: oru-replay${args[*]:+ ${args[*]}}${input:+ <$input} ($part)"
       diff <(od -c "$l.$part") <(od -c "$w.$part") | head -8
       return
     fi
