@@ -6,7 +6,8 @@
 #   wine-run.sh PREFIX --init             make the prefix (the first time only)
 #   wine-run.sh PREFIX --kill             end the prefix's wineserver
 # Making a prefix takes 10-30 s; parallel runs wait for the first one under a
-# lock. No window, no debug output, and no offer to install Mono or Gecko.
+# lock. No window, no debug output, no offer to install Mono or Gecko, and no
+# menu entries or file types written into the home folder.
 set -euo pipefail
 if [[ $# -lt 2 ]]; then
   echo "usage: $0 PREFIX PROGRAM [ARG...] | PREFIX --init | PREFIX --kill" >&2
@@ -19,7 +20,7 @@ if [[ ! -x $wine_dir/wine64 ]]; then
   echo "wine-run.sh: $wine_dir/wine64 not found: install the Debian package wine64" >&2
   exit 2
 fi
-export WINEPREFIX=$prefix WINESERVER=$wine_dir/wineserver64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$prefix WINESERVER=$wine_dir/wineserver64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
 
 if [[ $1 == --kill ]]; then
