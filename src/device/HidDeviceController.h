@@ -46,6 +46,8 @@ public:
     bool loading() const { return loading_; }
     /// Whether HID access works (decided once, by the backend).
     bool servicesAvailable() const { return system_.available(); }
+    /// The HID layer, for its advice texts.
+    const HidSystem& system() const { return system_; }
 
     /// File descriptor of the device monitor to watch for readability, or -1
     /// (no monitor, or one that tells its events another way).
