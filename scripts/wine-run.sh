@@ -40,5 +40,9 @@ if [[ ! -f $prefix/system.reg ]]; then
     fi
   ) 9>"$prefix.lock"
 fi
+# A server that outlives each program by a minute: wine's own lingers 3 s, and a
+# program that connects while it is shutting down fails ("recvmsg: Connection
+# reset by peer"), which a loaded machine's gaps between tests made happen.
+"$WINESERVER" -p60 >/dev/null 2>&1 || true  # status 2: one is running already
 [[ $1 == --init ]] && exit 0
 exec "$wine_dir/wine64" "$@"
