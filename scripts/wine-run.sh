@@ -13,7 +13,7 @@ if [[ $# -lt 2 ]]; then
   echo "usage: $0 PREFIX PROGRAM [ARG...] | PREFIX --init | PREFIX --kill" >&2
   exit 2
 fi
-prefix=$1
+prefix=$(realpath -m "$1")  # wine wants it absolute
 shift
 wine_dir=${ORU_WINE_DIR:-/usr/lib/wine}
 if [[ ! -x $wine_dir/wine64 ]]; then
@@ -27,22 +27,27 @@ if [[ $1 == --kill ]]; then
   "$WINESERVER" -k 2>/dev/null || true  # none running is fine
   exit 0
 fi
-if [[ ! -f $prefix/system.reg ]]; then
-  mkdir -p "$(dirname "$prefix")"
-  (
-    flock 9
-    if [[ ! -f $prefix/system.reg ]]; then
-      log=$prefix.log
-      if ! "$wine_dir/wine64" wineboot --init >"$log" 2>&1 || ! "$WINESERVER" -w || [[ ! -f $prefix/system.reg ]]; then
-        echo "wine-run.sh: making the wine prefix $prefix failed (log: $log)" >&2
-        exit 1
-      fi
+mkdir -p "$(dirname "$prefix")"
+(
+  flock 9
+  if [[ ! -f $prefix/system.reg ]]; then
+    log=$prefix.log
+    if ! "$wine_dir/wine64" wineboot --init >"$log" 2>&1 </dev/null 9>&- || ! "$WINESERVER" -w ||
+       [[ ! -f $prefix/system.reg ]]; then
+      echo "wine-run.sh: making the wine prefix $prefix failed (log: $log)" >&2
+      exit 1
     fi
-  ) 9>"$prefix.lock"
-fi
-# A server that outlives each program by a minute: wine's own lingers 3 s, and a
-# program that connects while it is shutting down fails ("recvmsg: Connection
-# reset by peer"), which a loaded machine's gaps between tests made happen.
-"$WINESERVER" -p60 >/dev/null 2>&1 || true  # status 2: one is running already
+  fi
+  # A server that outlives each program by a minute: wine's own lingers 3 s,
+  # and a program that connects while it shuts down fails ("recvmsg:
+  # Connection reset by peer"), which a loaded machine's gaps between tests
+  # made happen. Wine's background programs (services, device manager) live
+  # as long as the server: a new server gets them started here, on /dev/null,
+  # so that they don't keep the caller's output open (CTest and gtest's
+  # listing wait for it to close). None of them may inherit the lock.
+  if "$WINESERVER" -p60 >/dev/null 2>&1 </dev/null 9>&-; then  # status 2: one runs already
+    "$wine_dir/wine64" cmd /c exit >/dev/null 2>&1 </dev/null 9>&- || true
+  fi
+) 9>"$prefix.lock" || exit 1
 [[ $1 == --init ]] && exit 0
 exec "$wine_dir/wine64" "$@"
