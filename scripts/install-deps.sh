@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev qt6-qpa-plugins libudev-dev libx11-dev libxtst-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth trayer xdotool imagemagick fonts-dejavu-core
+  dbus-daemon dbus-bin desktop-file-utils
   xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils x11-utils
   umockdev libumockdev-dev lintian
   qt6-wayland weston libinput-tools

@@ -1,5 +1,7 @@
 #include "app/CalibrationChoice.h"
 
+#include "app/MainFormState.h"
+#include "calibration/CalibrationGeometry.h"
 #include "common/ArithmeticError.h"
 #include "common/CommandLine.h"
 #include "common/FloatMath.h"
@@ -57,6 +59,28 @@ std::optional<CalibrationTexts> calibrationIn(const StoreContents& store, std::s
     }
     if (!holdsCalibration(texts)) return std::nullopt;
     return texts;
+}
+
+std::optional<std::string> unusableCalibration(const CalibrationTexts& texts)
+{
+    std::array<float, 8> calValues{};
+    try {
+        // As the first show converts them.
+        for (int edit = 0; edit < 8; ++edit) {
+            calValues[kEditToCalValue[edit]] = static_cast<float>(textToInt(texts[edit]));
+        }
+        // Whether the board quad fits does not depend on the screen's size:
+        // any screen's corners form a rectangle.
+        TWarper warper;
+        fitWarp(warper, calValues, 1920, 1080, kInsetRatio);
+    } catch (const std::exception& error) {
+        return std::string("its four board points can't be fitted (") + error.what() + ")";
+    }
+    if (!boardPointsPlausible(boardPoints(calValues))) {
+        return "its four board points can't be where the board saw the four targets (two on one spot, three nearly "
+               "in line, or out of order)";
+    }
+    return std::nullopt;
 }
 
 StoreContents calibrationStore(const CalibrationTexts& texts)

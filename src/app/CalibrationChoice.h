@@ -45,6 +45,12 @@ ChosenCalibration chooseCalibration(const CalibrationTexts& own,
 /// problem then names the value and what it holds.
 std::optional<CalibrationTexts> calibrationIn(const StoreContents& store, std::string& problem);
 
+/// Why texts that hold decimal integers can't serve as a calibration by the
+/// rules a completed calibration must pass: the warp's fit, then the
+/// plausibility of the four board points (boardPointsPlausible). Nothing when
+/// they can. English, for an administrator's stderr line.
+std::optional<std::string> unusableCalibration(const CalibrationTexts& texts);
+
 /// A store holding only the calibration texts under kCalibrationKey.
 StoreContents calibrationStore(const CalibrationTexts& texts);
 

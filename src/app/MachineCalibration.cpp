@@ -27,6 +27,9 @@ void say(const std::string& line)
 struct InvokingUser {
     std::string name;
     std::filesystem::path storeDirectory;
+    bool underSudo = false;  // root runs for this user, whose rights read the user's store
+    uid_t uid = 0;
+    gid_t gid = 0;
 };
 
 // The user whose calibration is saved: under sudo the one who ran it (sudo
@@ -51,7 +54,8 @@ std::optional<InvokingUser> invokingUser(std::string& problem)
                       "'); run the command with sudo from that user's own session";
             return std::nullopt;
         }
-        return InvokingUser{entry->pw_name, std::filesystem::path(entry->pw_dir) / ".config" / "oruDriver"};
+        return InvokingUser{entry->pw_name, std::filesystem::path(entry->pw_dir) / ".config" / "oruDriver", true,
+                            entry->pw_uid, entry->pw_gid};
     }
     const passwd* self = ::getpwuid(::geteuid());
     InvokingUser user{self ? self->pw_name : std::to_string(::geteuid()), FileRegistryStore::userStoreDirectory()};
@@ -63,13 +67,29 @@ std::optional<InvokingUser> invokingUser(std::string& problem)
     return user;
 }
 
+// What to do about a failed write of the machine's store, by its cause.
+std::string writeFailureAdvice(int errorNumber, const std::filesystem::path& target)
+{
+    if (errorNumber == EROFS) {
+        return "that file system is mounted read-only; remount it read-write, or put a writable folder first in "
+               "XDG_CONFIG_DIRS";
+    }
+    if (errorNumber == EACCES || errorNumber == EPERM) {
+        if (::geteuid() != 0) return "run it as root: " + std::string(kSaveCommand);
+        return "even root may not write there: look for an immutable folder (lsattr -d " + target.string() +
+               ") or a network file system that maps root to nobody, or put another folder first in "
+               "XDG_CONFIG_DIRS";
+    }
+    return "make sure the disk has free space and " + target.string() + " is a folder";
+}
+
 } // namespace
 
 std::optional<CalibrationTexts> loadMachineCalibration(const char* xdgConfigDirs)
 {
     for (const auto& directory : machineStoreDirectories(xdgConfigDirs)) {
         const std::filesystem::path file = directory / FileRegistryStore::kFileName;
-        const StoreFileRead read = readStoreFile(file);
+        const StoreFileRead read = readMachineStoreFile(directory);
         switch (read.state) {
         case StoreFileRead::State::Missing:
             continue;
@@ -82,14 +102,23 @@ std::optional<CalibrationTexts> loadMachineCalibration(const char* xdgConfigDirs
             say("the machine's calibration " + file.string() + " is damaged (" + read.problem +
                 "); it is ignored and left as it is. Save it again from a calibrated account: " + kSaveCommand);
             return std::nullopt;
+        case StoreFileRead::State::Untrusted:
+            say("the machine's calibration " + file.string() + " is not used, since only a store nobody but root "
+                "could have written serves every account: " + read.problem +
+                ". Save it again from a calibrated account: " + kSaveCommand);
+            return std::nullopt;
         case StoreFileRead::State::Loaded:
             break;
         }
         std::string problem;
         auto texts = calibrationIn(read.contents, problem);
+        if (texts) {
+            if (const auto unusable = unusableCalibration(*texts)) problem = *unusable;
+        }
         if (!problem.empty()) {
             say("the machine's calibration " + file.string() + " is not used: " + problem +
                 ". Save it again from a calibrated account: " + kSaveCommand);
+            return std::nullopt;
         }
         return texts;
     }
@@ -112,14 +141,20 @@ int saveCalibrationForAllUsers()
     }
 
     const std::filesystem::path own = user->storeDirectory / FileRegistryStore::kFileName;
-    const StoreFileRead read = readStoreFile(own);
+    // Under sudo with the user's rights: root must not read through the
+    // user's links what the user could not (nor tell it in a message).
+    const StoreFileRead read =
+        user->underSudo ? readStoreFileAsUser(own, user->uid, user->gid, user->name) : readStoreFile(own);
     std::optional<CalibrationTexts> texts;
     switch (read.state) {
     case StoreFileRead::State::Missing:
         break;
     case StoreFileRead::State::Unreadable:
-        say("nothing saved: cannot read " + user->name + "'s settings " + own.string() + " (" + read.problem +
-            "); make it readable, or run the command with sudo");
+    case StoreFileRead::State::Untrusted:
+        say("nothing saved: cannot read " + user->name + "'s settings " + own.string() +
+            (user->underSudo ? " with " + user->name + "'s rights (" : " (") + read.problem + "); give the file to " +
+            user->name + " (sudo chown " + user->name + ": " + own.string() + "; chmod 600 " + own.string() +
+            "), or remove it if it is a link to a file that isn't " + user->name + "'s, and calibrate again");
         return 1;
     case StoreFileRead::State::Damaged:
         say("nothing saved: " + user->name + "'s settings " + own.string() + " are damaged (" + read.problem +
@@ -128,6 +163,11 @@ int saveCalibrationForAllUsers()
         return 1;
     case StoreFileRead::State::Loaded:
         texts = calibrationIn(read.contents, problem);
+        if (texts) {
+            if (const auto unusable = unusableCalibration(*texts)) {
+                problem = "the calibration can't serve: " + *unusable;
+            }
+        }
         if (!problem.empty()) {
             say("nothing saved: in " + user->name + "'s settings " + own.string() + ", " + problem +
                 "; calibrate again (tray menu \"Kalibre\"), end the driver, then run this again");
@@ -146,18 +186,19 @@ int saveCalibrationForAllUsers()
     const std::string header =
         "# oruDriver: the machine's calibration, used by every account that has not calibrated itself.\n"
         "# Written by: " + std::string(kSaveCommand) + "\n";
-    std::string error;
-    int errorNumber = 0;
-    if (!writeStoreFileForAll(target, calibrationStore(*texts), header, error, errorNumber)) {
-        if (errorNumber == EACCES || errorNumber == EPERM || errorNumber == EROFS) {
-            say("nothing saved: no right to write the machine's calibration into " + target.string() + " (" + error +
-                "); run it as root: " + kSaveCommand);
-        } else {
-            say("nothing saved: cannot write the machine's calibration into " + target.string() + " (" + error +
-                "); make sure the disk has free space and " + target.string() + " is a folder");
-        }
+    const MachineStoreWrite written = writeStoreFileForAll(target, calibrationStore(*texts), header);
+    switch (written.outcome) {
+    case MachineStoreWrite::Outcome::Written:
+        break;
+    case MachineStoreWrite::Outcome::Refused:
+        say("nothing saved: " + written.problem);
+        return 1;
+    case MachineStoreWrite::Outcome::Failed:
+        say("nothing saved: cannot write the machine's calibration into " + target.string() + " (" +
+            written.problem + "); " + writeFailureAdvice(written.errorNumber, target));
         return 1;
     }
+    if (!written.repaired.empty()) say(written.repaired);
     std::printf("oruDriver: %s's calibration is saved for every account on this machine in %s\n", user->name.c_str(),
                 (target / FileRegistryStore::kFileName).c_str());
     return 0;

@@ -8,14 +8,18 @@ namespace oru {
 
 /// The machine's calibration, for an account that has none of its own: the
 /// texts of the first oruDriver store found below $XDG_CONFIG_DIRS. A store
-/// that can't be read, is damaged or holds a text that isn't a decimal integer
-/// is left as it is and ignored, with one line on stderr that says how to fix it.
+/// that someone besides root could have written (readMachineStoreFile), that
+/// can't be read, is damaged, holds a text that isn't a decimal integer, or
+/// values a completed calibration could not have left (unusableCalibration) is
+/// left as it is and ignored, with one line on stderr that says how to fix it.
 std::optional<CalibrationTexts> loadMachineCalibration(const char* xdgConfigDirs);
 
 /// `oru-driver --save-for-all-users`: saves the invoking user's own calibration
-/// (the user who ran sudo, else the current one) as the machine's, into the
-/// first folder of $XDG_CONFIG_DIRS. Needs no display. Says on stdout where it
-/// was saved (status 0), or on stderr why not and how to fix it (status 1).
+/// (the user who ran sudo, read with that user's rights, else the current
+/// one) as the machine's, into the first folder of $XDG_CONFIG_DIRS
+/// (writeStoreFileForAll). Needs no display; runs before any thread starts.
+/// Says on stdout where it was saved (status 0), or on stderr why not and how
+/// to fix it (status 1).
 int saveCalibrationForAllUsers();
 
 } // namespace oru

@@ -1,11 +1,13 @@
 // Program entry: the one place that picks the platform backends.
 
+#include "app/DriverBusService.h"
 #include "app/Form1.h"
 #include "app/MachineCalibration.h"
 #include "app/MainForm.h"
 #include "app/OruApplication.h"
 #include "common/CommandLine.h"
 #include "common/ExtendedPrecision.h"
+#include "common/HandlerErrors.h"
 #include "calibration/CalibrationForm.h"
 #include "platform/NullPointerOutput.h"
 #include "platform/linux/DesktopLayout.h"
@@ -16,6 +18,7 @@
 #include "platform/linux/QuitSignalPipe.h"
 #include "platform/linux/SingleInstanceLock.h"
 #include "platform/linux/StartChecks.h"
+#include "platform/linux/StandardDescriptors.h"
 #include "platform/linux/ThreadScheduling.h"
 #include "platform/linux/UinputPointerOutput.h"
 #include "platform/linux/XTestPointerOutput.h"
@@ -25,8 +28,10 @@
 #include <QSessionManager>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QSystemTrayIcon>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -103,6 +108,8 @@ std::unique_ptr<PointerOutput> makePointerOutput(const std::string& pointerOptio
 
 int main(int argc, char** argv)
 {
+    // Before anything is opened: a closed 0, 1 or 2 must not become a pipe or file of ours.
+    oru::occupyClosedStandardDescriptors();
     useExtendedPrecision();  // before any formula runs on this thread
     const ProgramDescription program{
         "oru-driver", "", 0,
@@ -110,13 +117,20 @@ int main(int argc, char** argv)
         "mapped onto the screen through a four-point calibration kept per user, the tip\n"
         "presses the left button, the side button the right. Runs as a tray icon (right\n"
         "click: \"Kalibre\", \"Tahta ekranı\" to choose the board's screen, \"Hakkında\",\n"
-        "\"Çıkış\") in an X11 or Wayland session; one instance per user. Needs read\n"
-        "access to the tracker (udev rule 70-oru-pen-tracker.rules) and, for uinput,\n"
-        "write access to /dev/uinput (udev rule 71-oru-uinput.rules).",
+        "\"Çıkış\") in an X11 or Wayland session; one instance per user. Without a\n"
+        "tray (GNOME without the AppIndicator extension) --calibrate and --quit, or the\n"
+        "desktop entry's actions, reach the running driver over the session bus.\n"
+        "Needs read access to the tracker (udev rule 70-oru-pen-tracker.rules) and, for\n"
+        "uinput, write access to /dev/uinput (udev rule 71-oru-uinput.rules).\n"
+        "Exit status of --calibrate and --quit: 0 done, 3 no driver runs (--quit),\n"
+        "4 no session bus, 5 the driver did not answer or did not end.",
         {{"--pointer", "MODE",
           "xtest or uinput; default: uinput in a Wayland session, else xtest", {"xtest", "uinput"}},
+         {"--calibrate", "", "calibrate again (\"Kalibre\"); starts a driver when none runs", {}},
+         {"--quit", "", "end the running driver (\"Çıkış\"): it saves and ends", {}},
          {"--save-for-all-users", "",
-          "save your calibration for all accounts without one of their own (use sudo)", {}}}};
+          "save your calibration for all accounts without one of their own (use sudo)", {}}},
+        {"--calibrate", "--quit", "--save-for-all-users"}};
     const auto parsed = parseCommandLine(argc, argv, program, std::cout, std::cerr);
     if (parsed.exitStatus) {
         std::cout.flush();
@@ -126,6 +140,12 @@ int main(int argc, char** argv)
 
     // An administrator's command: no display, no instance lock, and root is expected.
     if (parsed.has("--save-for-all-users")) return saveCalibrationForAllUsers();
+    // Reaches the running driver over the session bus: no display, no lock.
+    if (parsed.has("--quit")) {
+        QCoreApplication client(argc, argv);
+        return sendDriverCommand(DriverCommand::Quit, false);
+    }
+    const bool calibrateAtStart = parsed.has("--calibrate");
 
     // Before anything is made: under sudo with a user's HOME every folder and
     // file made now would belong to root.
@@ -145,10 +165,17 @@ int main(int argc, char** argv)
     // From here a quit signal is kept until the event loop can end in order.
     const int quitFd = installQuitSignalPipe();
 
-    // A second instance ends at once, silently, before it touches anything.
+    // A second instance ends at once, silently, before it touches anything;
+    // with --calibrate it hands the command to the running one.
     SingleInstanceLock instanceLock("oruDriver");
     switch (instanceLock.state()) {
     case SingleInstanceLock::State::HeldByAnother:
+        if (calibrateAtStart) {
+            // Nothing to end in order here: a quit signal ends the waiting command.
+            for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) std::signal(signalNumber, SIG_DFL);
+            QCoreApplication client(argc, argv);
+            return sendDriverCommand(DriverCommand::Calibrate, true);
+        }
         return 0;
     case SingleInstanceLock::State::NoPlace:
         for (const auto& problem : instanceLock.problems()) std::fprintf(stderr, "oruDriver: %s\n", problem.c_str());
@@ -195,6 +222,17 @@ int main(int argc, char** argv)
         });
     }
 
+    // "Kalibre" and "Çıkış" for desktops without a tray host.
+    auto* const busService = new DriverBusService(*form);
+    busService->publish();
+    if (calibrateAtStart) {
+        // After the first show, which may have started a calibration already.
+        QMetaObject::invokeMethod(form, [form] { guarded([form] { form->Kalibre1Click(); }); }, Qt::QueuedConnection);
+    }
+    QTimer::singleShot(kTrayHostGraceMs, form, [] {
+        if (!QSystemTrayIcon::isSystemTrayAvailable()) tellCommandsWithoutTray();
+    });
+
     // A signal ends the run as "Çıkış" does, but nobody may be at the screen
     // to answer a message box: the end's errors go to stderr.
     const auto endBySignal = [form] {
@@ -220,6 +258,7 @@ int main(int argc, char** argv)
     // The end: nothing below may reach the windows through the event loop
     // while they go, and a quit signal from now on ends the process at once.
     QObject::disconnect(sessionConnection);
+    busService->withdraw();
     quitNotifier.reset();
     if (quitFd >= 0 && drainQuitSignalPipe(quitFd) != 0) {
         // A signal came while the loop was ending: it is this end's first.

@@ -1,17 +1,30 @@
 #include "common/CommandLine.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <ostream>
 
 namespace oru {
 
 namespace {
 
+bool isExclusive(const ProgramDescription& program, const std::string& name)
+{
+    return std::find(program.exclusive.begin(), program.exclusive.end(), name) != program.exclusive.end();
+}
+
 void printUsage(const ProgramDescription& program, std::ostream& os)
 {
     os << "usage: " << program.name;
     for (const auto& option : program.options) {
+        if (isExclusive(program, option.name)) continue;
         os << " [" << option.name << (option.valueName.empty() ? "" : " " + option.valueName) << ']';
+    }
+    if (!program.exclusive.empty()) {
+        os << " [";
+        for (std::size_t i = 0; i < program.exclusive.size(); ++i) os << (i ? " | " : "") << program.exclusive[i];
+        os << ']';
     }
     if (!program.operands.empty()) os << ' ' << program.operands;
     os << "\n       " << program.name << " --help | --version\n";
@@ -77,6 +90,22 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, const Prog
         parsed.exitStatus = 2;
         return parsed;
     };
+    // An answer nobody gets is a failure: stdout on a full disk, /dev/full or
+    // a closed descriptor. A stream over stdio leaves the failed write's errno.
+    const auto answered = [&](const char* what) {
+        errno = 0;
+        out.flush();
+        if (out) {
+            parsed.exitStatus = 0;
+        } else {
+            const int error = errno;
+            err << program.name << ": cannot write the " << what << " to standard output"
+                << (error ? std::string(" (") + std::strerror(error) + ")" : std::string())
+                << "; send it to a terminal, a pipe or a file that can take it\n";
+            parsed.exitStatus = 1;
+        }
+        return parsed;
+    };
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -91,12 +120,10 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, const Prog
             optionsEnded = true;
         } else if (arg == "--help" || arg == "-h") {
             printHelp(program, out);
-            parsed.exitStatus = 0;
-            return parsed;
+            return answered("help text");
         } else if (arg == "--version") {
             out << program.name << ' ' << programVersion() << '\n';
-            parsed.exitStatus = 0;
-            return parsed;
+            return answered("version");
         } else {
             const auto equals = arg.find('=');
             const std::string name = arg.substr(0, equals);
@@ -118,6 +145,13 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, const Prog
                 for (const auto& choice : option->choices) choices += (choices.empty() ? "" : " or ") + choice;
                 return usageError("option '" + name + "' takes " + choices + ", not '" + printableExcerpt(value) +
                                   "'");
+            }
+            if (isExclusive(program, name)) {
+                for (const auto& other : program.exclusive) {
+                    if (other != name && parsed.has(other)) {
+                        return usageError("options '" + other + "' and '" + name + "' exclude each other");
+                    }
+                }
             }
             parsed.options[name] = value;
         }

@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <io.h>
 #else
+#include "platform/linux/StandardDescriptors.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -16,7 +18,7 @@ namespace oru {
 
 #ifdef _WIN32
 
-void useBinaryStandardStreams()
+void prepareStandardStreams()
 {
     ::_setmode(kStandardInputFd, _O_BINARY);
     ::_setmode(kStandardOutputFd, _O_BINARY);
@@ -57,7 +59,7 @@ std::ptrdiff_t writeSome(int fd, const char* buffer, std::size_t bytes)
 
 #else
 
-void useBinaryStandardStreams() {}
+void prepareStandardStreams() { occupyClosedStandardDescriptors(); }
 
 int openForReading(const char* path, int& error)
 {

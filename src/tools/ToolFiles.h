@@ -13,10 +13,12 @@ inline constexpr int kStandardInputFd = 0;
 inline constexpr int kStandardOutputFd = 1;
 inline constexpr int kStandardErrorFd = 2;
 
-/// Puts the standard streams in binary mode: in text mode Windows' C runtime
-/// writes "\n" as "\r\n" and ends reading at a Ctrl+Z byte. Nothing to do on
-/// POSIX systems.
-void useBinaryStandardStreams();
+/// Readies the standard streams; call first thing, before anything is
+/// opened. POSIX: a closed 0, 1 or 2 gets /dev/null, so that no file of the
+/// program takes its number (occupyClosedStandardDescriptors()). Windows:
+/// binary mode, since in text mode the C runtime writes "\n" as "\r\n" and
+/// ends reading at a Ctrl+Z byte.
+void prepareStandardStreams();
 
 /// Opens a file for reading in binary mode, not inherited by child processes.
 /// Returns its descriptor, or -1 with the errno value in error (EISDIR for a

@@ -7,6 +7,7 @@
 #include "platform/linux/EventFdWaker.h"
 #include "platform/linux/LinuxHidSystem.h"
 #include "platform/linux/QuitSignalPipe.h"
+#include "platform/linux/StandardDescriptors.h"
 #include "tools/ReportRecorder.h"
 
 #include <cerrno>
@@ -39,6 +40,8 @@ std::int64_t steadyMicros()
 
 int main(int argc, char** argv)
 {
+    // Before anything is opened: a closed 0, 1 or 2 must not become a pipe or file of ours.
+    oru::occupyClosedStandardDescriptors();
     const oru::ProgramDescription program{
         "oru-record", "> FILE", 0,
         "Prints the pen tracker's input reports with their times, as lines of oru-replay's\n"

@@ -95,7 +95,8 @@ private:
 
 int main(int argc, char** argv)
 {
-    oru::useBinaryStandardStreams();
+    // Before anything is opened: a closed 0, 1 or 2 must not become a pipe or file of ours.
+    oru::prepareStandardStreams();
     oru::useExtendedPrecision();
     const oru::ProgramDescription program{
         "oru-replay", "[FILE]", 1,
@@ -106,10 +107,8 @@ int main(int argc, char** argv)
         "names the line), 1 when the input can't be read or the output can't be written.",
         {{"--raw", "", "also print each report's decoding (pen state, board point)"}}};
     const auto parsed = oru::parseCommandLine(argc, argv, program, std::cout, std::cerr);
-    if (parsed.exitStatus) {
-        if (*parsed.exitStatus != 0) return oru::kReplayBadInput;
-        return std::cout.flush() ? oru::kReplayDone : oru::kReplayIoFailed;
-    }
+    // 0 answered, 1 (kReplayIoFailed) the answer could not be written, 2 (kReplayBadInput) a usage error.
+    if (parsed.exitStatus) return *parsed.exitStatus;
     const bool raw = parsed.has("--raw");
     const char* path = parsed.operands.empty() ? nullptr : parsed.operands.front().c_str();
 

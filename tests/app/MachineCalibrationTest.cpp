@@ -144,11 +144,14 @@ protected:
     }
     void TearDown() override { fs::remove_all(base_); }
 
+    // As root keeps it: folder 0755, file 0644, whatever the umask.
     fs::path put(const std::string& dir, const std::string& text)
     {
         fs::create_directories(base_ / dir / "oruDriver");
+        fs::permissions(base_ / dir / "oruDriver", fs::perms(0755));
         const fs::path file = base_ / dir / "oruDriver" / "store.conf";
         std::ofstream(file, std::ios::binary) << text;
+        fs::permissions(file, fs::perms(0644));
         return file;
     }
 
@@ -177,6 +180,35 @@ TEST_F(MachineStoreFiles, FirstStoreFoundServesAndABrokenOneIsLeftAsItIsWithOneL
         {"not a decimal integer", [&] { put("a", fileWith(notANumber)); }, "@/a", std::nullopt, "Edit2_Text"},
         {"unreadable", [&] { fs::create_directories(base_ / "a" / "oruDriver" / "store.conf"); }, "@/a",
          std::nullopt, "cannot read"},
+        // Values the first show would take, but no completed calibration could have left.
+        {"all eight equal", [&] { put("a", fileWith({"7", "7", "7", "7", "7", "7", "7", "7"})); }, "@/a",
+         std::nullopt, "can't be fitted"},
+        {"the integers' ends",
+         [&] {
+             put("a", fileWith({"-2147483648", "2147483647", "-2147483648", "2147483647", "-2147483648",
+                                "2147483647", "-2147483648", "2147483647"}));
+         },
+         "@/a", std::nullopt, "four board points"},
+        {"targets 0 and 1 swapped",
+         [&] { put("a", fileWith({"550", "-160", "100", "-150", "110", "-500", "540", "-510"})); }, "@/a",
+         std::nullopt, "can't be where the board saw"},
+        // Only root (or the account itself) may have written what every account trusts.
+        {"file writable by others",
+         [&] { fs::permissions(put("a", fileWith(kMachine)), fs::perms(0666)); }, "@/a", std::nullopt,
+         "it can be written by other users (mode 0666)"},
+        {"folder writable by others",
+         [&] {
+             put("a", fileWith(kMachine));
+             fs::permissions(base_ / "a" / "oruDriver", fs::perms(01777));
+         },
+         "@/a", std::nullopt, "its folder can be written by other users (mode 1777)"},
+        {"a link", [&] {
+             put("b", fileWith(kMachine));
+             fs::create_directories(base_ / "a" / "oruDriver");
+             fs::permissions(base_ / "a" / "oruDriver", fs::perms(0755));
+             fs::create_symlink(base_ / "b" / "oruDriver" / "store.conf", base_ / "a" / "oruDriver" / "store.conf");
+         },
+         "@/a:@/b", std::nullopt, "symbolic link"},
         {"none at all", [] {}, "@/a", std::nullopt, ""},
     };
     for (const Row& row : rows) {
@@ -230,11 +262,9 @@ TEST_F(MachineStoreFiles, WrittenForAllIsReadableByEveryAccountWhateverTheUmask)
 {
     const mode_t umaskBefore = ::umask(077);
     const fs::path directory = base_ / "etc" / "xdg" / "oruDriver";
-    std::string error;
-    int errorNumber = 0;
-    const bool written = writeStoreFileForAll(directory, calibrationStore(kMachine), "# header\n", error, errorNumber);
+    const MachineStoreWrite written = writeStoreFileForAll(directory, calibrationStore(kMachine), "# header\n");
     ::umask(umaskBefore);
-    ASSERT_TRUE(written) << error;
+    ASSERT_EQ(written.outcome, MachineStoreWrite::Outcome::Written) << written.problem;
 
     struct stat st {};
     ASSERT_EQ(::stat((directory / "store.conf").c_str(), &st), 0);

@@ -57,6 +57,7 @@ save_writes_a_store_for_all() {
 save_refusals() {
   local row name arrange target message s
   local rows=("no own calibration|account plain|$work/xdg-refuse|calibrate first"
+              "all texts equal|account flat calibrated; sed -i 's/text \"[-0-9]*\"/text \"7\"/' \$XDG_CONFIG_HOME/oruDriver/store.conf|$work/xdg-refuse|can't be fitted"
               "damaged own store|account broken calibrated; echo garbage >>\$XDG_CONFIG_HOME/oruDriver/store.conf|$work/xdg-refuse|damaged"
               "read-only target folder|account readonly calibrated; mkdir -p $work/ro; chmod 555 $work/ro|$work/ro/xdg|run it as root: sudo oru-driver --save-for-all-users")
   for row in "${rows[@]}"; do
@@ -127,6 +128,6 @@ fresh_account_uses_the_machines() {
 }
 
 cases=("save_writes_a_store_for_all|--save-for-all-users writes the admin's calibration, mode 0644, without a display"
-       "save_refusals|--save-for-all-users refuses without a calibration, with a damaged store, without rights"
+       "save_refusals|--save-for-all-users refuses without a calibration, with one that can't serve, a damaged store, without rights"
        "fresh_account_uses_the_machines|a fresh account starts on the machine's calibration and never saves it")
 run_cases "program machine calibration test"

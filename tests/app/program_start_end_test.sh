@@ -152,9 +152,28 @@ signal_during_exit_box() {
   said "ending at once" || fail "the driver did not say it ends at once"
 }
 
+# Started with stdin and stderr closed (as some session starters do): the
+# quit pipe must not take their numbers, or the first stderr line (here the
+# damaged machine calibration's) would end the driver.
+closed_standard_descriptors() {
+  fresh_account closed-fds
+  mkdir -p "$work/xdg-damaged/oruDriver"
+  echo garbage >"$work/xdg-damaged/oruDriver/store.conf"
+  chmod 644 "$work/xdg-damaged/oruDriver/store.conf"
+  XDG_CONFIG_DIRS=$work/xdg-damaged "$driver" <&- 2>&- &
+  pid=$!; pids+=("$pid")
+  wait_for 15 calibration_up || fail "no calibration window at the first start (ended: $(gone "$pid" && echo yes))"
+  local fd
+  for fd in 0 2; do
+    [[ $(readlink "/proc/$pid/fd/$fd") == /dev/null ]] || fail "fd $fd is $(readlink "/proc/$pid/fd/$fd"), not /dev/null"
+  done
+  kill -0 "$pid" || fail "the driver ended"
+}
+
 cases=("no_display|without a graphical session the driver says so and exits 1"
        "root_with_users_home|root with another user's HOME refuses before it makes anything"
        "broken_runtime_dir|a broken XDG_RUNTIME_DIR still allows one instance only"
        "signal_end_with_failing_save|an end by signal whose save fails ends, and says why on stderr"
-       "signal_during_exit_box|a signal while the error box of \"Çıkış\" is up ends the driver at once, cleanly")
+       "signal_during_exit_box|a signal while the error box of \"Çıkış\" is up ends the driver at once, cleanly"
+       "closed_standard_descriptors|started with stdin and stderr closed, the driver runs on with them on /dev/null")
 run_cases "program start and end test"

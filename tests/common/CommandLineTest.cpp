@@ -10,7 +10,9 @@ namespace oru {
 namespace {
 
 const ProgramDescription kProgram{"oru-test", "[FILE]", 1, "Does a test.",
-                                  {{"--raw", "", "also the raw lines"}, {"--pointer", "MODE", "xtest or uinput", {"xtest", "uinput"}}}};
+                                  {{"--raw", "", "also the raw lines"}, {"--pointer", "MODE", "xtest or uinput", {"xtest", "uinput"}},
+                                   {"--calibrate", "", "calibrate"}, {"--quit", "", "end"}},
+                                  {"--calibrate", "--quit"}};
 
 struct CommandLineRow {
     std::vector<const char*> args;
@@ -68,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineRow{{"--pointer=xtest", "-"}, -1, "--pointer=xtest;", "-;", "", ""},
         CommandLineRow{{"--", "--raw"}, -1, "", "--raw;", "", ""},
         // --help and --version answer on stdout and end with 0, whatever follows.
-        CommandLineRow{{"--help", "--bogus"}, 0, "", "", "usage: oru-test [--raw] [--pointer MODE] [FILE]\n", ""},
+        CommandLineRow{{"--help", "--bogus"}, 0, "", "", "usage: oru-test [--raw] [--pointer MODE] [--calibrate | --quit] [FILE]\n", ""},
         CommandLineRow{{"-h"}, 0, "", "", "usage: oru-test", ""},
         CommandLineRow{{"--version"}, 0, "", "", std::string("oru-test ") + programVersion() + "\n", ""},
         // Usage errors: usage on stderr, status 2.
@@ -79,6 +81,11 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineRow{{"--pointer="}, 2, "", "", "", "oru-test: option '--pointer' takes xtest or uinput, not ''"},
         CommandLineRow{{"--raw=1"}, 2, "", "", "", "oru-test: option '--raw' takes no value"},
         CommandLineRow{{"a", "b"}, 2, "", "a;", "", "oru-test: unexpected argument 'b'"},
+        // One of the exclusive options goes with the others, twice the same is once.
+        CommandLineRow{{"--quit", "--pointer", "xtest"}, -1, "--pointer=xtest;--quit=;", "", "", ""},
+        CommandLineRow{{"--calibrate", "--calibrate"}, -1, "--calibrate=;", "", "", ""},
+        CommandLineRow{{"--calibrate", "--raw", "--quit"}, 2, "--calibrate=;--raw=;", "", "",
+                       "oru-test: options '--calibrate' and '--quit' exclude each other\nusage: oru-test"},
         // A terminal escape sequence is shown, not sent to the terminal.
         CommandLineRow{{"--\x1b[2J"}, 2, "", "", "", "oru-test: unknown option '--\\x1B[2J'"}));
 

@@ -35,6 +35,17 @@ for program in "$@"; do
         check "$name $args: stdout empty" test ! -s "$work/out" ;;
     esac
   done
+  # An answer that can't be written is a failure, said on stderr: a full
+  # device, and a closed stdout (which no file the program opens may take).
+  for args in "--help" "--version"; do
+    for sink in full closed; do
+      if [[ $sink == full ]]; then "$program" $args >/dev/full 2>"$work/err" </dev/null
+      else "$program" $args >&- 2>"$work/err" </dev/null; fi
+      status=$?
+      check "$name $args to a $sink stdout: status $status, expected 1" test "$status" -eq 1
+      check "$name $args to a $sink stdout: says why on stderr" grep -q "^$name: cannot write .* standard output" "$work/err"
+    done
+  done
 done
 check "nothing made in the user's folders" test -z "$(ls -A "$work" | grep -v -e '^out$' -e '^err$')"
 echo "$# programs checked, $failures failures"

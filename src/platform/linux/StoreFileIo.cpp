@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,23 +69,41 @@ MadeDirectories makeDirectories(const std::filesystem::path& directory, mode_t m
 const char* replaceFileWhole(const std::filesystem::path& file, const std::string& temporaryStem, mode_t mode,
                              const std::string& text)
 {
-    std::string temporary = temporaryStem + "XXXXXX";
-    UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    UniqueFd dir(::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0) return "open";
+    return replaceFileWholeAt(dir.get(), file.filename().string(),
+                              std::filesystem::path(temporaryStem).filename().string(), mode, text);
+}
+
+const char* replaceFileWholeAt(int directoryFd, const std::string& name, const std::string& temporaryStem,
+                               mode_t mode, const std::string& text)
+{
+    // mkstemp's six characters, made here since it has no form relative to a directory.
+    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::string temporary;
+    UniqueFd fd;
+    for (int attempt = 0; attempt < 100 && fd.get() < 0; ++attempt) {
+        unsigned char random[6];
+        if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return "getrandom";
+        temporary = temporaryStem;
+        for (const unsigned char r : random) temporary += kLetters[r % (sizeof kLetters - 1)];
+        fd.reset(::openat(directoryFd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (fd.get() < 0 && errno != EEXIST) return "mkstemp";
+    }
     if (fd.get() < 0) return "mkstemp";
     const char* step = nullptr;
     if (::fchmod(fd.get(), mode) != 0) step = "fchmod";
     else if (!writeAll(fd.get(), text)) step = "write";
     else if (::fsync(fd.get()) != 0) step = "fsync";
     else if (fd.close() != 0) step = "close";
-    else if (::rename(temporary.c_str(), file.c_str()) != 0) step = "rename";
+    else if (::renameat(directoryFd, temporary.c_str(), directoryFd, name.c_str()) != 0) step = "rename";
     if (step) {
         const int cause = errno;
-        ::unlink(temporary.c_str());
+        ::unlinkat(directoryFd, temporary.c_str(), 0);
         errno = cause;
         return step;
     }
-    UniqueFd dir(::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) ::fsync(dir.get());
+    ::fsync(directoryFd);
     return nullptr;
 }
 

@@ -38,4 +38,10 @@ MadeDirectories makeDirectories(const std::filesystem::path& directory, mode_t m
 const char* replaceFileWhole(const std::filesystem::path& file, const std::string& temporaryStem, mode_t mode,
                              const std::string& text);
 
+/// replaceFileWhole within the open directory directoryFd (not O_PATH): name
+/// and temporaryStem are names in it, and no link is followed to make or
+/// replace either (a link named name is replaced, not written through).
+const char* replaceFileWholeAt(int directoryFd, const std::string& name, const std::string& temporaryStem,
+                               mode_t mode, const std::string& text);
+
 } // namespace oru
