@@ -1,5 +1,6 @@
 #include "device/HidDeviceReadThread.h"
 
+#include "common/ExtendedPrecision.h"
 #include "device/HidDevice.h"
 
 #include <algorithm>
@@ -40,6 +41,7 @@ void THidDeviceReadThread::terminateAndWait()
 
 void THidDeviceReadThread::execute()
 {
+    useExtendedPrecision();  // a thread may start at 53 bits (Windows)
     while (!Terminated()) {
         if (reportPending_ && port_->isOpen() && device_.Accessible()) {
             // The main thread may still be handling the last report from
