@@ -64,6 +64,12 @@ void WhiteboardCanvas::penSegment(PointD from, PointD to)
     draw(s);
 }
 
+void WhiteboardCanvas::sync()
+{
+    XSync(display_, False);
+    pump();
+}
+
 void WhiteboardCanvas::pump()
 {
     while (XPending(display_)) {

@@ -23,6 +23,8 @@ public:
 
     /// Handles every event that has arrived.
     void pump();
+    /// Handles every event the X server has made so far (a round trip first).
+    void sync();
     /// Draws a piece of the pen's path while it touches (screen px).
     void penSegment(PointD from, PointD to);
 
