@@ -357,6 +357,11 @@ void TMainForm::k1Click()
 
 void TMainForm::gerisayimTimer()
 {
+    // A timer's turn comes only once no other work waits, as a timer message
+    // does: reports already read and waiting for this thread are handled
+    // first, so a main thread held up by a busy machine doesn't take its own
+    // delay for a pen gone quiet and let go of a button the pen still holds.
+    if (HidDeviceController) HidDeviceController->handoff().runPending();
     const PenTime now = steadyNow();
     pipeline_.tick(now);
     armWatchdog(now);

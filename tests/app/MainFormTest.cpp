@@ -23,6 +23,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <algorithm>
 #include <deque>
 #include <memory>
@@ -308,6 +310,28 @@ TEST_F(MainWindow, WatchdogReleasesTheButtonWhenReportsStop)
     EXPECT_GE(sinceQueued.elapsed(), 250) << "released no earlier than 250 ms after the report";
     EXPECT_EQ(pointer.calls.back().rfind("up right ", 0), 0u);
     EXPECT_TRUE(main->gerisayim.isActive()) << "the watchdog's timer ticks on";
+}
+
+TEST_F(MainWindow, WatchdogHandlesTheReportsAlreadyReadBeforeItLetsGo)
+{
+    plugTracker();
+    setTexts({"100", "-150", "550", "-160", "110", "-500", "540", "-510"});
+    runFirstShow();
+    queue(emulated::reportAt(psLeft, 300, -300));
+    waitFor([&] { return main->state.LastPenState == psLeft; });
+    // The pen reports on while this thread is held up past the watchdog's
+    // interval: the reader has read the report, the hand-off holds it, and
+    // the timer comes first.
+    const auto held = emulated::reportAt(psLeft, 310, -300);
+    hid.pushReport(kTracker, std::vector<std::uint8_t>(held.begin(), held.end()));
+    for (int i = 0; i < 2000 && !main->HidDeviceController->handoff().hasPending(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(main->HidDeviceController->handoff().hasPending());
+    std::this_thread::sleep_for(kReleaseWatchdogInterval + std::chrono::milliseconds(50));
+    pointer.calls.clear();
+    main->gerisayimTimer();
+    EXPECT_EQ(main->state.LastPenState, psLeft);
+    for (const auto& call : pointer.calls) EXPECT_NE(call.rfind("up left ", 0), 0u) << "let go while the pen held it";
 }
 
 TEST_F(MainWindow, AboutBoxShowsTheProduct)
