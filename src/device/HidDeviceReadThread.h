@@ -60,6 +60,8 @@ public:
     void terminateAndWait();
     /// Wakes a waiting read so the reader looks at its record again (unplug).
     void interrupt() { port_->wake(); }
+    /// Whether a report waits in the device, not yet read; any thread.
+    bool reportWaiting() const { return port_->reportWaiting(); }
     /// True while this reader's delivery runs on the main thread.
     bool delivering() const { return delivering_; }
 
