@@ -342,13 +342,15 @@ bool PenSession::handOff(std::chrono::milliseconds timeout)
 
 void PenSession::startMeasuring()
 {
-    measuring_ = true;
-    path_.assign(1, pen_);
     // The pointer may still be anywhere (where a menu was used, where the
     // calibration left it) while the driver works through the reports that
-    // bring it to the pen; the path is measured from the pen on.
+    // bring it to the pen, many of them on a busy machine; the path is
+    // measured from the pen on, once the pointer is there, and the reports
+    // sent while waiting for it are not held against the path.
     restErrorPx_ = std::max(restErrorPx_, awaitPointerAtPen());
     ++rests_;
+    measuring_ = true;
+    path_.assign(1, pen_);
 }
 
 void PenSession::measureAfterReport()
