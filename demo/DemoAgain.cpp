@@ -126,7 +126,10 @@ void DemoRun::drawThroughReplug()
     const auto& counts = canvas_->counts();
     check("drawing resumes after the re-plug",
           counts.leftPresses == pressesBefore + 1 && canvas_->inkSegments() > inkBefore + 50 &&
-              counts.leftReleases == counts.leftPresses);
+              counts.leftReleases == counts.leftPresses,
+          std::to_string(counts.leftPresses - pressesBefore) + " presses (1 expected), " +
+              std::to_string(counts.leftReleases) + " releases of " + std::to_string(counts.leftPresses) +
+              ", " + std::to_string(canvas_->inkSegments() - inkBefore) + " ink segments (over 50 expected)");
     check("pointer follows the pen through the re-plug", pen_->largestPathDistancePx() <= options_.pathLimitPx,
           fixed(pen_->largestPathDistancePx()) + " px");
     check("no mouse button held after the stroke", !screen_.pointer().anyButtonHeld());

@@ -28,6 +28,10 @@ namespace oru {
 
 namespace {
 
+// How soon the release watchdog looks again when the pen's next report waits
+// unread in the device: a held-up reader needs a few milliseconds.
+constexpr std::chrono::milliseconds kReaderCatchUp{5};
+
 // The pen pipeline's clock: the steady clock, which no clock setting moves.
 PenTime steadyNow()
 {
@@ -357,7 +361,20 @@ void TMainForm::k1Click()
 
 void TMainForm::gerisayimTimer()
 {
+    // A timer's turn comes only once no other work waits, as a timer message
+    // does: reports already read and waiting for this thread are handled
+    // first, so a main thread held up by a busy machine doesn't take its own
+    // delay for a pen gone quiet and let go of a button the pen still holds.
+    if (HidDeviceController) HidDeviceController->handoff().runPending();
     const PenTime now = steadyNow();
+    // The pen's next report waits in the device, unread: the pen has not gone
+    // quiet, this process was held up and its reader hasn't caught up yet.
+    // The release waits for it a moment, as long again at most.
+    if (pipeline_.watchdogDue() <= now && now < pipeline_.watchdogDue() + kReleaseWatchdogInterval &&
+        state.PenDevice && state.PenDevice->reportWaiting()) {
+        gerisayim.start(kReaderCatchUp);
+        return;
+    }
     pipeline_.tick(now);
     armWatchdog(now);
 }

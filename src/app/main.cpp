@@ -186,7 +186,7 @@ int main(int argc, char** argv)
     case SingleInstanceLock::State::Acquired:
         for (const auto& problem : instanceLock.problems()) std::fprintf(stderr, "oruDriver: %s\n", problem.c_str());
         if (!instanceLock.problems().empty()) {
-            std::fprintf(stderr, "oruDriver: the single-instance lock is '%s' instead\n", instanceLock.path().c_str());
+            std::fprintf(stderr, "oruDriver: the single-instance lock is '%s'\n", instanceLock.path().c_str());
         }
         break;
     }

@@ -75,6 +75,11 @@ void WhiteboardCanvas::show()
     // What the map brings (the pointer's crossing into it from wherever it
     // was) is handled here, not taken for the pen's path later.
     XMapRaised(display_, window_);
+    sync();
+}
+
+void WhiteboardCanvas::sync()
+{
     XSync(display_, False);
     pump();
 }

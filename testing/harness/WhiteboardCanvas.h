@@ -28,6 +28,8 @@ public:
     /// keep it over that window, as a compositing one does even below it.
     void hide();
     void show();
+    /// Handles every event the X server has made so far (a round trip first).
+    void sync();
     /// Draws a piece of the pen's path while it touches (screen px).
     void penSegment(PointD from, PointD to);
 

@@ -23,6 +23,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <algorithm>
 #include <deque>
 #include <memory>
@@ -34,6 +36,7 @@ namespace oru {
 namespace {
 
 using test::waitFor;
+using namespace std::chrono_literals;
 
 using Report = emulated::Report;
 
@@ -311,6 +314,49 @@ TEST_F(MainWindow, WatchdogReleasesTheButtonWhenReportsStop)
     EXPECT_GE(sinceQueued.elapsed(), 250) << "released no earlier than 250 ms after the report";
     EXPECT_EQ(pointer.calls.back().rfind("up right ", 0), 0u);
     EXPECT_TRUE(main->gerisayim.isActive()) << "the watchdog's timer ticks on";
+}
+
+TEST_F(MainWindow, WatchdogLetsGoOnlyOfAPenThatWentQuiet)
+{
+    // The pen reports on while this process is held up past the watchdog's
+    // interval: its next report is read and waits in the hand-off, or it
+    // waits unread in the device (the reader held up too), and the timer
+    // comes first. Neither lets go of the button; a report that stays unread
+    // for another interval does.
+    const struct {
+        const char* name;
+        bool readerHeld;
+        std::chrono::milliseconds heldFor;
+        bool letsGo;
+    } rows[] = {
+        {"report read, waiting for this thread", false, kReleaseWatchdogInterval + 50ms, false},
+        {"report unread in the device", true, kReleaseWatchdogInterval + 50ms, false},
+        {"report unread for two intervals", true, 2 * kReleaseWatchdogInterval + 50ms, true},
+    };
+    plugTracker();
+    setTexts({"100", "-150", "550", "-160", "110", "-500", "540", "-510"});
+    runFirstShow();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        queue(emulated::reportAt(psLeft, 300, -300));
+        waitFor([&] { return main->state.LastPenState == psLeft && script.empty(); });
+        hid.holdReaders(row.readerHeld);
+        const auto report = emulated::reportAt(psLeft, 310, -300);
+        hid.pushReport(kTracker, std::vector<std::uint8_t>(report.begin(), report.end()));
+        if (!row.readerHeld) {
+            for (int i = 0; i < 2000 && !main->HidDeviceController->handoff().hasPending(); ++i)
+                std::this_thread::sleep_for(1ms);
+            ASSERT_TRUE(main->HidDeviceController->handoff().hasPending());
+        }
+        std::this_thread::sleep_for(row.heldFor);
+        pointer.calls.clear();
+        main->gerisayimTimer();
+        const bool letGo = std::any_of(pointer.calls.begin(), pointer.calls.end(),
+                                       [](const std::string& call) { return call.rfind("up left ", 0) == 0; });
+        EXPECT_EQ(letGo, row.letsGo);
+        hid.holdReaders(false);
+        waitFor([&] { return main->state.LastPenState == psLeft; });
+    }
 }
 
 TEST_F(MainWindow, AboutBoxShowsTheProduct)
