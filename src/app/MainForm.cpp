@@ -69,27 +69,20 @@ TMainForm::TMainForm(const Services& services, QWidget* parent)
     gerisayim.setTimerType(Qt::PreciseTimer);
     connect(&gerisayim, &QTimer::timeout, this, [this] { guarded([this] { gerisayimTimer(); }); });
 
-    createDeviceController(services);
+    HidDeviceController = &controller_.attachDevices(services.hid, services.waker);
+    watchDevices(services.waker);
     FormCreate();
 }
 
-void TMainForm::createDeviceController(const Services& services)
+void TMainForm::watchDevices(MainThreadWaker& waker)
 {
-    HidDeviceController = std::make_unique<THidDeviceController>(services.hid, services.waker);
-    attachment_ = std::make_unique<PenTrackerAttachment>(
-        state.PenDevice, *HidDeviceController, THidDataEvent::bind<&TMainForm::ShowRead>(*this), *this);
-    attachment_->setOnNoAccess([this](const THidDevice&) { controller_.tellNoAccess(); });
-    attachment_->setOnUserNotice([this](const std::string& text) { showNotice(text); });
-    HidDeviceController->setOnDeviceChange(attachment_->deviceChangeHandler());
-
     // Reports and the posted first scan arrive through the waker; plug and
     // unplug through the device monitor.
-    wakeNotifier_ = new QSocketNotifier(services.waker.fd(), QSocketNotifier::Read, this);
+    wakeNotifier_ = new QSocketNotifier(waker.fd(), QSocketNotifier::Read, this);
     connect(wakeNotifier_, &QSocketNotifier::activated, this, [this] {
         waker_.consume();
         guarded([this] { HidDeviceController->runPending(); });
     });
-    HidDeviceController->Loaded();
     if (const int fd = HidDeviceController->DeviceNotificationFd(); fd >= 0) {
         deviceNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
         connect(deviceNotifier_, &QSocketNotifier::activated, this,
@@ -107,9 +100,8 @@ TMainForm::~TMainForm()
     // Stops the pen tracker's reader; PenDevice is gone with it.
     delete deviceNotifier_;
     delete wakeNotifier_;
-    attachment_.reset();
-    HidDeviceController.reset();
-    state.PenDevice = nullptr;
+    controller_.detachDevices();
+    HidDeviceController = nullptr;
 }
 
 void TMainForm::FormDestroy()
@@ -146,8 +138,6 @@ void TMainForm::setWindows(TcalibrationForm* calibrationForm, TForm1* aboutBox)
 
 void TMainForm::FormCreate()
 {
-    // The definition bound this handler already: binding it again changes nothing.
-    HidDeviceController->setOnDeviceChange(attachment_->deviceChangeHandler());
     controller_.created();
 }
 
@@ -193,10 +183,9 @@ void TMainForm::gerisayimTimer()
     controller_.watchdogTimer();
 }
 
-void TMainForm::ShowRead(THidDevice& /*HidDev*/, std::uint8_t /*ReportID*/, const std::uint8_t* Data,
-                         std::uint16_t Size)
+void TMainForm::ShowRead(THidDevice& HidDev, std::uint8_t ReportID, const std::uint8_t* Data, std::uint16_t Size)
 {
-    controller_.ShowRead(Data, Size);
+    controller_.ShowRead(HidDev, ReportID, Data, Size);
 }
 
 void TMainForm::shutdown()

@@ -69,7 +69,7 @@ public:
     QTimer gerisayim;
     TAppRegistryStorage AppRegistryStorage1;
     TFormStorage FormStorage1;
-    std::unique_ptr<THidDeviceController> HidDeviceController;
+    THidDeviceController* HidDeviceController = nullptr;  // the controller's, while the window lives
 
     void FormCreate();
     /// The one show of the window: restore stored texts, then FormShow.
@@ -127,7 +127,8 @@ public:
 
 private:
     void buildMenu();
-    void createDeviceController(const Services& services);
+    /// The device layer's wake-ups and plug events reach the controller.
+    void watchDevices(MainThreadWaker& waker);
 
     // MainWindowShell
     bool hasCalibrationWindow() const override { return calibrationForm_ != nullptr; }
@@ -154,7 +155,6 @@ private:
 
     MainWindowController controller_;
     MainThreadWaker& waker_;
-    std::unique_ptr<PenTrackerAttachment> attachment_;
     QSocketNotifier* deviceNotifier_ = nullptr;
     QSocketNotifier* wakeNotifier_ = nullptr;
     TcalibrationForm* calibrationForm_ = nullptr;

@@ -3,6 +3,7 @@
 #include "app/CalibrationChoice.h"
 #include "app/StoredCalibration.h"
 #include "common/HandlerErrors.h"
+#include "device/HidDeviceController.h"
 #include "device/PenTrackerAttachment.h"
 #include "platform/PointerOutput.h"
 
@@ -22,10 +23,36 @@ MainWindowController::MainWindowController(TMainFormState& state, PointerOutput&
 {
 }
 
+MainWindowController::~MainWindowController()
+{
+    detachDevices();
+}
+
+THidDeviceController& MainWindowController::attachDevices(HidSystem& hid, MainThreadWaker& waker)
+{
+    devices_ = std::make_unique<THidDeviceController>(hid, waker);
+    attachment_ = std::make_unique<PenTrackerAttachment>(
+        state_.PenDevice, *devices_, THidDataEvent::bind<&MainWindowController::ShowRead>(*this), *this);
+    attachment_->setOnNoAccess([this](const THidDevice&) { tellNoAccess(); });
+    attachment_->setOnUserNotice([this](const std::string& text) { shell_.showNotice(text); });
+    devices_->setOnDeviceChange(attachment_->deviceChangeHandler());
+    devices_->Loaded();
+    return *devices_;
+}
+
+void MainWindowController::detachDevices()
+{
+    attachment_.reset();
+    devices_.reset();
+    state_.PenDevice = nullptr;
+}
+
 void MainWindowController::created()
 {
     state_.PenDevice = nullptr;
     state_.ReportBuffer.fill(0);
+    // The definition bound this handler already: binding it again changes nothing.
+    if (devices_) devices_->setOnDeviceChange(attachment_->deviceChangeHandler());
     state_.InsetRatio = kInsetRatio;
     state_.Warper = TWarper{};
     // The release watchdog's timer, running from now on. The pipeline keeps
@@ -142,9 +169,10 @@ void MainWindowController::armWatchdog(PenTime now)
     shell_.startWatchdogTimer(std::max(untilDue, std::chrono::milliseconds{0}));
 }
 
-void MainWindowController::ShowRead(const std::uint8_t* data, std::uint16_t size)
+void MainWindowController::ShowRead(THidDevice& /*HidDev*/, std::uint8_t /*ReportID*/, const std::uint8_t* Data,
+                                    std::uint16_t Size)
 {
-    pipeline_.ShowRead(data, size, now_());
+    pipeline_.ShowRead(Data, Size, now_());
 }
 
 void MainWindowController::screensChanged(const std::vector<ScreenRecord>& outputs)

@@ -6,8 +6,10 @@
 #include "pen/PenPipeline.h"
 
 #include <chrono>
+#include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -15,7 +17,12 @@
 
 namespace oru {
 
+class HidSystem;
+class MainThreadWaker;
+class PenTrackerAttachment;
 class PointerOutput;
+class THidDevice;
+class THidDeviceController;
 
 /// What the main window's logic needs of the windows around it: the toolkit's
 /// side (Qt today, Win32 later). Every call comes on the main thread.
@@ -87,6 +94,15 @@ public:
 
     MainWindowController(TMainFormState& state, PointerOutput& pointer, MainWindowShell& shell,
                          Clock now = &MainWindowController::steadyNow);
+    ~MainWindowController() override;
+
+    /// Opens the device layer: the pen tracker is looked for after every
+    /// device change, claimed into PenDevice, its reports handled by ShowRead.
+    /// The shell then watches the waker and the device monitor for it. The
+    /// first scan is posted (it runs at the first runPending()).
+    THidDeviceController& attachDevices(HidSystem& hid, MainThreadWaker& waker);
+    /// Closes the device layer: the pen tracker's reader stops; PenDevice is gone with it.
+    void detachDevices();
 
     /// Gives the machine's calibration for an account without its own; asked
     /// once, at the first show, and only then.
@@ -118,8 +134,9 @@ public:
 
     /// The watchdog's timer fired.
     void watchdogTimer();
-    /// One input report of the pen tracker; data is valid only during the call.
-    void ShowRead(const std::uint8_t* data, std::uint16_t size);
+    /// Report handler of the pen tracker (its OnReport): one input report,
+    /// run on the main thread; Data is valid only during the call.
+    void ShowRead(THidDevice& HidDev, std::uint8_t ReportID, const std::uint8_t* Data, std::uint16_t Size);
 
     /// The desktop's outputs changed; before the first show it does nothing.
     void screensChanged(const std::vector<ScreenRecord>& outputs);
@@ -149,6 +166,8 @@ private:
     MainWindowShell& shell_;
     Clock now_;
     PenPipeline pipeline_;
+    std::unique_ptr<THidDeviceController> devices_;
+    std::unique_ptr<PenTrackerAttachment> attachment_;
     std::function<std::optional<CalibrationTexts>()> loadMachineCalibration_;
     // Edit1..Edit8 hold the machine's calibration: not saved as this user's,
     // so a new machine calibration reaches this account at its next start.
