@@ -28,7 +28,9 @@ bool onWayland()
 } // namespace
 
 TcalibrationForm::TcalibrationForm(TMainFormState& state, CalibrationHost& host, QWidget* parent)
-    : QDialog(parent), state_(state), procedure_(state, *this, host)
+    : QDialog(parent), state_(state), procedure_(state, *this, host), close_([this] {
+          if (isVisible()) reject();
+      })
 {
     setObjectName(QStringLiteral("calibrationForm"));
     setWindowTitle(QStringLiteral("CalibrationForm"));
@@ -134,7 +136,7 @@ void TcalibrationForm::FormShow()
     }
     raise();
     activateWindow();
-    closeRequested_ = false;
+    close_.shown();
     procedure_.prepareShow();
     target1->hide();
     target2->hide();
@@ -152,20 +154,13 @@ void TcalibrationForm::keyPressEvent(QKeyEvent* event)
 void TcalibrationForm::FormKeyPress(int key)
 {
     if (key != Qt::Key_Escape) return;
-    state_.CalCancelled = 1;
-    requestClose();
+    close_.cancel(state_);
 }
 
 void TcalibrationForm::Timer1Timer()
 {
     Timer1.stop();
-    running_ = true;
-    guarded([this] { procedure_.run(); });
-    running_ = false;
-    if (closeRequested_) {
-        closeRequested_ = false;
-        if (isVisible()) reject();
-    }
+    close_.run([this] { guarded([this] { procedure_.run(); }); });
 }
 
 void TcalibrationForm::pump()
@@ -192,10 +187,7 @@ void TcalibrationForm::showTargets(TPoint targetPx, bool redVisible, bool blueVi
 
 void TcalibrationForm::requestClose()
 {
-    // A close asked for during the run takes effect once the run's handler
-    // has returned; before the run it closes at once.
-    if (running_) closeRequested_ = true;
-    else if (isVisible()) reject();
+    close_.request();
 }
 
 } // namespace oru
