@@ -92,16 +92,34 @@ void TMainForm::watchDevices(MainThreadWaker& waker)
 
 TMainForm::~TMainForm()
 {
-    shutdown();
-    // Saves the texts while Edit1..Edit8 still exist.
+    // Edit1..Edit8 still exist here, so the texts can be saved.
+    controller_.end();
+    HidDeviceController = nullptr;
+}
+
+void TMainForm::saveAtEnd()
+{
     FormStorage1.destroyHook([this] { FormDestroy(); });
+}
+
+void TMainForm::saveAtSessionEnd()
+{
+    bool canClose = true;
+    FormStorage1.closeQueryHook(canClose);
+}
+
+void TMainForm::removeTray()
+{
     delete TrayIcon1;
     TrayIcon1 = nullptr;
-    // Stops the pen tracker's reader; PenDevice is gone with it.
+}
+
+void TMainForm::unwatchDevices()
+{
     delete deviceNotifier_;
+    deviceNotifier_ = nullptr;
     delete wakeNotifier_;
-    controller_.detachDevices();
-    HidDeviceController = nullptr;
+    wakeNotifier_ = nullptr;
 }
 
 void TMainForm::FormDestroy()
@@ -111,9 +129,7 @@ void TMainForm::FormDestroy()
 
 void TMainForm::sessionEnding()
 {
-    setEndingUnattended();
-    bool canClose = true;
-    FormStorage1.closeQueryHook(canClose);
+    controller_.sessionEnding();
 }
 
 void TMainForm::buildMenu()

@@ -152,6 +152,10 @@ private:
     void setBoardScreenChoice(const std::string& choice) override;
     void saveCalibrationTexts(bool save) override;
     void persistTexts() override { FormStorage1.PersistState(); }
+    void saveAtEnd() override;
+    void saveAtSessionEnd() override;
+    void removeTray() override;
+    void unwatchDevices() override;
 
     MainWindowController controller_;
     MainThreadWaker& waker_;

@@ -154,6 +154,23 @@ void MainWindowController::shutdown()
     shell_.stopWatchdogTimer();
 }
 
+void MainWindowController::end()
+{
+    shutdown();
+    shell_.saveAtEnd();
+    // The device layer's last colour change finds no tray to paint.
+    shell_.removeTray();
+    // Stops the pen tracker's reader; PenDevice is gone with it.
+    shell_.unwatchDevices();
+    detachDevices();
+}
+
+void MainWindowController::sessionEnding()
+{
+    setEndingUnattended();
+    shell_.saveAtSessionEnd();
+}
+
 void MainWindowController::watchdogTimer()
 {
     const PenTime now = now_();

@@ -80,6 +80,17 @@ public:
     virtual void saveCalibrationTexts(bool save) = 0;
     /// Saves the stored texts now; raises the store's error.
     virtual void persistTexts() = 0;
+    /// The window's end: saves the stored texts unless saved since the last
+    /// restore (the storage reports its errors itself).
+    virtual void saveAtEnd() = 0;
+    /// The desktop session's end: saves the stored texts (errors as saveAtEnd).
+    virtual void saveAtSessionEnd() = 0;
+
+    // The end.
+    /// The tray icon goes: nothing may paint it any more.
+    virtual void removeTray() = 0;
+    /// Stops watching the waker and the device monitor.
+    virtual void unwatchDevices() = 0;
 };
 
 /// The main window's logic, free of any toolkit: the first show and the
@@ -125,6 +136,12 @@ public:
     void k1Click();
     /// Orderly end: a button the pen still holds is released, the watchdog stops. Once.
     void shutdown();
+    /// The window's end, in this order: shutdown, the texts saved while they
+    /// still exist, the tray gone, the device layer closed.
+    void end();
+    /// The desktop session is ending: save now, the process may not get to its
+    /// regular end; nobody may be at the screen any more (setEndingUnattended).
+    void sessionEnding();
     /// The program ends without anyone to answer a message box: from now on
     /// the saves' errors go to stderr.
     void setEndingUnattended() { endingUnattended_ = true; }

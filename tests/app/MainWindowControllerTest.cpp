@@ -78,6 +78,10 @@ public:
     void setBoardScreenChoice(const std::string& c) override { choice = c; }
     void saveCalibrationTexts(bool save) override { log.push_back(save ? "save texts" : "keep texts unsaved"); }
     void persistTexts() override { log.push_back("persist"); }
+    void saveAtEnd() override { log.push_back("save at end"); }
+    void saveAtSessionEnd() override { log.push_back("save at session end"); }
+    void removeTray() override { log.push_back("remove tray"); }
+    void unwatchDevices() override { log.push_back("unwatch devices"); }
 };
 
 struct Driver {
@@ -250,6 +254,45 @@ TEST(MainWindowController, ExitReleasesTheButtonStopsTheWatchdogEndsTheRunThenQu
     EXPECT_EQ(driver.shell.log,
               (std::vector<std::string>{"stop watchdog after 'up left 0 0'", "end calibration", "quit"}));
     EXPECT_EQ(driver.pointer.calls, (std::vector<std::string>{"up left 0 0"}));
+}
+
+TEST(MainWindowController, TheWindowsEndReleasesFirstThenSavesThenDropsTheTrayThenTheDevices)
+{
+    struct Row {
+        const char* name;
+        bool exitedFirst;  // "Çıkış" before the window's end
+        std::vector<std::string> log;
+    };
+    const Row rows[] = {
+        {"end alone", false,
+         {"stop watchdog after 'up left 0 0'", "save at end", "remove tray", "unwatch devices"}},
+        {"after Çıkış: released and stopped once", true,
+         {"stop watchdog after 'up left 0 0'", "end calibration", "quit", "save at end", "remove tray",
+          "unwatch devices"}},
+    };
+    for (const Row& row : rows) {
+        Driver driver;
+        driver.state.LastPenState = psLeft;
+        if (row.exitedFirst) driver.controller.k1Click();
+        driver.controller.end();
+        EXPECT_EQ(driver.shell.log, row.log) << row.name;
+        EXPECT_EQ(driver.pointer.calls, std::vector<std::string>{"up left 0 0"}) << row.name;
+    }
+}
+
+TEST(MainWindowController, SessionEndSavesWithErrorsToStderr)
+{
+    Driver driver;
+    driver.controller.sessionEnding();
+    EXPECT_EQ(driver.shell.log, std::vector<std::string>{"save at session end"});
+    std::vector<std::string> boxes;
+    setHandlerErrorReporter([&](const std::string& text) { boxes.push_back(text); });
+    testing::internal::CaptureStderr();
+    driver.controller.reportStorageError(std::runtime_error("disk full"));
+    const std::string stderrText = testing::internal::GetCapturedStderr();
+    setHandlerErrorReporter(nullptr);
+    EXPECT_TRUE(boxes.empty()) << "nobody is there to answer a box";
+    EXPECT_NE(stderrText.find("(disk full)"), std::string::npos) << stderrText;
 }
 
 TEST(MainWindowController, WatchdogTimerIsSetForTheNextDueTickRoundedUp)
