@@ -16,13 +16,17 @@
 //     that makes a report readable to the return of its placement's flush
 //     (median, p99, max), CPU per report (the writer's own CPU left out) and
 //     voluntary context switches per report; cpu_ratio is the driver's CPU
-//     per report over the loop's.
+//     per report over the loop's, p99_ratio its p99 latency over the loop's.
+//     The driver's five slowest reports go to stderr, split into the time to
+//     the reader thread's read and from there to the placement.
 //   DriverReportLatency: one report at a time through the driver.
 
 #include "app/MainForm.h"
 #include "fakes/EmulatedPenTracker.h"
 #include "fakes/FifoPenTracker.h"
 #include "fakes/MemoryRegistryStore.h"
+#include "platform/HidReadPort.h"
+#include "platform/HidSystem.h"
 #include "platform/PointerOutput.h"
 #include "platform/linux/EventFdWaker.h"
 #include "platform/linux/ThreadScheduling.h"
@@ -233,17 +237,81 @@ private:
 
 // --- the driver --------------------------------------------------------------
 
+/// When the driver's reader got each report: the FIFO tracker's read port,
+/// noting the time its read of a report returned, by the report's tag (byte 4).
+class TimedReadPort final : public oru::HidReadPort {
+public:
+    TimedReadPort(std::unique_ptr<oru::HidReadPort> port, std::array<std::atomic<std::int64_t>, 256>& readNs)
+        : port_(std::move(port)), readNs_(readNs)
+    {
+    }
+    bool open(const std::string& path, int& errorCode) override { return port_->open(path, errorCode); }
+    void close() override { port_->close(); }
+    bool isOpen() const override { return port_->isOpen(); }
+    oru::HidReadResult read(std::uint8_t* buffer, std::size_t length, int timeoutMs) override
+    {
+        const oru::HidReadResult result = port_->read(buffer, length, timeoutMs);
+        // Byte 0 is the report ID; the tag is the report's byte 4.
+        if (result.status == oru::HidReadStatus::Report && result.bytes > 5)
+            readNs_[buffer[5]].store(nowNs(), std::memory_order_release);
+        return result;
+    }
+    oru::HidReadResult waitForReport(int timeoutMs) override { return port_->waitForReport(timeoutMs); }
+    void pause(int timeoutMs) override { port_->pause(timeoutMs); }
+    void wake() override { port_->wake(); }
+
+private:
+    std::unique_ptr<oru::HidReadPort> port_;
+    std::array<std::atomic<std::int64_t>, 256>& readNs_;
+};
+
+/// The FIFO tracker whose read port notes when each report was read.
+class TimedTracker final : public oru::HidSystem {
+public:
+    bool write(const oru::emulated::Report& report) { return fifo_.write(report); }
+    std::int64_t readNs(std::uint8_t tag) const { return readNs_[tag].load(std::memory_order_acquire); }
+
+    bool available() const override { return fifo_.available(); }
+    std::vector<oru::HidInterfaceInfo> listInterfaces() override { return fifo_.listInterfaces(); }
+    oru::HidAccess probeAccess(const std::string& path, int& errorCode) override
+    {
+        return fifo_.probeAccess(path, errorCode);
+    }
+    std::uint16_t inputReportLength(const std::string& path) override { return fifo_.inputReportLength(path); }
+    std::unique_ptr<oru::HidReadPort> makeReadPort() override
+    {
+        return std::make_unique<TimedReadPort>(fifo_.makeReadPort(), readNs_);
+    }
+    std::unique_ptr<oru::HidDeviceMonitor> openMonitor() override { return fifo_.openMonitor(); }
+
+private:
+    oru::test::FifoPenTracker fifo_;
+    std::array<std::atomic<std::int64_t>, 256> readNs_{};
+};
+
+/// One report's way through the driver, ns: written, read by the reader
+/// thread, placed by the main thread.
+struct ReportTrace {
+    std::uint32_t sequence;
+    int turn;
+    std::int64_t writtenNs, readNs, placedNs;
+};
+
 /// The XTest backend, timing each placement's return against the write of
 /// the report being handled (byte 4 of ReportBuffer tells which).
 class PlacementProbe final : public oru::PointerOutput {
 public:
     explicit PlacementProbe(oru::PointerOutput& backend) : backend_(backend) {}
 
-    void watch(const oru::TMainFormState& state, const PacedWriter* writer, std::vector<double>* latenciesUs)
+    void watch(const oru::TMainFormState& state, const PacedWriter* writer, std::vector<double>* latenciesUs,
+               const TimedTracker* tracker = nullptr, std::vector<ReportTrace>* traces = nullptr, int turn = 0)
     {
         state_ = &state;
         writer_ = writer;
         latenciesUs_ = latenciesUs;
+        tracker_ = tracker;
+        traces_ = traces;
+        turn_ = turn;
     }
     void expectNext(std::uint32_t sequence) { next_ = sequence; }
     std::uint32_t placed() const { return placed_; }
@@ -261,6 +329,8 @@ public:
         lost_ += sequence - next_;
         next_ = sequence + 1;
         if (writer_ && latenciesUs_) latenciesUs_->push_back((placedNs - writer_->writtenNs(sequence)) / 1000.0);
+        if (writer_ && tracker_ && traces_)
+            traces_->push_back({sequence, turn_, writer_->writtenNs(sequence), tracker_->readNs(tag), placedNs});
     }
     void mouseEvent(oru::MouseButtonEvent event, int dx, int dy) override { backend_.mouseEvent(event, dx, dy); }
     void pause(int ms) override { backend_.pause(ms); }
@@ -270,6 +340,9 @@ private:
     const oru::TMainFormState* state_ = nullptr;
     const PacedWriter* writer_ = nullptr;
     std::vector<double>* latenciesUs_ = nullptr;
+    const TimedTracker* tracker_ = nullptr;
+    std::vector<ReportTrace>* traces_ = nullptr;
+    int turn_ = 0;
     std::uint32_t next_ = 0;
     std::uint32_t placed_ = 0;
     std::uint32_t lost_ = 0;
@@ -286,7 +359,7 @@ public:
         heartbeat_.start(100);
     }
 
-    oru::test::FifoPenTracker& tracker() { return tracker_; }
+    TimedTracker& tracker() { return tracker_; }
     PlacementProbe& probe() { return probe_; }
     const oru::TMainFormState& state() const { return form_.state; }
 
@@ -318,20 +391,21 @@ private:
     oru::XTestPointerOutput xtest_;
     PlacementProbe probe_;
     oru::test::MemoryRegistryStore store_;
-    oru::test::FifoPenTracker tracker_;
+    TimedTracker tracker_;
     oru::EventFdWaker waker_;
     oru::TMainForm form_;
     QTimer heartbeat_;
 };
 
 /// One turn of the driver at the rate; adds its latencies and use to `result`.
-void runDriverTurn(DriverRig& rig, int ratePerSecond, SideResult& result, int& writeFailures)
+void runDriverTurn(DriverRig& rig, int ratePerSecond, int turn, SideResult& result, std::vector<ReportTrace>& traces,
+                   int& writeFailures)
 {
     const std::uint32_t count = static_cast<std::uint32_t>(ratePerSecond) * kTurnSeconds;
     const std::uint32_t placedBefore = rig.probe().placed();
     PacedWriter writer(count, ratePerSecond);
     rig.probe().expectNext(0);
-    rig.probe().watch(rig.state(), &writer, &result.latenciesUs);
+    rig.probe().watch(rig.state(), &writer, &result.latenciesUs, &rig.tracker(), &traces, turn);
     const std::uint32_t lostBefore = rig.probe().lost();
     const Usage before = usage(RUSAGE_SELF);
     writer.start([&rig](std::uint32_t sequence) { return rig.tracker().write(hoverReport(sequence)); });
@@ -344,6 +418,21 @@ void runDriverTurn(DriverRig& rig, int ratePerSecond, SideResult& result, int& w
     writeFailures += writer.failures();
 }
 
+/// The driver's slowest reports of a run, where their time went.
+void printWorst(int rate, std::vector<ReportTrace> traces)
+{
+    constexpr std::size_t kShown = 5;
+    const auto latency = [](const ReportTrace& t) { return t.placedNs - t.writtenNs; };
+    std::sort(traces.begin(), traces.end(), [&](const auto& a, const auto& b) { return latency(a) > latency(b); });
+    std::fprintf(stderr, "Delivery/%d: the driver's slowest reports (us): written -> read by the reader thread -> "
+                         "placed by the main thread\n", rate);
+    for (std::size_t i = 0; i < std::min(kShown, traces.size()); ++i) {
+        const ReportTrace& t = traces[i];
+        std::fprintf(stderr, "  turn %d report %u: %.0f = %.0f to the read + %.0f to the placement\n", t.turn,
+                     t.sequence, latency(t) / 1e3, (t.readNs - t.writtenNs) / 1e3, (t.placedNs - t.readNs) / 1e3);
+    }
+}
+
 std::unique_ptr<Display, int (*)(Display*)> loopDisplay{nullptr, XCloseDisplay};
 
 void Delivery(benchmark::State& state)
@@ -354,18 +443,23 @@ void Delivery(benchmark::State& state)
             SideResult loop;
             SideResult driver;
             int writeFailures = 0;
+            std::vector<ReportTrace> traces;
+            traces.reserve(static_cast<std::size_t>(rate) * kTurnSeconds * kTurns);
             MinimalLoop minimal(loopDisplay.get());
             DriverRig rig;
             if (!rig.start()) throw std::runtime_error("the driver did not claim the FIFO tracker and place the pointer");
             for (int turn = 0; turn < kTurns; ++turn) {
                 minimal.runTurn(rate, loop);
-                runDriverTurn(rig, rate, driver, writeFailures);
+                runDriverTurn(rig, rate, turn, driver, traces, writeFailures);
             }
             putCounters(state, "loop", loop);
             putCounters(state, "driver", driver);
             state.counters["write_failures"] = writeFailures;
             state.counters["cpu_ratio"] =
                 state.counters["driver_cpu_us"].value / std::max(1e-9, state.counters["loop_cpu_us"].value);
+            state.counters["p99_ratio"] =
+                state.counters["driver_p99_us"].value / std::max(1e-9, state.counters["loop_p99_us"].value);
+            printWorst(rate, traces);
         } catch (const std::exception& error) {
             state.SkipWithError(error.what());
             return;

@@ -58,11 +58,18 @@ void DemoRun::recalibrateThroughMenu()
 {
     pen_->rest(kPenUp, 10);
     std::string detail;
+    // The calibration window comes up over the whiteboard.
+    if (canvas_) canvas_->hide();
     const bool chosen = chooseFromTrayMenu(MenuEntry::Calibrate, "tray-menu-kalibre", detail);
-    const bool shown = chosen && waitFor([&] { return screen_.viewableWindow("CalibrationForm").has_value(); }, 10s);
+    std::optional<XScreen::WindowInfo> window;
+    const bool shown =
+        chosen && waitFor([&] { return (window = screen_.viewableWindow("CalibrationForm")).has_value(); }, 10s);
     if (chosen && !shown) detail = "no calibration window 10 s after the click";
     check("\"Kalibre\" in the tray menu opens the calibration window", shown, detail);
-    if (shown) calibrate(false);
+    if (!shown) return;
+    checkCoversTheScreen(*window);
+    calibrate(false);
+    if (canvas_) canvas_->show();
 }
 
 void DemoRun::drawThroughReplug()
@@ -119,7 +126,10 @@ void DemoRun::drawThroughReplug()
     const auto& counts = canvas_->counts();
     check("drawing resumes after the re-plug",
           counts.leftPresses == pressesBefore + 1 && canvas_->inkSegments() > inkBefore + 50 &&
-              counts.leftReleases == counts.leftPresses);
+              counts.leftReleases == counts.leftPresses,
+          std::to_string(counts.leftPresses - pressesBefore) + " presses (1 expected), " +
+              std::to_string(counts.leftReleases) + " releases of " + std::to_string(counts.leftPresses) +
+              ", " + std::to_string(canvas_->inkSegments() - inkBefore) + " ink segments (over 50 expected)");
     check("pointer follows the pen through the re-plug", pen_->largestPathDistancePx() <= options_.pathLimitPx,
           fixed(pen_->largestPathDistancePx()) + " px");
     check("no mouse button held after the stroke", !screen_.pointer().anyButtonHeld());

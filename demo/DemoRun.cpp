@@ -81,7 +81,11 @@ bool DemoRun::waitFor(const std::function<bool()>& done, std::chrono::millisecon
     return poll(
         [&] {
             if (done()) return true;
-            if (driver_ && !driver_->running()) throw std::runtime_error("the driver ended unexpectedly");
+            if (driver_ && !driver_->running()) {
+                throw std::runtime_error("the driver ended unexpectedly (exit status " +
+                                         std::to_string(driver_->exitStatus().value_or(-1)) +
+                                         driver_->secondInstanceNote() + ")");
+            }
             return false;
         },
         timeout);

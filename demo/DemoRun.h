@@ -38,6 +38,8 @@ struct DemoOptions {
     // which far from the receivers makes up to about 2.3 units per axis:
     // together up to about 4 px at a corner of the screen, before rounding.
     double restLimitPx = 6;
+    // Board units the hand shakes the pen by on a calibration target.
+    int calibrationShakeUnits = kHandShakeUnits;
     double pathLimitPx = 8;
 };
 
@@ -74,6 +76,7 @@ private:
     void recalibrateThroughMenu();
     void terminateWhileDrawing();
     void checkStoredCalibration();
+    void checkCoversTheScreen(XScreen::WindowInfo window);
 
     TrayLook trayLook() const;
     /// Polls until done() holds, at most timeout; the driver must keep running.

@@ -33,13 +33,14 @@ const char* const kUsage =
     "usage: oru-demo --driver PATH --out DIR [--phase first|again|endurance] [--store DIR]\n"
     "                [--replug] [--recalibrate] [--end-by-signal] [--seconds S]\n"
     "                [--rate REPORTS_PER_S] [--replug-every S]\n"
-    "                [--rest-limit PX] [--path-limit PX] [--quiet]\n"
+    "                [--rest-limit PX] [--path-limit PX] [--calibration-shake UNITS] [--quiet]\n"
     "  first      empty store: calibrate with the pen, draw, right-click, quit through the tray menu\n"
     "  again      stored calibration: no calibration window, draw at once, quit through the tray menu\n"
     "  --recalibrate   (again) \"Kalibre\" from the tray menu, calibrate, draw again\n"
     "  --replug        unplug and re-plug the tracker between two calibration targets, and (again)\n"
     "                  in the middle of a stroke\n"
     "  --end-by-signal (again) end with SIGTERM while the pen holds the button, not the menu\n"
+    "  --calibration-shake  board units the pen shakes by on a calibration target (default 2)\n"
     "  endurance  stored calibration: S seconds of reports, unplug and re-plug every few seconds,\n"
     "             reports kept in order, resident memory steady, no button held at the end\n"
     "Needs DISPLAY (an X server with a tray host) and umockdev. Exit status 0 when every check passed.\n";
@@ -75,6 +76,7 @@ int main(int argc, char** argv)
             else if (arg == "--rate") options.reportsPerSecond = std::stoi(value());
             else if (arg == "--replug-every") options.replugEverySeconds = std::stod(value());
             else if (arg == "--rest-limit") options.restLimitPx = std::stod(value());
+            else if (arg == "--calibration-shake") options.calibrationShakeUnits = std::stoi(value());
             else if (arg == "--path-limit") options.pathLimitPx = std::stod(value());
             else if (arg == "--help" || arg == "-h") {
                 std::fputs(kUsage, stdout);

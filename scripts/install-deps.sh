@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the tests and the demo need.
+# Installs the Debian 12 packages the build, the tests and the demo need (the
+# Windows cross build and wine64 to test it included).
 # Idempotent: packages that are already installed are not fetched again.
 set -euo pipefail
 
@@ -12,7 +13,9 @@ packages=(
   xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils x11-utils
   umockdev libumockdev-dev lintian
   qt6-wayland weston libinput-tools
+  xfwm4 xfce4-panel dbus-daemon dbus-bin gnome-shell gnome-shell-extension-appindicator kwin-wayland libcap2-bin
   qemu-system-x86 busybox-static kmod udev xz-utils
+  g++-mingw-w64-x86-64-posix wine64
 )
 if [[ "${ORU_WITH_FUZZ:-0}" == 1 ]]; then
   packages+=(clang libclang-rt-14-dev)

@@ -2,6 +2,7 @@
 
 #include "app/MainForm.h"
 #include "common/HandlerErrors.h"
+#include "tray/DesktopNotification.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -163,19 +164,14 @@ void tellCommandsWithoutTray()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) return;  // said at the start
-    QDBusMessage notify = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    // Notify(app_name, replaces_id, app_icon, summary, body, actions, hints, expire_timeout);
-    // the body is plain text (servers may read markup: no "<" or "&").
-    notify << QStringLiteral("oruDriver") << 0u << QStringLiteral("oru-driver")
-           << QStringLiteral("oruDriver: bildirim alanı yok")
-           << QStringLiteral("Bu masaüstünde bildirim alanı (sistem tepsisi) olmadığından oru simgesi görünmüyor; "
-                             "sürücü yine de çalışıyor. Yeniden kalibre etmek ya da sürücüyü kapatmak için "
-                             "uygulamalar arasında oruDriver simgesine sağ tıklayıp \"Kalibre\" ya da \"Çıkış\" "
-                             "seçin, ya da uçbirimde \"oru-driver --calibrate\" ya da \"oru-driver --quit\" yazın.")
-           << QStringList() << QVariantMap{{QStringLiteral("desktop-entry"), QStringLiteral("oru-driver")}} << -1;
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(notify), QCoreApplication::instance());
+    const QDBusPendingCall sent = showDesktopNotification(
+        QStringLiteral("oruDriver: bildirim alanı yok"),
+        QStringLiteral("Bu masaüstünde bildirim alanı (sistem tepsisi) olmadığından oru simgesi görünmüyor; "
+                       "sürücü yine de çalışıyor. Yeniden kalibre etmek ya da sürücüyü kapatmak için "
+                       "uygulamalar arasında oruDriver simgesine sağ tıklayıp \"Kalibre\" ya da \"Çıkış\" "
+                       "seçin, ya da uçbirimde \"oru-driver --calibrate\" ya da \"oru-driver --quit\" yazın."),
+        QStringLiteral("oru-driver"), -1, {{QStringLiteral("desktop-entry"), QStringLiteral("oru-driver")}});
+    auto* watcher = new QDBusPendingCallWatcher(sent, QCoreApplication::instance());
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [](QDBusPendingCallWatcher* call) {
         if (call->isError()) {
             std::fprintf(stderr,

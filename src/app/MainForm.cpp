@@ -19,7 +19,6 @@
 #include <QScreen>
 #include <QSocketNotifier>
 
-
 namespace oru {
 
 TMainForm::TMainForm(const Services& services, QWidget* parent)

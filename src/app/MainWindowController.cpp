@@ -3,6 +3,7 @@
 #include "app/CalibrationChoice.h"
 #include "app/StoredCalibration.h"
 #include "common/HandlerErrors.h"
+#include "device/HidDevice.h"
 #include "device/HidDeviceController.h"
 #include "device/PenTrackerAttachment.h"
 #include "platform/PointerOutput.h"
@@ -11,6 +12,14 @@
 #include <cstdio>
 
 namespace oru {
+
+namespace {
+
+// How soon the release watchdog looks again when the pen's next report waits
+// unread in the device: a held-up reader needs a few milliseconds.
+constexpr std::chrono::milliseconds kReaderCatchUp{5};
+
+} // namespace
 
 PenTime MainWindowController::steadyNow()
 {
@@ -173,7 +182,20 @@ void MainWindowController::sessionEnding()
 
 void MainWindowController::watchdogTimer()
 {
+    // A timer's turn comes only once no other work waits, as a timer message
+    // does: reports already read and waiting for this thread are handled
+    // first, so a main thread held up by a busy machine doesn't take its own
+    // delay for a pen gone quiet and let go of a button the pen still holds.
+    if (devices_) devices_->handoff().runPending();
     const PenTime now = now_();
+    // The pen's next report waits in the device, unread: the pen has not gone
+    // quiet, this process was held up and its reader hasn't caught up yet.
+    // The release waits for it a moment, as long again at most.
+    if (pipeline_.watchdogDue() <= now && now < pipeline_.watchdogDue() + kReleaseWatchdogInterval &&
+        state_.PenDevice && state_.PenDevice->reportWaiting()) {
+        shell_.startWatchdogTimer(kReaderCatchUp);
+        return;
+    }
     pipeline_.tick(now);
     armWatchdog(now);
 }

@@ -6,6 +6,7 @@
 #include "app/MainForm.h"
 #include "app/OruApplication.h"
 #include "common/CommandLine.h"
+#include "common/ExtendedPrecision.h"
 #include "common/HandlerErrors.h"
 #include "calibration/CalibrationForm.h"
 #include "platform/NullPointerOutput.h"
@@ -109,6 +110,7 @@ int main(int argc, char** argv)
 {
     // Before anything is opened: a closed 0, 1 or 2 must not become a pipe or file of ours.
     oru::occupyClosedStandardDescriptors();
+    useExtendedPrecision();  // before any formula runs on this thread
     const ProgramDescription program{
         "oru-driver", "", 0,
         "Drives the desktop's mouse from the Oru whiteboard's USB pen tracker: the pen is\n"
@@ -184,7 +186,7 @@ int main(int argc, char** argv)
     case SingleInstanceLock::State::Acquired:
         for (const auto& problem : instanceLock.problems()) std::fprintf(stderr, "oruDriver: %s\n", problem.c_str());
         if (!instanceLock.problems().empty()) {
-            std::fprintf(stderr, "oruDriver: the single-instance lock is '%s' instead\n", instanceLock.path().c_str());
+            std::fprintf(stderr, "oruDriver: the single-instance lock is '%s'\n", instanceLock.path().c_str());
         }
         break;
     }

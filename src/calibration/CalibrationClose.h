@@ -25,6 +25,8 @@ public:
     /// ESC: the run is cancelled (CalCancelled) and the window asked to close.
     void cancel(TMainFormState& state);
     bool running() const { return running_; }
+    /// A close was asked for during the run under way.
+    bool closeRequested() const { return closeRequested_; }
 
 private:
     std::function<void()> closeNow_;

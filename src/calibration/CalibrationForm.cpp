@@ -9,6 +9,9 @@
 #include <QScreen>
 #include <QWindow>
 
+#include <algorithm>
+#include <cstdio>
+
 namespace oru {
 
 namespace {
@@ -122,24 +125,36 @@ void TcalibrationForm::showEvent(QShowEvent* event)
 
 void TcalibrationForm::FormShow()
 {
-    // The show event comes before the window is mapped: the screen and the
-    // state set here go with the map request.
+    // The show event comes before the window is mapped: the screen, geometry
+    // and state set here go with the map request.
     QScreen* const screen = boardQScreen();
     if (QWindow* window = windowHandle()) window->setScreen(screen);
-    if (onWayland()) {
+    // Full screen asked of the window manager (EWMH _NET_WM_STATE_FULLSCREEN)
+    // or the compositor: a plain window is kept below a desktop's panels, and
+    // a Wayland client can't place its windows at all. Platforms without
+    // either (Qt's offscreen one) make full screen their primary screen.
+    if (onWayland() || QGuiApplication::platformName() == QLatin1String("xcb")) {
         setWindowState(windowState() | Qt::WindowFullScreen);
-    } else if (board_) {
-        const ScreenArea area = logicalArea(board_->geometry);
-        setGeometry(area.xLogical, area.yLogical, area.widthLogical, area.heightLogical);
-    } else {
-        setGeometry(screen->geometry());
+    }
+    if (!onWayland()) {
+        // And placed over the board screen by hand: without a window manager
+        // the full-screen request alone leaves a small window, and a window
+        // manager makes full screen on the screen the window is on.
+        if (board_) {
+            const ScreenArea area = logicalArea(board_->geometry);
+            setGeometry(area.xLogical, area.yLogical, area.widthLogical, area.heightLogical);
+        } else {
+            setGeometry(screen->geometry());
+        }
     }
     raise();
     activateWindow();
     close_.shown();
     procedure_.prepareShow();
+    shownTarget_.reset();
     target1->hide();
     target2->hide();
+    sinceShow_.start();
     Timer1.start();
 }
 
@@ -160,7 +175,94 @@ void TcalibrationForm::FormKeyPress(int key)
 void TcalibrationForm::Timer1Timer()
 {
     Timer1.stop();
-    close_.run([this] { guarded([this] { procedure_.run(); }); });
+    bool misplaced = false;
+    const auto run = [this, &misplaced] {
+        // A run cancelled, closed or ended meanwhile goes on as before: it
+        // ends at once.
+        if (waitUntilOverTargets() || !isVisible() || close_.closeRequested() || quitRequested_ ||
+            state_.CalCancelled != 0) {
+            procedure_.run();
+            return;
+        }
+        // Never a run on a window that is not where the screen is: the pen
+        // would be held on crosshairs away from the points the fit takes.
+        misplaced = true;
+        const QRect window(mapToGlobal(QPoint(0, 0)), size());
+        const QPoint origin = boardOrigin();
+        std::fprintf(stderr,
+                     "oruDriver: the window manager did not put the calibration window over the whole board "
+                     "screen (window %dx%d%+d%+d, screen %dx%d px with its top left at %+d%+d); no calibration was made "
+                     "and the stored one stays. Allow full-screen windows over the panels in the window manager's "
+                     "settings and calibrate again.\n",
+                     window.width(), window.height(), window.x(), window.y(), screenWidthPx(), screenHeightPx(),
+                     origin.x(), origin.y());
+        state_.CalCancelled = 1;
+        state_.Calibrating = 0;
+        // The window closes once the run's handler has returned.
+        close_.request();
+    };
+    close_.run([&run] { guarded(run); });
+    // Said once the window is gone: a message box under a full-screen window
+    // on top would not be seen.
+    if (misplaced) reportHandlerError(ECalibrationWindowMisplaced());
+}
+
+bool TcalibrationForm::waitUntilOverTargets()
+{
+    // The window manager places the window after the map request (reparents,
+    // applies full screen, configures, maps the frame): exposed and over every
+    // target, or the time is up.
+    QTimer deadline;  // wakes the wait below when nothing else comes
+    deadline.setSingleShot(true);
+    const auto placed = [this] {
+        const QWindow* window = windowHandle();
+        return window && window->isExposed() && coversTargets();
+    };
+    while (!placed()) {
+        const qint64 left = kPlacementWaitMs - sinceShow_.elapsed();
+        if (left <= 0 || close_.closeRequested() || quitRequested_ || state_.CalCancelled != 0 || !isVisible()) {
+            return false;
+        }
+        deadline.start(static_cast<int>(left));
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+QPoint TcalibrationForm::boardOrigin() const
+{
+    if (board_) {
+        const ScreenArea area = logicalArea(board_->geometry);
+        return {area.xLogical, area.yLogical};
+    }
+    return primaryScreen()->geometry().topLeft();
+}
+
+QPoint TcalibrationForm::targetOnDesktop(TPoint targetPx) const
+{
+    // Target points are physical pixels of the board screen; the desktop's
+    // coordinates are Qt's scaled ones.
+    const qreal ratio = boardPixelRatio();
+    return boardOrigin() + QPoint(qRound(targetPx.x / ratio), qRound(targetPx.y / ratio));
+}
+
+bool TcalibrationForm::coversTargets() const
+{
+    const QRect inside = rect();
+    return std::all_of(state_.TargetPoints.begin(), state_.TargetPoints.end(),
+                       [&](TPoint target) { return inside.contains(mapFromGlobal(targetOnDesktop(target))); });
+}
+
+void TcalibrationForm::moveEvent(QMoveEvent* event)
+{
+    QDialog::moveEvent(event);
+    placeTargets();
+}
+
+void TcalibrationForm::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    placeTargets();
 }
 
 void TcalibrationForm::pump()
@@ -175,14 +277,22 @@ void TcalibrationForm::waitAndPump()
 
 void TcalibrationForm::showTargets(TPoint targetPx, bool redVisible, bool blueVisible)
 {
-    // Target points are physical pixels; the widget works in Qt's scaled ones.
-    const qreal ratio = boardPixelRatio();
-    const QPoint topLeft(qRound(targetPx.x / ratio) - kTargetImagePx / 2,
-                         qRound(targetPx.y / ratio) - kTargetImagePx / 2);
-    target1->move(topLeft);
-    target2->move(topLeft);
+    shownTarget_ = targetPx;
+    placeTargets();
     target1->setVisible(redVisible);
     target2->setVisible(blueVisible);
+}
+
+void TcalibrationForm::placeTargets()
+{
+    // Where the target's screen point is in the window as the window system
+    // mapped it: a window manager may have kept the window off the screen's
+    // top left (below a panel).
+    if (!shownTarget_) return;
+    const QPoint crossing = mapFromGlobal(targetOnDesktop(*shownTarget_));
+    const QPoint topLeft = crossing - QPoint(kTargetImagePx / 2, kTargetImagePx / 2);
+    target1->move(topLeft);
+    target2->move(topLeft);
 }
 
 void TcalibrationForm::requestClose()

@@ -5,24 +5,43 @@
 #include "display/DesktopScreens.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <optional>
+#include <stdexcept>
 
 class QLabel;
 
 namespace oru {
 
+/// The window manager would not put the calibration window over the whole
+/// board screen: a run there would map the board off by the difference.
+class ECalibrationWindowMisplaced : public std::runtime_error {
+public:
+    ECalibrationWindowMisplaced()
+        : std::runtime_error("Kalibrasyon penceresi tahta ekranının tamamını kaplayamadı; kalibrasyon yapılmadı, "
+                             "önceki kalibrasyon geçerli. Masaüstünün tam ekran pencerelere izin verdiğinden emin "
+                             "olun ve yeniden kalibre edin.")
+    {
+    }
+};
+
 /// The full-screen calibration window: borderless over the whole board's
 /// screen (the primary one until the main window names another), pointer
-/// hidden, a red and a blue crosshair that it moves from target to target. Shown modally; the run starts 500 ms after the show,
-/// inside Timer1's handler, and pumps events while it waits for the pen.
+/// hidden, a red and a blue crosshair that it moves from target to target.
+/// Shown modally; the run starts 500 ms after the show, inside Timer1's
+/// handler, once the window manager has placed the window so that every
+/// target's screen point lies in it, and pumps events while it waits for the pen.
 class TcalibrationForm : public QDialog, public CalibrationView {
     Q_OBJECT
 
 public:
     /// Crosshair images are this many pixels square, centred on their target.
     static constexpr int kTargetImagePx = 72;
+    /// How long after the show the window manager has to put the window over
+    /// the board screen before the run is refused.
+    static constexpr int kPlacementWaitMs = 2500;
 
     TcalibrationForm(TMainFormState& state, CalibrationHost& host, QWidget* parent = nullptr);
 
@@ -45,6 +64,12 @@ public:
     void pump() override;
     void waitAndPump() override;
     void showTargets(TPoint targetPx, bool redVisible, bool blueVisible) override;
+    /// Where a target point (physical pixels of the board screen) is on the
+    /// desktop, in Qt's logical global coordinates.
+    QPoint targetOnDesktop(TPoint targetPx) const;
+    /// Every target's screen point lies inside the window as the window system
+    /// has mapped it.
+    bool coversTargets() const;
     void requestClose() override;
     int screenWidthPx() const override;
     int screenHeightPx() const override;
@@ -57,15 +82,26 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     /// The QScreen showing the board's picture; the primary when none does.
     QScreen* boardQScreen() const;
     double boardPixelRatio() const;
+    /// The board screen's top left in Qt's logical global coordinates.
+    QPoint boardOrigin() const;
+    /// Puts the crosshairs on the shown target's screen point, wherever the
+    /// window is now.
+    void placeTargets();
+    /// Waits, bounded, until the window is mapped over every target.
+    bool waitUntilOverTargets();
 
     TMainFormState& state_;
     CalibrationProcedure procedure_;
     std::optional<DesktopScreen> board_;
+    std::optional<TPoint> shownTarget_;
+    QElapsedTimer sinceShow_;
     CalibrationClose close_;
     bool quitRequested_ = false;
 };

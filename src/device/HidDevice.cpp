@@ -128,4 +128,6 @@ void THidDevice::noteReadProblem(const HidReadProblem& problem)
     onReadProblem_(*this, problem);
 }
 
+bool THidDevice::reportWaiting() const { return reader_ && reader_->reportWaiting(); }
+
 } // namespace oru

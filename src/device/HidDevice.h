@@ -115,6 +115,9 @@ public:
     /// from inside this record's own report handler.
     void StopReader();
     bool hasReader() const { return reader_ != nullptr; }
+    /// Whether a report waits in the device that its reader has not read yet
+    /// (the reader held up on a busy machine).
+    bool reportWaiting() const;
 
 private:
     friend class THidDeviceController;

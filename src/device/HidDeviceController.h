@@ -22,7 +22,8 @@ namespace oru {
 /// The program drives it from its event loop:
 ///  - after construction and setting its handlers, Loaded() starts the
 ///    device notifications and posts the first rescan;
-///  - when DeviceNotificationFd() is readable: DeviceNotificationReady();
+///  - when the monitor tells of waiting events (DeviceNotificationFd()
+///    readable, or the platform's device-change message): DeviceNotificationReady();
 ///  - after every MainThreadWaker::wake(): runPending() (reports of the
 ///    readers, and the posted rescan).
 class THidDeviceController {
@@ -45,8 +46,11 @@ public:
     bool loading() const { return loading_; }
     /// Whether HID access works (decided once, by the backend).
     bool servicesAvailable() const { return system_.available(); }
+    /// The HID layer, for its advice texts.
+    const HidSystem& system() const { return system_; }
 
-    /// File descriptor of the device monitor to watch for readability, or -1.
+    /// File descriptor of the device monitor to watch for readability, or -1
+    /// (no monitor, or one that tells its events another way).
     int DeviceNotificationFd() const;
     /// The monitor's fd is readable: takes its events and rescans when an
     /// interface was added or removed.

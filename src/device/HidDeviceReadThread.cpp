@@ -1,5 +1,6 @@
 #include "device/HidDeviceReadThread.h"
 
+#include "common/ExtendedPrecision.h"
 #include "device/HidDevice.h"
 
 #include <algorithm>
@@ -13,8 +14,12 @@ THidDeviceReadThread::THidDeviceReadThread(THidDevice& device, std::uint16_t rep
                                            std::unique_ptr<HidReadPort> port, MainThreadHandoff& handoff,
                                            DiagnosticSink diagnostics)
     : device_(device), port_(std::move(port)), handoff_(handoff), diagnostics_(std::move(diagnostics)),
-      ReadBuffer(reportLength, 0)
+      reports_(std::make_unique<Report[]>(kReadAhead))
 {
+    for (std::size_t i = 0; i < kReadAhead; ++i) {
+        reports_[i].reader = this;
+        reports_[i].ReadBuffer.assign(reportLength, 0);
+    }
 }
 
 THidDeviceReadThread::~THidDeviceReadThread()
@@ -40,18 +45,19 @@ void THidDeviceReadThread::terminateAndWait()
 
 void THidDeviceReadThread::execute()
 {
+    useExtendedPrecision();  // a thread may start at 53 bits (Windows)
     while (!Terminated()) {
-        if (reportPending_ && port_->isOpen() && device_.Accessible()) {
-            // The main thread may still be handling the last report from
-            // ReadBuffer: wait for the next one meanwhile, and read it only
-            // once that handler has returned.
-            const HidReadResult next = port_->waitForReport(HidReadPort::kNoTimeout);
-            finishReport();
-            if (next.status != HidReadStatus::Report) take(next);
+        if (pending_ > 0 && port_->isOpen() && device_.Accessible()) {
+            // Earlier reports may still be handled on the main thread: read
+            // on into free buffers meanwhile; a full ring waits for the oldest.
+            if (pending_ == kReadAhead) {
+                finishOldest();
+            } else {
+                readNext();
+            }
             continue;  // look at the stop request and the record again
         }
-        finishReport();
-        std::fill(ReadBuffer.begin(), ReadBuffer.end(), std::uint8_t{0});
+        finishReports();
         if (!device_.Accessible()) {
             // Unplugged (or released): the channel is closed and stays closed.
             port_->close();
@@ -69,23 +75,30 @@ void THidDeviceReadThread::execute()
                 continue;
             }
         }
-        // No timeout: a stop request, an unplug and a release all wake the
-        // port, so an idle pen costs no wake-ups at all.
-        take(port_->read(ReadBuffer.data(), ReadBuffer.size(), HidReadPort::kNoTimeout));
+        readNext();
     }
-    finishReport();
+    finishReports();
     port_->close();
     handoff_.signalEnded(ended_);
 }
 
-void THidDeviceReadThread::take(const HidReadResult& result)
+void THidDeviceReadThread::readNext()
+{
+    Report& report = reports_[(oldest_ + pending_) % kReadAhead];
+    std::fill(report.ReadBuffer.begin(), report.ReadBuffer.end(), std::uint8_t{0});
+    // No timeout: a stop request, an unplug and a release all wake the port,
+    // so an idle pen costs no wake-ups at all.
+    take(port_->read(report.ReadBuffer.data(), report.ReadBuffer.size(), HidReadPort::kNoTimeout), report);
+}
+
+void THidDeviceReadThread::take(const HidReadResult& result, Report& report)
 {
     switch (result.status) {
     case HidReadStatus::Report:
         failures_ = 0;
-        BytesRead = static_cast<std::uint32_t>(result.bytes);
-        handoff_.post(reportEntry_);
-        reportPending_ = true;
+        report.BytesRead = static_cast<std::uint32_t>(result.bytes);
+        handoff_.post(report.entry);
+        ++pending_;
         break;
     case HidReadStatus::TimedOut:
     case HidReadStatus::Woken:
@@ -95,7 +108,6 @@ void THidDeviceReadThread::take(const HidReadResult& result)
         // node missing or the record no longer present. The unplug's
         // device change wakes the pause; a node that hangs up without
         // going away is not reopened in a tight loop.
-        BytesRead = 0;
         backOff();
         break;
     case HidReadStatus::Failed:
@@ -149,11 +161,18 @@ void THidDeviceReadThread::handOver(MainThreadHandoff::Entry& entry)
     guarded([&] { handoff_.handOver(entry); });
 }
 
-void THidDeviceReadThread::finishReport()
+void THidDeviceReadThread::finishOldest()
 {
-    if (!reportPending_) return;
-    reportPending_ = false;
-    guarded([&] { handoff_.wait(reportEntry_); });
+    if (pending_ == 0) return;
+    Report& report = reports_[oldest_];
+    oldest_ = (oldest_ + 1) % kReadAhead;
+    --pending_;
+    handoff_.wait(report.entry);  // deliverReport lets no exception out
+}
+
+void THidDeviceReadThread::finishReports()
+{
+    while (pending_ > 0) finishOldest();
 }
 
 namespace {
@@ -172,16 +191,21 @@ private:
 
 } // namespace
 
-void THidDeviceReadThread::deliverReport(void* self)
+void THidDeviceReadThread::deliverReport(void* context)
 {
-    auto& reader = *static_cast<THidDeviceReadThread*>(self);
+    const Report& report = *static_cast<const Report*>(context);
+    THidDeviceReadThread& reader = *report.reader;
     THidDevice& device = reader.device_;
     if (device.deliveriesMuted() || !device.OnReport()) return;
     const DeliveringFlag delivering(reader.delivering_);
     if (device.readProblem_) device.readProblem_ = {};
     // BytesRead >= 1 here: the report ID byte is always counted.
-    device.OnReport()(device, reader.ReadBuffer[0], reader.ReadBuffer.data() + 1,
-                      static_cast<std::uint16_t>(reader.BytesRead - 1));
+    // Caught here, not carried back to the reader: the reader may be reading
+    // reports ahead and only look at this one's end much later.
+    reader.guarded([&] {
+        device.OnReport()(device, report.ReadBuffer[0], report.ReadBuffer.data() + 1,
+                          static_cast<std::uint16_t>(report.BytesRead - 1));
+    });
 }
 
 void THidDeviceReadThread::deliverError(void* self)

@@ -16,10 +16,14 @@ namespace oru {
 class THidDevice;
 
 /// The reader of one claimed device: reads its input reports one at a time
-/// and hands each to the main thread, waiting until the record's OnReport has
-/// returned before it reads the next. Meanwhile it already waits for the
-/// next report to arrive (without reading it), so a handler that is done
-/// before then costs the reader no second wake-up. A read the system refuses is handed
+/// and hands each to the main thread, where the record's OnReport runs, in
+/// the order read. A report that comes while earlier ones are still being
+/// handled is read at once into a buffer of its own (up to kReadAhead
+/// reports ahead, as many as the kernel's hidraw buffer holds), so a burst
+/// costs the reader and the main thread one wake-up each, not one per
+/// report: a busy machine that holds the driver up for a moment is caught up
+/// with at once instead of leaving every later report late. A read the
+/// system refuses is handed
 /// over as an error (OnReportError, and the record's OnReadProblem when the
 /// device is there but won't read) and retried with a back-off: one WaitSlice
 /// after the first refusal, doubling with every further one up to
@@ -33,10 +37,12 @@ class THidDevice;
 /// Owned by its record; only THidDevice::StopReader ends and destroys it.
 class THidDeviceReadThread {
 public:
-    /// ReadBuffer gets reportLength bytes; they are reused for every report.
+    /// Each report buffer gets reportLength bytes; they are reused.
     THidDeviceReadThread(THidDevice& device, std::uint16_t reportLength, std::unique_ptr<HidReadPort> port,
                          MainThreadHandoff& handoff, DiagnosticSink diagnostics);
 
+    /// Reports read ahead of the one being handled, at most.
+    static constexpr std::size_t kReadAhead = 64;
     /// Longest pause between two attempts at a device that keeps refusing, ms
     /// (unless WaitSlice itself is longer).
     static constexpr std::int32_t kMaxRetryPauseMs = 5000;
@@ -54,6 +60,8 @@ public:
     void terminateAndWait();
     /// Wakes a waiting read so the reader looks at its record again (unplug).
     void interrupt() { port_->wake(); }
+    /// Whether a report waits in the device, not yet read; any thread.
+    bool reportWaiting() const { return port_->reportWaiting(); }
     /// True while this reader's delivery runs on the main thread.
     bool delivering() const { return delivering_; }
 
@@ -62,15 +70,30 @@ public:
 
 private:
     void execute();
-    /// Acts on a result of the port: hands a report over, paces a failure.
-    void take(const HidReadResult& result);
+    /// One report read and its hand-off to the main thread.
+    struct Report {
+        Report() : entry(&deliverReport, this) {}
+        THidDeviceReadThread* reader = nullptr;
+        std::vector<std::uint8_t> ReadBuffer;
+        std::uint32_t BytesRead = 0;
+        MainThreadHandoff::Entry entry;
+    };
+
+    /// Reads the next report into the next free buffer and acts on the result.
+    void readNext();
+    /// Acts on a result of the port: hands the report read into `report`
+    /// over, paces a failure.
+    void take(const HidReadResult& result, Report& report);
     void refused(const HidReadProblem& problem, int errorCode);
     void backOff();
     /// Hands an error over and waits for its handler.
     void handOver(MainThreadHandoff::Entry& entry);
-    /// Waits until the handler of the report handed over has returned.
-    void finishReport();
-    /// Runs a hand-off step; a handler's exception drops that delivery.
+    /// Waits until the handler of the oldest report handed over has returned.
+    void finishOldest();
+    /// Waits until the handlers of all reports handed over have returned.
+    void finishReports();
+    /// Runs a hand-off step or a handler; a handler's exception drops that
+    /// delivery. Either thread.
     template <typename Step>
     void guarded(Step step);
     static void deliverReport(void* self);
@@ -81,17 +104,17 @@ private:
     MainThreadHandoff& handoff_;
     DiagnosticSink diagnostics_;
 
-    std::vector<std::uint8_t> ReadBuffer;
-    std::uint32_t BytesRead = 0;
+    // A ring of kReadAhead buffers: pending_ reports handed over from oldest_ on.
+    std::unique_ptr<Report[]> reports_;
+    std::size_t oldest_ = 0;
+    std::size_t pending_ = 0;  // reader thread only
     std::uint32_t errorCode_ = 0;
     HidReadProblem problem_;   // of the error delivery
     unsigned failures_ = 0;    // refusals since the last report; reader thread only
-    bool reportPending_ = false;  // handed over, handler maybe still running; reader thread only
     std::atomic<bool> terminated_{false};
     bool delivering_ = false;  // main thread only
     std::atomic<std::uint64_t> dropped_{0};
 
-    MainThreadHandoff::Entry reportEntry_{&deliverReport, this};
     MainThreadHandoff::Entry errorEntry_{&deliverError, this};
     MainThreadHandoff::EndFlag ended_;
     std::thread thread_;

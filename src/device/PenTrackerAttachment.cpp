@@ -35,9 +35,8 @@ void PenTrackerAttachment::tellNoAccess(const THidDevice& device)
     toldNoAccessFor_ = device.InstanceId();
     const char* reason = device.accessError() ? std::strerror(device.accessError()) : "access refused";
     diagnostics_(std::string("oruDriver: the pen tracker (USB 0020:0002) at ") + device.InterfacePath() +
-                 " was found but cannot be opened for reading (" + reason + "). Install the udev rule " +
-                 kPenTrackerUdevRule + " into /etc/udev/rules.d/ (sudo udevadm control --reload), "
-                 "then unplug the pen tracker and plug it in again.");
+                 " was found but cannot be opened for reading (" + reason + "). " +
+                 controller_.system().grantAccessAdvice());
     if (onNoAccess_) onNoAccess_(device);
 }
 
@@ -47,15 +46,16 @@ namespace oru {
 
 namespace {
 
-// What to do about a problem, for the English line on stderr.
-std::string remedy(const HidReadProblem& problem, const std::string& path)
+// What to do about a problem, for the English line on stderr; the platform's
+// part comes from its HID layer.
+std::string remedy(const HidReadProblem& problem, const std::string& path, const HidSystem& system)
 {
     using Kind = HidReadProblem::Kind;
     const std::string replug = "Unplug the pen tracker and plug it in again";
     switch (problem.kind) {
     case Kind::DescriptorUnreadable:
         return "the driver cannot tell the length of its reports and reads nothing from it. " + replug +
-               "; if this persists, look for USB errors in the kernel log (journalctl -k).";
+               "; if this persists, " + system.deviceErrorsAdvice();
     case Kind::DescriptorMalformed:
     case Kind::NoInputReport:
         return "its reports cannot be read. " + replug +
@@ -66,11 +66,9 @@ std::string remedy(const HidReadProblem& problem, const std::string& path)
             return "the driver tries again every few seconds; if this persists, restart the driver.";
         }
         if (problem.errorCode == EACCES || problem.errorCode == EPERM) {
-            return "its file permissions allow it, so a security policy (AppArmor, SELinux or a sandbox) refuses "
-                   "it: allow the driver to read and write " + path + ". The driver tries again every few seconds.";
+            return system.refusedAccessAdvice(path) + " The driver tries again every few seconds.";
         }
-        return "check that " + path + " is the hidraw character device udev made for it (ls -l " + path + "). " +
-               replug + ". The driver tries again every few seconds.";
+        return system.unopenableNodeAdvice(path) + " " + replug + ". The driver tries again every few seconds.";
     case Kind::ReadFailed: return replug + ". The driver tries again every few seconds.";
     case Kind::None: break;
     }
@@ -89,7 +87,8 @@ void PenTrackerAttachment::readProblem(THidDevice& device, const HidReadProblem&
 {
     // The record tells each problem once per plug; a re-claim tells nothing new.
     diagnostics_(std::string("oruDriver: the pen tracker (USB 0020:0002) at ") + device.InterfacePath() +
-                 " was found but " + describeReadProblem(problem) + "; " + remedy(problem, device.InterfacePath()));
+                 " was found but " + describeReadProblem(problem) + "; " +
+                 remedy(problem, device.InterfacePath(), controller_.system()));
     if (!userMustAct(problem) || !onUserNotice_) return;
     if (problem.kind == HidReadProblem::Kind::OpenFailed) {
         onUserNotice_("Kalem izleyici bulundu ama açılamıyor. İzleyiciyi çıkarıp yeniden takın; sorun sürerse "

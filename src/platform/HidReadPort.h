@@ -50,6 +50,10 @@ public:
     /// that can't wait without reading says Report at once.
     virtual HidReadResult waitForReport(int /*timeoutMs*/) { return {HidReadStatus::Report, 0, 0}; }
 
+    /// Whether a report waits in the device to be read, without reading or
+    /// waiting. Any thread: the main thread asks while the reader may be held
+    /// up. A port that can't tell says false.
+    virtual bool reportWaiting() const { return false; }
     /// Waits timeoutMs, or less when wake() is called; used to pace retries.
     virtual void pause(int timeoutMs) = 0;
 

@@ -81,6 +81,34 @@ public:
     /// Starts listening for interfaces added and removed; nullptr when that
     /// is impossible (the backend says why on stderr).
     virtual std::unique_ptr<HidDeviceMonitor> openMonitor() = 0;
+
+    // What an administrator can do about the pen tracker when it can't be
+    // used, in the platform's own terms (its tools, rules and logs): English
+    // sentences for the programs' lines on stderr. The defaults name no
+    // platform's tool.
+
+    /// Why HID devices can't be listed at all (available() is false).
+    virtual std::string unavailableAdvice() const { return "this system's HID devices cannot be listed."; }
+    /// The logged-in user may not open the tracker's node: how to grant it,
+    /// and what to do then.
+    virtual std::string grantAccessAdvice() const
+    {
+        return "Give the logged-in user read and write access to the pen tracker, then unplug it and plug it in "
+               "again.";
+    }
+    /// The node's permissions allow it, yet opening it is refused: what refuses it.
+    virtual std::string refusedAccessAdvice(const std::string& path) const
+    {
+        return "its permissions allow it, so a security policy of the system refuses it: allow the driver to "
+               "read and write " + path + ".";
+    }
+    /// The node won't open for another reason: what to look at.
+    virtual std::string unopenableNodeAdvice(const std::string& path) const
+    {
+        return "check that " + path + " is the pen tracker's device.";
+    }
+    /// The device keeps failing: where the system logs its errors.
+    virtual std::string deviceErrorsAdvice() const { return "look for USB errors in the system's log."; }
 };
 
 } // namespace oru

@@ -39,8 +39,8 @@ ReportRecorder::~ReportRecorder() { stop(); }
 int ReportRecorder::start(const std::string& startedAt)
 {
     if (!controller_.servicesAvailable()) {
-        err_ << "oru-record: HID devices cannot be listed: udev is not usable here (no /sys or no udev). "
-                "Run oru-record on the machine the pen tracker is plugged into.\n";
+        err_ << "oru-record: HID devices cannot be listed: " << controller_.system().unavailableAdvice()
+             << " Run oru-record on the machine the pen tracker is plugged into.\n";
         return kNoPenTracker;
     }
     controller_.DeviceChange();
@@ -142,10 +142,7 @@ void ReportRecorder::noAccessMessage(const THidDevice& device)
     toldNoAccessFor_ = device.InstanceId();
     const char* reason = device.accessError() ? std::strerror(device.accessError()) : "access refused";
     err_ << "oru-record: the pen tracker at " << device.InterfacePath() << " cannot be opened for reading ("
-         << reason << "). Install the udev rule " << kPenTrackerUdevRule
-         << " (sudo cp packaging/" << kPenTrackerUdevRule
-         << " /etc/udev/rules.d/ && sudo udevadm control --reload), then unplug the pen tracker and plug it "
-            "in again.\n";
+         << reason << "). " << controller_.system().grantAccessAdvice() << '\n';
 }
 
 } // namespace oru

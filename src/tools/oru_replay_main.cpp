@@ -2,24 +2,24 @@
 // pipeline and prints what the mouse would do. See README.md for the format.
 //
 // Input and output go straight through file descriptors, so that a failed
-// read or write keeps its errno for the message (iostreams lose it).
+// read or write keeps its errno for the message (iostreams lose it); they are
+// bytes on every platform (tools/ToolFiles.h), so the output is the same
+// file on Linux and Windows.
 
 #include "common/CommandLine.h"
-#include "platform/linux/StandardDescriptors.h"
+#include "common/ExtendedPrecision.h"
 #include "tools/ReplayScript.h"
+#include "tools/ToolFiles.h"
 
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <iostream>
 #include <istream>
 #include <ostream>
 #include <streambuf>
 #include <string>
-#include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
 
 namespace {
 
@@ -35,10 +35,7 @@ public:
 protected:
     int_type underflow() override
     {
-        ssize_t n;
-        do {
-            n = ::read(fd_, buffer_.data(), buffer_.size());
-        } while (n < 0 && errno == EINTR);
+        const std::ptrdiff_t n = oru::readSome(fd_, buffer_.data(), buffer_.size());
         if (n < 0) {
             error_ = errno;
             throw std::system_error(error_, std::generic_category());
@@ -78,9 +75,8 @@ private:
         if (error_) return false;
         const char* from = pbase();
         while (from < pptr()) {
-            const ssize_t n = ::write(fd_, from, static_cast<std::size_t>(pptr() - from));
+            const std::ptrdiff_t n = oru::writeSome(fd_, from, static_cast<std::size_t>(pptr() - from));
             if (n < 0) {
-                if (errno == EINTR) continue;
                 error_ = errno;
                 return false;
             }
@@ -100,7 +96,8 @@ private:
 int main(int argc, char** argv)
 {
     // Before anything is opened: a closed 0, 1 or 2 must not become a pipe or file of ours.
-    oru::occupyClosedStandardDescriptors();
+    oru::prepareStandardStreams();
+    oru::useExtendedPrecision();
     const oru::ProgramDescription program{
         "oru-replay", "[FILE]", 1,
         "Runs recorded pen tracker reports (FILE, or standard input; the format is in\n"
@@ -115,13 +112,12 @@ int main(int argc, char** argv)
     const bool raw = parsed.has("--raw");
     const char* path = parsed.operands.empty() ? nullptr : parsed.operands.front().c_str();
 
-    int fd = STDIN_FILENO;
+    int fd = oru::kStandardInputFd;
     std::string inputName = "standard input";
     if (path) {
         inputName = std::string("'") + path + "'";
-        fd = ::open(path, O_RDONLY | O_CLOEXEC);
-        struct stat st {};
-        const int error = fd < 0 ? errno : (::fstat(fd, &st) != 0 ? errno : (S_ISDIR(st.st_mode) ? EISDIR : 0));
+        int error = 0;
+        fd = oru::openForReading(path, error);
         if (error) {
             std::cerr << "oru-replay: cannot open " << inputName << ": " << std::strerror(error) << '\n';
             return oru::kReplayBadInput;
@@ -129,7 +125,7 @@ int main(int argc, char** argv)
     }
 
     FdReadBuffer input(fd);
-    FdWriteBuffer output(STDOUT_FILENO);
+    FdWriteBuffer output(oru::kStandardOutputFd);
     std::istream in(&input);
     std::ostream out(&output);
     const int status = oru::runReplay(in, out, std::cerr, raw);

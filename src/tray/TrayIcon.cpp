@@ -1,6 +1,10 @@
 #include "tray/TrayIcon.h"
 
+#include "tray/DesktopNotification.h"
+
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QMenu>
 
 #include <cstdio>
@@ -81,10 +85,40 @@ void TTrayIcon::reportMissingTrayOnce()
 
 namespace oru {
 
+namespace {
+
+// Qt makes the icon a StatusNotifierItem where a watcher runs on the session
+// bus (a StatusNotifier host: GNOME's AppIndicator extension, KDE, Xfce's
+// panel), else an XEmbed icon.
+bool statusNotifierTray()
+{
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    return bus.isConnected() && bus.interface() &&
+           bus.interface()->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher"));
+}
+
+} // namespace
+
 void TTrayIcon::ShowBalloonHint(const QString& title, const QString& text)
 {
     ++balloons_;
-    tray_.showMessage(title, text, QSystemTrayIcon::Warning, 20000);
+    constexpr int kShownMs = 20000;
+    if (!statusNotifierTray()) {
+        tray_.showMessage(title, text, QSystemTrayIcon::Warning, kShownMs);
+        return;
+    }
+    // Qt shows a StatusNotifierItem's message by switching the item to
+    // NeedsAttention for the message's time with a warning sign as its
+    // attention icon, which a host shows instead of the coloured square. The
+    // desktop's notifications show it instead, and the square stays.
+    if (desktopNotificationsPresent()) {
+        showDesktopNotification(title, text, QStringLiteral("dialog-warning"), kShownMs,
+                                {{QStringLiteral("urgency"), QVariant::fromValue<uchar>(1)}});  // normal
+        return;
+    }
+    // No notifications: Qt's message with the square itself as the attention
+    // icon, so the square stays in sight.
+    tray_.showMessage(title, text, icon_, kShownMs);
 }
 
 } // namespace oru

@@ -160,6 +160,15 @@ public:
         return virtualTime_ && virtualNowMs_ >= virtualLimitMs_;
     }
 
+    /// Readers held up (a busy machine): reports stay in the devices, unread,
+    /// until released.
+    void holdReaders(bool held)
+    {
+        std::lock_guard lock(mutex_);
+        readersHeld_ = held;
+        signal_.notify_all();
+    }
+
     std::unique_ptr<HidReadPort> makeReadPort() override { return std::make_unique<Port>(*this); }
 
     std::unique_ptr<HidDeviceMonitor> openMonitor() override
@@ -233,6 +242,12 @@ private:
             return {HidReadStatus::Report, bytes, 0};
         }
 
+        bool reportWaiting() const override
+        {
+            std::lock_guard lock(system_.mutex_);
+            return device_ && !device_->reports.empty();
+        }
+
         HidReadResult waitForReport(int timeoutMs) override
         {
             std::unique_lock lock(system_.mutex_);
@@ -267,7 +282,8 @@ private:
         HidReadResult waitLocked(std::unique_lock<std::mutex>& lock, int timeoutMs)
         {
             const auto ready = [&] {
-                return woken_ || !device_->present || device_->readError || !device_->reports.empty();
+                return woken_ || !device_->present || device_->readError ||
+                       (!device_->reports.empty() && !system_.readersHeld_);
             };
             if (timeoutMs == kNoTimeout) system_.signal_.wait(lock, ready);
             else system_.signal_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
@@ -300,10 +316,11 @@ private:
         return nullptr;
     }
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable signal_;
     std::vector<std::shared_ptr<Device>> devices_;
     bool virtualTime_ = false;
+    bool readersHeld_ = false;
     long long virtualNowMs_ = 0;
     long long virtualLimitMs_ = 0;
     std::vector<int> pauses_;

@@ -1,26 +1,35 @@
 #pragma once
 
-#include "platform/linux/EventFdWaker.h"
-
-#include <poll.h>
+#include "platform/MainThreadWaker.h"
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 namespace oru::test {
 
-/// The main thread's event loop as far as the device layer needs it, woken as
-/// the program's is: wake() (from reader threads) makes the eventfd readable,
-/// and pumpUntil() runs the pending work on the test's own thread.
+/// The main thread's event loop as far as the device layer needs it, on any
+/// platform: wake() (from reader threads) marks work as pending and wakes the
+/// loop, and pumpUntil() runs the pending work on the test's own thread.
+/// (The program's loops, Qt's over an eventfd and a tool's poll(), are
+/// tested with the program and the Linux backends.)
 class TestMainThread final : public MainThreadWaker {
 public:
     void wake() override
     {
         wakes_.fetch_add(1, std::memory_order_relaxed);
-        waker_.wake();
+        {
+            std::lock_guard lock(mutex_);
+            woken_ = true;
+        }
+        changed_.notify_one();
     }
-    int fd() const override { return waker_.fd(); }
-    void consume() override { waker_.consume(); }
+    void consume() override
+    {
+        std::lock_guard lock(mutex_);
+        woken_ = false;
+    }
 
     int wakes() const { return wakes_.load(std::memory_order_relaxed); }
 
@@ -35,13 +44,15 @@ public:
             runPending();
             if (done()) return true;
             if (std::chrono::steady_clock::now() >= deadline) return done();
-            pollfd woken{fd(), POLLIN, 0};
-            ::poll(&woken, 1, 10);
+            std::unique_lock lock(mutex_);
+            changed_.wait_for(lock, std::chrono::milliseconds(10), [this] { return woken_; });
         }
     }
 
 private:
-    EventFdWaker waker_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool woken_ = false;
     std::atomic<int> wakes_{0};
 };
 

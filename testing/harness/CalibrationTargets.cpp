@@ -11,7 +11,6 @@ constexpr std::uint32_t kCrosshairBlue = 0x0006FF;
 constexpr std::uint32_t kCrosshairRed = 0xFF0000;
 constexpr int kCrosshairHalfPx = 36;
 
-constexpr int kCalibrationJitterUnits = 2;
 constexpr int kMaxReportsPerTarget = 2500;
 
 constexpr float kInsetRatio = 0.1f;
@@ -56,12 +55,12 @@ bool hoverUntilTargetShows(PenSession& pen, const XScreen& screen, PointD target
     return shown;
 }
 
-TargetPress pressUntilAccepted(PenSession& pen, const XScreen& screen, PointD target)
+TargetPress pressUntilAccepted(PenSession& pen, const XScreen& screen, PointD target, int shakeUnits)
 {
     pen.rest(kPenUp, 10);
     int downReports = 0;
     while (crosshairPixels(screen, target) > 0 && downReports < kMaxReportsPerTarget) {
-        for (int n = 0; n < 5; ++n) pen.report(kPenTip, target, kCalibrationJitterUnits);
+        for (int n = 0; n < 5; ++n) pen.report(kPenTip, target, shakeUnits);
         downReports += 5;
     }
     pen.rest(kPenUp, 10);

@@ -25,9 +25,13 @@ struct TargetPress {
     bool accepted;    // the crosshair went away: the calibration took the target
     int downReports;  // pen-down reports sent
 };
-/// Holds the pen on a target, shaking as a hand does (22 steady readings are
-/// what the calibration asks for), until its crosshair goes, with the pen
-/// lifted for 10 reports before and after.
-TargetPress pressUntilAccepted(PenSession& pen, const XScreen& screen, PointD target);
+/// A hand holding the pen on a target shakes it by this many board units.
+inline constexpr int kHandShakeUnits = 2;
+
+/// Holds the pen on a target, shaking by shakeUnits as a hand does (22
+/// steady readings are what the calibration asks for), until its crosshair
+/// goes, with the pen lifted for 10 reports before and after.
+TargetPress pressUntilAccepted(PenSession& pen, const XScreen& screen, PointD target,
+                               int shakeUnits = kHandShakeUnits);
 
 } // namespace oru::harness

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <sstream>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <thread>
@@ -66,6 +68,32 @@ std::vector<std::string> withUmockdevPreload(const std::vector<std::string>& bas
     return env;
 }
 
+/// Runs command (program and arguments) with env through
+/// testing/own-lock-world.sh, in a lock world of its own, when that script is
+/// there: the script itself runs without the preload, which goes to the
+/// program through env(1).
+void throughOwnLockWorld(std::vector<std::string>& command, std::vector<std::string>& env)
+{
+    if (::access(ORU_OWN_LOCK_WORLD_SCRIPT, X_OK) != 0) return;
+    std::vector<std::string> wrapped = {ORU_OWN_LOCK_WORLD_SCRIPT, "env"};
+    std::vector<std::string> kept;
+    for (auto& entry : env) {
+        if (entry.rfind("LD_PRELOAD=", 0) == 0) wrapped.push_back(entry);
+        else kept.push_back(std::move(entry));
+    }
+    wrapped.insert(wrapped.end(), command.begin(), command.end());
+    command = std::move(wrapped);
+    env = std::move(kept);
+}
+
+/// The value of name in env, or empty.
+std::string valueIn(const std::vector<std::string>& env, const std::string& name)
+{
+    for (const auto& entry : env)
+        if (entry.rfind(name + "=", 0) == 0) return entry.substr(name.size() + 1);
+    return "";
+}
+
 std::vector<char*> pointers(std::vector<std::string>& texts)
 {
     std::vector<char*> list;
@@ -98,9 +126,12 @@ DriverProcess::DriverProcess(const DriverLaunch& launch) : pidFile_(launch.pidFi
 {
     std::vector<std::string> env = launch.environment ? *launch.environment : ownEnvironment();
     if (launch.umockdevPreload) env = withUmockdevPreload(env);
-    std::vector<char*> envp = pointers(env);
+    runtimeDir_ = valueIn(env, "XDG_RUNTIME_DIR");
     std::vector<std::string> args = {launch.program};
     args.insert(args.end(), launch.arguments.begin(), launch.arguments.end());
+    // A driver of a user made for the test has a lock world of its own already.
+    if (!launch.user) throughOwnLockWorld(args, env);
+    std::vector<char*> envp = pointers(env);
     std::vector<char*> argv = pointers(args);
     const int logFlags = O_WRONLY | O_CREAT | (launch.truncateLog ? O_TRUNC : O_APPEND);
 
@@ -110,7 +141,7 @@ DriverProcess::DriverProcess(const DriverLaunch& launch) : pidFile_(launch.pidFi
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, launch.logPath.c_str(), logFlags, 0644);
         posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-        const int error = posix_spawn(&pid_, launch.program.c_str(), &actions, nullptr, argv.data(), envp.data());
+        const int error = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         if (error != 0) throw std::runtime_error("cannot start " + launch.program + ": " + std::strerror(error));
     } else {
@@ -258,6 +289,37 @@ double DriverProcess::cpuSeconds() const
         if (i == 15) stime = std::stoull(field);
     }
     return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+} // namespace oru::harness
+
+namespace oru::harness {
+
+std::string DriverProcess::secondInstanceNote() const
+{
+    if (status_ != 0) return "";
+    // /proc/locks: "1: FLOCK  ADVISORY  WRITE <pid> <major>:<minor>:<inode> 0 EOF", numbers of the device in hex.
+    const std::string uid = std::to_string(::geteuid());
+    for (const std::string& path : {runtimeDir_ + "/oruDriver.lock", "/run/user/" + uid + "/oruDriver.lock",
+                                    "/tmp/oruDriver-" + uid + "/oruDriver.lock"}) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) continue;
+        char file[64];
+        std::snprintf(file, sizeof file, "%02x:%02x:%lu", ::major(st.st_dev), ::minor(st.st_dev),
+                      static_cast<unsigned long>(st.st_ino));
+        std::ifstream locks("/proc/locks");
+        std::string line;
+        while (std::getline(locks, line)) {
+            std::istringstream fields(line);
+            std::string number, kind, mode, access, holder, id;
+            fields >> number >> kind >> mode >> access >> holder >> id;
+            if (kind == "FLOCK" && id == file) {
+                return "; it ended at its start as a second instance: process " + holder +
+                       " holds the single-instance lock " + path;
+            }
+        }
+    }
+    return "";
 }
 
 } // namespace oru::harness

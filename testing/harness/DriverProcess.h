@@ -33,8 +33,10 @@ struct DriverLaunch {
 };
 
 /// The real driver program as a child process: by default started under
-/// umockdev's preload so that it sees the test bed's devices. The destructor
-/// ends it if it still runs.
+/// umockdev's preload so that it sees the test bed's devices, and (unless it
+/// runs as another user) in a lock world of its own (testing/own-lock-world.sh),
+/// so that neither the user's running driver nor another test run's makes it
+/// end as a second instance. The destructor ends it if it still runs.
 class DriverProcess {
 public:
     explicit DriverProcess(const DriverLaunch& launch);
@@ -61,6 +63,11 @@ public:
     long residentKiB() const;
     /// User plus system CPU time so far, seconds.
     double cpuSeconds() const;
+    /// Once it has ended with status 0 while another process holds the
+    /// single-instance lock it would have taken: "; it ended at its start as a
+    /// second instance: process <pid> holds the single-instance lock <path>",
+    /// to follow a message that it ended; otherwise empty.
+    std::string secondInstanceNote() const;
 
 private:
     void reap(int waitStatus);
@@ -69,6 +76,7 @@ private:
     std::optional<int> status_;
     int waitStatus_ = 0;
     std::string pidFile_;
+    std::string runtimeDir_;  // its XDG_RUNTIME_DIR
     int endGraceMs_ = 3000;
     std::chrono::steady_clock::time_point started_;
 };

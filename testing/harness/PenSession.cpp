@@ -115,6 +115,7 @@ void PenSession::sendLoop()
         sending_ = false;
         if (accepted) {
             ++sentTotal_;
+            recent_[recentNext_++ % kAveraged] = out.screen;
             if (beatGoesOn_ && out.penState != kPenUp && last_ && last_->penState != kPenUp)
                 longestDownGap_ = std::max(longestDownGap_, now - lastSent_);
             lastSent_ = now;
@@ -174,7 +175,7 @@ void PenSession::send(int penState, PointD p, int jitterUnits, bool thenLeave)
     bool accepted = false;
     {
         std::unique_lock lock(mutex_);
-        queued_ = Outgoing{emulated::reportAt(penState, onBoard.x, onBoard.y), penState};
+        queued_ = Outgoing{emulated::reportAt(penState, onBoard.x, onBoard.y), penState, p};
         inRange_ = !thenLeave;
         const long mine = taken_ + 1;
         changed_.notify_all();
@@ -294,10 +295,14 @@ bool PenSession::idleUntil(const std::function<bool()>& done, std::chrono::milli
 
 bool PenSession::handOff(std::chrono::milliseconds timeout)
 {
-    // The pointer shows the average of the driver's last 5 hover points. Steps
-    // this long make that average differ by a step after each report, so the
-    // average of the final five says the final report has been handled; the
-    // driver handles the reports in order, so none is left to come.
+    // The pointer shows the average of the driver's last 5 points. Steps this
+    // long make that average differ by a step after each report, so the
+    // average of the last five reports sent says the last one has been
+    // handled; the driver handles the reports in order, so none is left to
+    // come. While this thread is held up between two steps the tracker
+    // repeats the previous one on its beat, and those repeats count in the
+    // driver's average as well: the expected point is made of the reports
+    // that really went out, not of the steps.
     constexpr double kStepPx = 40;
     constexpr int kSteps = 6;
     constexpr double kTolerancePx = 12;  // calibration error and rounding, well under a step
@@ -311,13 +316,18 @@ bool PenSession::handOff(std::chrono::milliseconds timeout)
         length = 1;
     }
     const PointD from = pen_;
-    PointD expected{0, 0};
     for (int i = 1; i <= kSteps; ++i) {
+        if (handOffHesitation_.count() > 0) sleepFor(handOffHesitation_);
         const PointD p{std::round(from.x + i * kStepPx * dx / length), std::round(from.y + i * kStepPx * dy / length)};
         send(kPenUp, p, 0, i == kSteps);
-        if (i > kSteps - 5) {
-            expected.x += p.x / 5;
-            expected.y += p.y / 5;
+    }
+    // The last step left the range: nothing is sent after it.
+    PointD expected{0, 0};
+    {
+        std::lock_guard lock(mutex_);
+        for (const PointD& p : recent_) {
+            expected.x += p.x / kAveraged;
+            expected.y += p.y / kAveraged;
         }
     }
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -332,13 +342,15 @@ bool PenSession::handOff(std::chrono::milliseconds timeout)
 
 void PenSession::startMeasuring()
 {
-    measuring_ = true;
-    path_.assign(1, pen_);
     // The pointer may still be anywhere (where a menu was used, where the
     // calibration left it) while the driver works through the reports that
-    // bring it to the pen; the path is measured from the pen on.
+    // bring it to the pen, many of them on a busy machine; the path is
+    // measured from the pen on, once the pointer is there, and the reports
+    // sent while waiting for it are not held against the path.
     restErrorPx_ = std::max(restErrorPx_, awaitPointerAtPen());
     ++rests_;
+    measuring_ = true;
+    path_.assign(1, pen_);
 }
 
 void PenSession::measureAfterReport()

@@ -5,6 +5,7 @@
 #include "harness/TrackerTestbed.h"
 #include "harness/XScreen.h"
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -78,6 +79,10 @@ public:
     /// driver has handled the last of its reports, so that no late one moves
     /// the pointer under the mouse. False when that didn't show in time.
     bool handOff(std::chrono::milliseconds timeout = kSettleTimeout);
+    /// How long the script pauses before each step of handOff(), as a test
+    /// thread held up by a busy machine does; the tracker's beat goes on
+    /// meanwhile. 0 (the default): none beyond what the machine imposes.
+    void setHandOffHesitation(std::chrono::microseconds pause) { handOffHesitation_ = pause; }
     /// Waits with the pen out of range (no reports), keeping the canvas served.
     void idle(std::chrono::milliseconds time);
     /// Waits with the pen out of range until done() holds, looking every
@@ -118,6 +123,7 @@ private:
     struct Outgoing {
         emulated::Report report;
         int penState;
+        PointD screen;  // where the pen is, px
     };
     mutable std::mutex mutex_;
     std::condition_variable changed_;
@@ -129,6 +135,11 @@ private:
     long taken_ = 0;                  // script reports sent (or refused) so far
     bool lastAccepted_ = true;        // the node took the latest script report
     long sentTotal_ = 0;
+    // The screen points of the last reports the node took, repeats included,
+    // newest at (recentNext_ - 1) mod kAveraged: what the driver averages.
+    static constexpr int kAveraged = 5;
+    std::array<PointD, kAveraged> recent_{};
+    long recentNext_ = 0;
     std::chrono::steady_clock::time_point lastSent_;
     bool beatGoesOn_ = false;  // the previous report counts for the pause measure
     std::chrono::steady_clock::duration longestDownGap_{};
@@ -141,6 +152,7 @@ private:
     // arrived in this time isn't coming.
     static constexpr std::chrono::milliseconds kSettleTimeout{5000};
     double restLimitPx_ = 6;
+    std::chrono::microseconds handOffHesitation_{0};
     long refused_ = 0;
     int refusedInRow_ = 0;
     double restErrorPx_ = 0;

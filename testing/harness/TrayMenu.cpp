@@ -9,6 +9,15 @@ using namespace std::chrono_literals;
 
 namespace {
 
+PixelBlock part(const PixelBlock& block, const XScreen::WindowInfo& w)
+{
+    PixelBlock out{w.x, w.y, w.width, w.height, {}};
+    out.rgb.reserve(static_cast<std::size_t>(w.width) * w.height);
+    for (int ry = w.y; ry < w.y + w.height; ++ry)
+        for (int rx = w.x; rx < w.x + w.width; ++rx) out.rgb.push_back(block.at(rx, ry));
+    return out;
+}
+
 // Colours as 0xRRGGBB on the screen.
 constexpr std::uint32_t kTrayRed = 0xFF0000;
 constexpr std::uint32_t kTrayGreen = 0x008000;
@@ -16,6 +25,8 @@ constexpr std::uint32_t kTrayBlue = 0x0000FF;
 
 // A tray square is 16 x 16 with the text "oru" in white over it.
 constexpr int kTraySquareMinPixels = 100;
+// GNOME's top bar draws its icons at 94 % opacity over black.
+constexpr int kTrayColourTolerance = 20;
 
 } // namespace
 
@@ -25,7 +36,7 @@ TrayLook lookAtTray(const XScreen& screen)
     const std::pair<TrayColour, std::uint32_t> colours[] = {
         {TrayColour::Red, kTrayRed}, {TrayColour::Green, kTrayGreen}, {TrayColour::Blue, kTrayBlue}};
     for (const auto& [colour, rgb] : colours) {
-        const ColourSpot spot = XScreen::find(strip, rgb);
+        const ColourSpot spot = XScreen::find(strip, rgb, kTrayColourTolerance);
         if (spot.count >= kTraySquareMinPixels && spot.maxX - spot.minX < 32 && spot.maxY - spot.minY < 32)
             return {colour, spot};
     }
@@ -145,17 +156,29 @@ std::optional<TrayMenu::Popup> TrayMenu::open(const Shown& shown, std::string& d
         detail = "the pointer did not get to the tray square";
         return std::nullopt;
     }
-    // The menu opens on the press, at the pointer: a new popup window that
-    // holds the pressed place (above or below it, wherever there is room).
+    // The menu opens on the press: a new popup window that holds the pressed
+    // place (above or below it, wherever there is room: Qt's own), or one
+    // just beside the panel under it (a panel that draws the menu itself).
     const std::set<Window> before = popupIds();
+    const PixelBlock screenBefore = screen_.grab(0, 0, screen_.width(), screen_.height());
+    const auto pressed = std::chrono::steady_clock::now();
     screen_.button(3, true);
-    std::optional<XScreen::WindowInfo> menu;
+    std::optional<XScreen::WindowInfo> menu, drawnBefore;
     poll(
         [&] {
             for (const auto& w : screen_.overrideRedirectWindows())
-                if (!before.count(w.id) && smallPopup(w) && x >= w.x && x <= w.x + w.width && y >= w.y &&
-                    y <= w.y + w.height)
+                if (!before.count(w.id) && smallPopup(w) && x >= w.x && x <= w.x + w.width &&
+                    y >= w.y - kTrayStripPx && y <= w.y + w.height + kTrayStripPx)
                     menu = w;
+            if (menu) return true;
+            // No popup window after a second: a menu the shell draws, once
+            // it stands still (it fades in).
+            if (std::chrono::steady_clock::now() - pressed < 1s) return false;
+            const auto drawn = drawnMenu(screenBefore);
+            const bool still = drawn && drawnBefore && drawn->x == drawnBefore->x && drawn->y == drawnBefore->y &&
+                               drawn->width == drawnBefore->width && drawn->height == drawnBefore->height;
+            drawnBefore = drawn;
+            if (still && x >= drawn->x && x <= drawn->x + drawn->width) menu = drawn;
             return menu.has_value();
         },
         10s);
@@ -170,7 +193,38 @@ std::optional<TrayMenu::Popup> TrayMenu::open(const Shown& shown, std::string& d
         detail = "the pointer did not move off the menu";
         return std::nullopt;
     }
-    return settle(*menu, shown, detail);
+    auto popup = settle(*menu, shown, detail);
+    // What was there before a drawn menu, to see it close.
+    if (popup && menu->id == 0) popup->beneath = part(screenBefore, *menu);
+    return popup;
+}
+
+std::optional<XScreen::WindowInfo> TrayMenu::drawnMenu(const PixelBlock& before) const
+{
+    const PixelBlock now = screen_.grab(0, 0, screen_.width(), screen_.height());
+    // The colour most of the changed pixels have: the menu's.
+    std::map<std::uint32_t, int> changed;
+    for (int ry = kTrayStripPx; ry < now.height; ++ry)
+        for (int rx = 0; rx < now.width; ++rx)
+            if (now.at(rx, ry) != before.at(rx, ry)) ++changed[now.at(rx, ry)];
+    if (changed.empty()) return std::nullopt;
+    const auto colour = std::max_element(changed.begin(), changed.end(),
+                                         [](const auto& a, const auto& b) { return a.second < b.second; })->first;
+    int minX = now.width, minY = now.height, maxX = -1, maxY = -1;
+    for (int ry = kTrayStripPx; ry < now.height; ++ry)
+        for (int rx = 0; rx < now.width; ++rx)
+            if (now.at(rx, ry) == colour && before.at(rx, ry) != colour) {
+                minX = std::min(minX, rx);
+                maxX = std::max(maxX, rx);
+                minY = std::min(minY, ry);
+                maxY = std::max(maxY, ry);
+            }
+    // Inside the rounded corners, which would read as marks of a line.
+    constexpr int kRoundedEdgePx = 10;
+    const XScreen::WindowInfo body{0, minX + kRoundedEdgePx, minY + kRoundedEdgePx,
+                                   maxX - minX + 1 - 2 * kRoundedEdgePx, maxY - minY + 1 - 2 * kRoundedEdgePx};
+    if (body.width < 40 || body.height < 40 || !smallPopup(body)) return std::nullopt;
+    return body;
 }
 
 std::optional<TrayMenu::Popup> TrayMenu::settle(const XScreen::WindowInfo& window, const Shown& shown,
@@ -245,7 +299,18 @@ bool TrayMenu::clickAndWaitClosed(const Popup& popup)
 
 bool TrayMenu::waitClosed(const Popup& popup, std::chrono::milliseconds timeout)
 {
-    return poll([&] { return !popupIds().count(popup.window.id); }, timeout);
+    if (popup.window.id != 0) return poll([&] { return !popupIds().count(popup.window.id); }, timeout);
+    // A drawn menu has closed when its place shows what it showed before
+    // (but for a few pixels: a pointer's hover may have marked something).
+    const XScreen::WindowInfo& w = popup.window;
+    return poll(
+        [&] {
+            const PixelBlock now = screen_.grab(w.x, w.y, w.width, w.height);
+            std::size_t differ = 0;
+            for (std::size_t i = 0; i < now.rgb.size(); ++i) differ += now.rgb[i] != popup.beneath.rgb[i];
+            return differ * 100 < now.rgb.size();
+        },
+        timeout);
 }
 
 } // namespace oru::harness

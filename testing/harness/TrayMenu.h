@@ -58,8 +58,9 @@ MenuPicture readMenu(const PixelBlock& block);
 class TrayMenu {
 public:
     struct Popup {
-        XScreen::WindowInfo window;
+        XScreen::WindowInfo window;  // id 0: a menu the shell draws itself
         MenuPicture picture;
+        PixelBlock beneath;  // a drawn menu's place before it opened
     };
     /// Whether a popup's picture is the one waited for, given the one read
     /// just before it (empty at first).
@@ -94,6 +95,10 @@ private:
     bool poll(const std::function<bool()>& done, std::chrono::milliseconds timeout);
     std::set<Window> popupIds() const;
     bool smallPopup(const XScreen::WindowInfo& w) const;
+    /// A menu a compositing shell draws in its own scene (GNOME Shell's),
+    /// no X window of its own: the body of what changed below the tray
+    /// strip since before, in the menu's colour, inside its rounded edge.
+    std::optional<XScreen::WindowInfo> drawnMenu(const PixelBlock& before) const;
     MenuPicture look(const XScreen::WindowInfo& w) const;
 
     XScreen& screen_;

@@ -64,6 +64,26 @@ void WhiteboardCanvas::penSegment(PointD from, PointD to)
     draw(s);
 }
 
+void WhiteboardCanvas::hide()
+{
+    XUnmapWindow(display_, window_);
+    XFlush(display_);
+}
+
+void WhiteboardCanvas::show()
+{
+    // What the map brings (the pointer's crossing into it from wherever it
+    // was) is handled here, not taken for the pen's path later.
+    XMapRaised(display_, window_);
+    sync();
+}
+
+void WhiteboardCanvas::sync()
+{
+    XSync(display_, False);
+    pump();
+}
+
 void WhiteboardCanvas::pump()
 {
     while (XPending(display_)) {

@@ -23,6 +23,13 @@ public:
 
     /// Handles every event that has arrived.
     void pump();
+    /// Out of sight while another program's full-screen window is up, and
+    /// back: the canvas bypasses the window manager, which would otherwise
+    /// keep it over that window, as a compositing one does even below it.
+    void hide();
+    void show();
+    /// Handles every event the X server has made so far (a round trip first).
+    void sync();
     /// Draws a piece of the pen's path while it touches (screen px).
     void penSegment(PointD from, PointD to);
 

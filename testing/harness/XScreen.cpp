@@ -9,6 +9,7 @@
 #include <X11/extensions/XTest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cerrno>  // program_invocation_short_name
 #include <cstring>
 #include <stdexcept>
@@ -89,13 +90,21 @@ PixelBlock XScreen::grab(int x, int y, int width, int height) const
     return block;
 }
 
-ColourSpot XScreen::find(const PixelBlock& block, std::uint32_t rgb)
+ColourSpot XScreen::find(const PixelBlock& block, std::uint32_t rgb, int tolerance)
 {
+    const auto matches = [&](std::uint32_t pixel) {
+        if (pixel == rgb) return true;
+        for (int shift = 0; shift <= 16; shift += 8) {
+            const int a = static_cast<int>((pixel >> shift) & 0xFF), b = static_cast<int>((rgb >> shift) & 0xFF);
+            if (std::abs(a - b) > tolerance) return false;
+        }
+        return true;
+    };
     ColourSpot spot;
     double sumX = 0, sumY = 0;
     for (int row = 0; row < block.height; ++row) {
         for (int col = 0; col < block.width; ++col) {
-            if (block.rgb[static_cast<std::size_t>(row) * block.width + col] != rgb) continue;
+            if (!matches(block.rgb[static_cast<std::size_t>(row) * block.width + col])) continue;
             const int x = block.x + col, y = block.y + row;
             if (spot.count == 0) {
                 spot.minX = spot.maxX = x;
@@ -128,23 +137,34 @@ PointerState XScreen::pointer() const
 
 std::optional<XScreen::WindowInfo> XScreen::viewableWindow(const std::string& title) const
 {
-    Window rootReturn = 0, parent = 0;
-    Window* children = nullptr;
-    unsigned count = 0;
-    if (!XQueryTree(display(), root_, &rootReturn, &parent, &children, &count)) return std::nullopt;
-    std::optional<WindowInfo> found;
-    for (unsigned i = 0; i < count && !found; ++i) {
-        char* name = nullptr;
-        if (!XFetchName(display(), children[i], &name) || !name) continue;
-        const bool match = title == name;
-        XFree(name);
-        if (!match) continue;
-        XWindowAttributes attributes;
-        if (XGetWindowAttributes(display(), children[i], &attributes) && attributes.map_state == IsViewable)
-            found = WindowInfo{children[i], attributes.x, attributes.y, attributes.width, attributes.height};
-    }
-    if (children) XFree(children);
-    return found;
+    // A top-level window, or one a window manager has put into its frame
+    // (one level down); its place on the screen either way.
+    const auto search = [&](auto& self, Window parentWindow, int depth) -> std::optional<WindowInfo> {
+        Window rootReturn = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(display(), parentWindow, &rootReturn, &parent, &children, &count)) return std::nullopt;
+        std::optional<WindowInfo> found;
+        for (unsigned i = 0; i < count && !found; ++i) {
+            char* name = nullptr;
+            const bool match = XFetchName(display(), children[i], &name) && name && title == name;
+            if (name) XFree(name);
+            XWindowAttributes attributes;
+            if (!XGetWindowAttributes(display(), children[i], &attributes) || attributes.map_state != IsViewable)
+                continue;
+            if (match) {
+                int x = 0, y = 0;
+                Window child = 0;
+                XTranslateCoordinates(display(), children[i], root_, 0, 0, &x, &y, &child);
+                found = WindowInfo{children[i], x, y, attributes.width, attributes.height};
+            } else if (depth > 0) {
+                found = self(self, children[i], depth - 1);
+            }
+        }
+        if (children) XFree(children);
+        return found;
+    };
+    return search(search, root_, 1);
 }
 
 std::vector<XScreen::WindowInfo> XScreen::overrideRedirectWindows() const

@@ -47,7 +47,8 @@ public:
     int height() const { return height_; }
 
     PixelBlock grab(int x, int y, int width, int height) const;
-    static ColourSpot find(const PixelBlock& block, std::uint32_t rgb);
+    /// Pixels of colour rgb, or within tolerance of it in each channel.
+    static ColourSpot find(const PixelBlock& block, std::uint32_t rgb, int tolerance = 0);
 
     PointerState pointer() const;
 

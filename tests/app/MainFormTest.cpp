@@ -23,14 +23,20 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <algorithm>
 #include <deque>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace oru {
 namespace {
 
 using test::waitFor;
+using namespace std::chrono_literals;
 
 using Report = emulated::Report;
 
@@ -310,6 +316,49 @@ TEST_F(MainWindow, WatchdogReleasesTheButtonWhenReportsStop)
     EXPECT_TRUE(main->gerisayim.isActive()) << "the watchdog's timer ticks on";
 }
 
+TEST_F(MainWindow, WatchdogLetsGoOnlyOfAPenThatWentQuiet)
+{
+    // The pen reports on while this process is held up past the watchdog's
+    // interval: its next report is read and waits in the hand-off, or it
+    // waits unread in the device (the reader held up too), and the timer
+    // comes first. Neither lets go of the button; a report that stays unread
+    // for another interval does.
+    const struct {
+        const char* name;
+        bool readerHeld;
+        std::chrono::milliseconds heldFor;
+        bool letsGo;
+    } rows[] = {
+        {"report read, waiting for this thread", false, kReleaseWatchdogInterval + 50ms, false},
+        {"report unread in the device", true, kReleaseWatchdogInterval + 50ms, false},
+        {"report unread for two intervals", true, 2 * kReleaseWatchdogInterval + 50ms, true},
+    };
+    plugTracker();
+    setTexts({"100", "-150", "550", "-160", "110", "-500", "540", "-510"});
+    runFirstShow();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        queue(emulated::reportAt(psLeft, 300, -300));
+        waitFor([&] { return main->state.LastPenState == psLeft && script.empty(); });
+        hid.holdReaders(row.readerHeld);
+        const auto report = emulated::reportAt(psLeft, 310, -300);
+        hid.pushReport(kTracker, std::vector<std::uint8_t>(report.begin(), report.end()));
+        if (!row.readerHeld) {
+            for (int i = 0; i < 2000 && !main->HidDeviceController->handoff().hasPending(); ++i)
+                std::this_thread::sleep_for(1ms);
+            ASSERT_TRUE(main->HidDeviceController->handoff().hasPending());
+        }
+        std::this_thread::sleep_for(row.heldFor);
+        pointer.calls.clear();
+        main->gerisayimTimer();
+        const bool letGo = std::any_of(pointer.calls.begin(), pointer.calls.end(),
+                                       [](const std::string& call) { return call.rfind("up left ", 0) == 0; });
+        EXPECT_EQ(letGo, row.letsGo);
+        hid.holdReaders(false);
+        waitFor([&] { return main->state.LastPenState == psLeft; });
+    }
+}
+
 TEST_F(MainWindow, AboutBoxShowsTheProduct)
 {
     EXPECT_EQ(about->windowTitle(), "oruDriver");
@@ -388,6 +437,83 @@ TEST(CalibrationWindow, CrosshairCentreIsOnTheTargetPoint)
     EXPECT_EQ(image.pixelColor(10, 10).alpha(), 0) << "background transparent";
     EXPECT_TRUE(form.target1->isVisible() || !form.isVisible());
     EXPECT_TRUE(form.target2->isHidden());
+}
+
+// A window manager may ignore the full-screen request and place the window
+// where it likes (below a panel, maximised under a top bar, smaller). The run
+// starts only when every target's screen point lies in the window, with each
+// crosshair drawn where its screen point is; otherwise the window closes, the
+// user is told, and the stored calibration stays. The offscreen screen is
+// 800x800: targets at (80,80), (720,80), (80,720), (720,720).
+TEST(CalibrationWindow, RunsOnlyOnAWindowOverEveryTargetAndDrawsEachWhereItsScreenPointIs)
+{
+    ASSERT_EQ(QGuiApplication::primaryScreen()->geometry(), QRect(0, 0, 800, 800));
+    struct Row {
+        const char* placement;
+        std::optional<QRect> placed;  // none: the full-screen request is honoured
+        bool runs;
+        QPoint firstCrossingInWindow;
+    };
+    const Row rows[] = {
+        {"over the screen as asked", std::nullopt, true, {80, 80}},
+        {"below a 27 px panel, bottom off the screen", QRect(0, 27, 800, 800), true, {80, 53}},
+        {"maximised under a 32 px top bar", QRect(0, 32, 800, 768), true, {80, 48}},
+        {"first target on the window's left edge", QRect(80, 0, 720, 800), true, {0, 80}},
+        {"one pixel further: first target outside", QRect(81, 0, 719, 800), false, {}},
+        {"shrunk to a quarter", QRect(0, 0, 400, 400), false, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.placement);
+        TMainFormState state;
+        state.InsetRatio = kInsetRatio;
+        state.Calibrated = 1;  // a stored calibration in use
+        struct : CalibrationHost {
+            int stored = 0;
+            void storeCalibrationTexts(const CalibrationTexts&) override { ++stored; }
+            void setTrayColors(TColor, TColor) override {}
+            void calibrationCompleted() override {}
+        } host;
+        std::vector<std::string> errors;
+        setHandlerErrorReporter([&](const std::string& text) { errors.push_back(text); });
+        TcalibrationForm form(state, host);
+
+        // The window manager's placement, before the run's 500 ms are up.
+        QTimer::singleShot(0, [&] {
+            if (!row.placed) return;
+            form.setWindowState(Qt::WindowNoState);
+            form.setGeometry(*row.placed);
+        });
+        bool started = false;
+        QPoint crossing;
+        QTimer probe;
+        probe.setInterval(10);
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            if (!form.running() || !form.target1->isVisible()) return;
+            probe.stop();
+            started = true;
+            crossing = form.target1->geometry().topLeft() + QPoint(36, 36);
+            QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QApplication::sendEvent(&form, &escape);
+        });
+        probe.start();
+        form.show();
+        waitFor([&] { return form.isHidden() && !form.running(); }, 10000);
+        setHandlerErrorReporter(nullptr);
+
+        EXPECT_TRUE(form.isHidden());
+        EXPECT_EQ(started, row.runs);
+        if (row.runs) {
+            EXPECT_EQ(crossing, row.firstCrossingInWindow);
+            EXPECT_EQ(form.mapToGlobal(crossing), QPoint(state.TargetPoints[0].x, state.TargetPoints[0].y));
+            EXPECT_TRUE(errors.empty());
+        } else {
+            EXPECT_EQ(errors, std::vector<std::string>{handlerErrorText(ECalibrationWindowMisplaced())});
+        }
+        EXPECT_EQ(state.CalCancelled, 1);
+        EXPECT_EQ(state.Calibrating, 0);
+        EXPECT_EQ(state.Calibrated, 1) << "the stored calibration stays";
+        EXPECT_EQ(host.stored, 0);
+    }
 }
 
 } // namespace

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The driver's start and end as a careless user and a hostile environment
 # bring them about, one process per row: no display, root with a user's HOME,
-# a broken XDG_RUNTIME_DIR with two instances, and ends whose save fails
-# (signals, "Çıkış" with its error box, then a signal). Run under xvfb-run.
+# a broken XDG_RUNTIME_DIR with two instances, another user's folder planted
+# where the lock's shared folder goes, a driver of the same user already
+# running, and ends whose save fails (signals, "Çıkış" with its error box,
+# then a signal). Run under xvfb-run.
 set -euo pipefail
 
 driver=${1:?usage: program_start_end_test.sh DRIVER}
@@ -105,6 +107,56 @@ broken_runtime_dir() {
   done
 }
 
+# Another user's folder at /tmp/oruDriver-<uid> (as root: a tmpfs of uid
+# 65534 mounted there in this test's namespace) neither stops a start nor
+# lets a start without XDG_RUNTIME_DIR run beside one with it; the driver
+# names the folder on stderr.
+planted_tmp_folder() {
+  ((EUID == 0)) || { echo "   needs root to plant another user's folder: skipped"; return 0; }
+  export QT_QPA_PLATFORM=offscreen
+  local folder=/tmp/oruDriver-$EUID made= first firstLog s
+  [[ -e $folder ]] || { mkdir -m 0700 "$folder"; made=1; }
+  mount -t tmpfs -o uid=65534,gid=65534,mode=0755,size=64k planted "$folder"
+  trap 'umount "$folder"; [[ -z $made ]] || rmdir "$folder"' RETURN
+  fresh_account planted-first
+  start_driver; first=$pid firstLog=$log
+  wait_for 15 started || fail "the first instance did not start beside the planted folder"
+  said "'$folder' belongs to uid 65534" || fail "the driver did not name the planted folder on stderr"
+  fresh_account planted-second
+  unset XDG_RUNTIME_DIR
+  start_driver
+  wait_for 10 gone "$pid" || { log=$firstLog; fail "a start without XDG_RUNTIME_DIR runs beside one with it"; }
+  s=$(status "$pid"); ((s == 0)) || fail "second instance exit status $s"
+  kill -TERM "$first"
+  wait_for 10 gone "$first" || fail "the first instance did not end on SIGTERM"
+}
+
+# The user's driver runs (here: one started in this test's lock world); a
+# test's driver started through testing/own-lock-world.sh runs beside it,
+# while one started in the same world ends at once and held_lock_note names
+# the running one.
+beside_a_running_driver() {
+  export QT_QPA_PLATFORM=offscreen
+  local running s
+  fresh_account desktop
+  start_driver; running=$pid
+  wait_for 15 started || fail "the user's driver did not start"
+  fresh_account test-run
+  (unset ORU_OWN_LOCK_WORLD; exec "${BASH_SOURCE[0]%/*}/../../testing/own-lock-world.sh" "$driver" 2>>"$log") &
+  pid=$!
+  pids+=("$pid")
+  wait_for 15 started || fail "a test's driver in a lock world of its own did not start beside the user's driver"
+  kill -TERM "$pid"
+  wait_for 10 gone "$pid" || fail "the test's driver did not end on SIGTERM"
+  fresh_account same-world
+  start_driver
+  wait_for 10 gone "$pid" || fail "a driver in the same lock world runs beside the user's"
+  s=$(status "$pid"); ((s == 0)) || fail "second instance exit status $s"
+  held_lock_note 2>&1 | grep -q "process $running holds" || fail "held_lock_note did not name the running driver"
+  kill -TERM "$running"
+  wait_for 10 gone "$running" || fail "the user's driver did not end on SIGTERM"
+}
+
 signal_end_with_failing_save() {
   local signal note s
   for signal in TERM INT HUP; do
@@ -173,6 +225,8 @@ closed_standard_descriptors() {
 cases=("no_display|without a graphical session the driver says so and exits 1"
        "root_with_users_home|root with another user's HOME refuses before it makes anything"
        "broken_runtime_dir|a broken XDG_RUNTIME_DIR still allows one instance only"
+       "planted_tmp_folder|a folder another user planted in /tmp switches off no lock and is named on stderr"
+       "beside_a_running_driver|a test's driver in a lock world of its own runs beside the user's driver"
        "signal_end_with_failing_save|an end by signal whose save fails ends, and says why on stderr"
        "signal_during_exit_box|a signal while the error box of \"Çıkış\" is up ends the driver at once, cleanly"
        "closed_standard_descriptors|started with stdin and stderr closed, the driver runs on with them on /dev/null")

@@ -4,6 +4,11 @@
 # the failing and polling every test does. A desktop's session bus must not
 # lend a test its StatusNotifier host or other services, so none is reachable.
 
+# The whole test runs in a lock world of its own: neither the user's running
+# driver nor another test run's makes its drivers end as second instances.
+[[ ${ORU_OWN_LOCK_WORLD:-} == "$(id -u)" ]] ||
+  exec "${BASH_SOURCE[0]%/*}/../../testing/own-lock-world.sh" "$0" "$@"
+
 work=$(mktemp -d)
 pids=()
 cleanup() {
@@ -16,8 +21,22 @@ cleanup() {
 trap cleanup EXIT
 export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/oru-test
 
+# held_lock_note: names every process that holds a single-instance lock a
+# driver started now would take: such a driver ends at once, silently.
+held_lock_note() {
+  local f dev ino file holder
+  for f in "${XDG_RUNTIME_DIR:-/nonexistent}/oruDriver.lock" "/run/user/$(id -u)/oruDriver.lock"; do
+    read -r dev ino < <(stat -c '%d %i' "$f" 2>/dev/null) || continue
+    # /proc/locks: "1: FLOCK  ADVISORY  WRITE <pid> <major>:<minor>:<inode> 0 EOF", major and minor in hex.
+    printf -v file '%02x:%02x:%s' $(((dev >> 8 & 0xfff) | (dev >> 32 & ~0xfff))) \
+      $(((dev & 0xff) | (dev >> 12 & ~0xff))) "$ino"
+    holder=$(awk -v f="$file" '$2 == "FLOCK" && $6 == f { print $5; exit }' /proc/locks)
+    [[ -n $holder ]] && echo "  note: process $holder holds the single-instance lock $f; a driver started beside it ends at once, silently, as a second instance" >&2
+  done
+  return 0
+}
 # fail MESSAGE: ends the test, with the driver's log ($log) when it has one.
-fail() { echo "FAIL: $*" >&2; [[ -f ${log:-} ]] && sed 's/^/  driver: /' "$log" >&2; exit 1; }
+fail() { echo "FAIL: $*" >&2; [[ -f ${log:-} ]] && sed 's/^/  driver: /' "$log" >&2; held_lock_note; exit 1; }
 # wait_for SECONDS COMMAND...: polls until the command succeeds, every
 # poll_seconds (0.1 unless the test set another).
 wait_for() {

@@ -23,6 +23,21 @@ struct CommandLineRow {
     std::string errStart;    // what stderr starts with
 };
 
+// A row's test is named after its arguments: printed bytes of the row would
+// hold addresses, which change from run to run and made names repeat.
+void PrintTo(const CommandLineRow& row, std::ostream* os)
+{
+    *os << "args:";
+    if (row.args.empty()) *os << " none";
+    for (const char* arg : row.args) {
+        *os << ' ';
+        for (const unsigned char c : std::string(arg)) {
+            if (c >= 0x20 && c < 0x7F) *os << c;
+            else *os << "\\x" << "0123456789ABCDEF"[c >> 4] << "0123456789ABCDEF"[c & 15];
+        }
+    }
+}
+
 class CommandLine : public testing::TestWithParam<CommandLineRow> {};
 
 TEST_P(CommandLine, AnswersEndsOrHandsOnWhatItRead)

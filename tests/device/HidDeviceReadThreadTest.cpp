@@ -1,7 +1,11 @@
 #include "DeviceTestSupport.h"
 
+#include "device/HidDeviceReadThread.h"
+
 #include <chrono>
 #include <stdexcept>
+#include <string>
+#include <thread>
 
 namespace oru::test {
 namespace {
@@ -60,14 +64,37 @@ TEST_F(ReaderTest, SizeIsTheBytesReadLessTheReportId)
     controller->ReleaseDevice(device);
 }
 
-TEST_F(ReaderTest, NextReportIsReadOnlyAfterTheHandlerReturned)
+TEST_F(ReaderTest, ReportsThatComeWhileAHandlerRunsAreReadAheadAndHandledInOrder)
 {
+    // While a burst's first report is handled, the reader reads on, each
+    // report into a buffer of its own, until kReadAhead are handed over; the
+    // rest wait in the device.
+    constexpr int kAhead = static_cast<int>(THidDeviceReadThread::kReadAhead);
+    const struct {
+        int reports;
+        std::size_t leftInDevice;
+    } rows[] = {{3, 0}, {kAhead, 0}, {kAhead + 10, 10}};
     THidDevice* device = claimTracker();
-    std::vector<std::size_t> queuedDuringHandler;
-    log.onReport = [&](THidDevice&) { queuedDuringHandler.push_back(hid.queuedReports("T1")); };
-    pushNumbered(3);
-    ASSERT_TRUE(pumpUntil([&] { return log.reports.size() == 3; }));
-    EXPECT_EQ(queuedDuringHandler, (std::vector<std::size_t>{2, 1, 0}));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.reports) + " reports");
+        const std::size_t first = log.reports.size();
+        std::size_t leftWhileFirstRan = 999;
+        log.onReport = [&](THidDevice&) {
+            if (log.reports.size() != first + 1) return;
+            const auto deadline = Clock::now() + 5s;
+            while (hid.queuedReports("T1") > row.leftInDevice && Clock::now() < deadline) std::this_thread::sleep_for(1ms);
+            std::this_thread::sleep_for(20ms);  // a reader reading too far would take more meanwhile
+            leftWhileFirstRan = hid.queuedReports("T1");
+        };
+        pushNumbered(row.reports);
+        ASSERT_TRUE(pumpUntil([&] { return log.reports.size() == first + row.reports; }));
+        EXPECT_EQ(leftWhileFirstRan, row.leftInDevice);
+        for (int i = 0; i < row.reports; ++i) {
+            const auto expected = emulated::makeReport(1, i, 2 * i, static_cast<std::uint8_t>(i));
+            ASSERT_EQ(log.reports[first + i], std::vector<std::uint8_t>(expected.begin(), expected.end()))
+                << "report " << i;
+        }
+    }
     controller->ReleaseDevice(device);
 }
 

@@ -435,7 +435,7 @@ private:
                 if (driver_ && !driver_->running())
                     throw std::runtime_error(
                         "the driver ended unexpectedly (exit status " + std::to_string(driver_->exitStatus().value_or(-1)) +
-                        "; a driver of this user running elsewhere on the machine makes a new one end at once)");
+                        driver_->secondInstanceNote() + ")");
                 return false;
             },
             timeout);

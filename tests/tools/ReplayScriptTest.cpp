@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#ifdef ORU_REPLAY_PROGRAM
 #include <sys/wait.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -282,6 +284,7 @@ TEST(ReplayTimes, PrintedInMillisecondsWithoutTrailingZeros)
     EXPECT_EQ(formatReplayMillis(1), "0.001");
 }
 
+#ifdef ORU_REPLAY_PROGRAM  // Linux: the program through sh (Windows: tests/tools/replay-windows.sh)
 // The installed program, run on files as a user would.
 class ReplayProgram : public testing::Test {
 protected:
@@ -396,6 +399,7 @@ TEST_F(ReplayProgram, MissingFileAndUnknownOptionExitWithTwo)
     EXPECT_EQ(option.exitCode, 2);
     EXPECT_NE(option.err.find("unknown option '--fast'"), std::string::npos) << option.err;
 }
+#endif
 
 } // namespace
 } // namespace oru

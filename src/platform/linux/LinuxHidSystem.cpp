@@ -164,12 +164,14 @@ public:
         const auto layout = reportLayout(path, fd.get());
         numbered_ = layout && layout->numberedReports;
         node_ = std::move(fd);
+        polledNode_.store(node_.get(), std::memory_order_release);
         errorCode = 0;
         return true;
     }
 
     void close() override
     {
+        polledNode_.store(-1, std::memory_order_release);
         node_.reset();
         reportWaiting_ = false;
     }
@@ -221,6 +223,13 @@ public:
         return {HidReadStatus::Report, 0, 0};
     }
 
+    bool reportWaiting() const override
+    {
+        // The reader may close the node meanwhile: a closed one says POLLNVAL.
+        pollfd fd = {polledNode_.load(std::memory_order_acquire), POLLIN, 0};
+        return fd.fd >= 0 && ::poll(&fd, 1, 0) == 1 && (fd.revents & POLLIN) != 0;
+    }
+
     void pause(int timeoutMs) override
     {
         pollfd fd = {wakeFd_.get(), POLLIN, 0};
@@ -253,6 +262,7 @@ private:
     bool numbered_ = false;
     bool reportWaiting_ = false;             // the last waitForReport found one
     std::atomic<bool> wakeRequested_{false};  // wake() since the last drainWake()
+    std::atomic<int> polledNode_{-1};         // node_, for reportWaiting() on another thread
 };
 
 class UdevHidMonitor final : public HidDeviceMonitor {

@@ -32,6 +32,13 @@ public:
     /// reason then goes to stderr.
     std::unique_ptr<HidDeviceMonitor> openMonitor() override;
 
+    // udev's rule, the hidraw node and the kernel log (LinuxHidAdvice.cpp).
+    std::string unavailableAdvice() const override;
+    std::string grantAccessAdvice() const override;
+    std::string refusedAccessAdvice(const std::string& path) const override;
+    std::string unopenableNodeAdvice(const std::string& path) const override;
+    std::string deviceErrorsAdvice() const override;
+
 private:
     struct UdevUnref {
         void operator()(udev* context) const;

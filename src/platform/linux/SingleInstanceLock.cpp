@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -44,10 +45,11 @@ std::string octalMode(mode_t mode)
     return text;
 }
 
-/// $XDG_RUNTIME_DIR, opened, when it is fit for the lock.
-UniqueFd openRuntimeDirectory(const std::string& dir, std::vector<std::string>& problems)
+/// A runtime folder ("what" names it), opened, when it is fit for the lock.
+/// A folder that isn't there is a problem only when missingIsProblem.
+UniqueFd openRuntimeDirectory(const std::string& what, const std::string& dir, bool missingIsProblem,
+                              std::vector<std::string>& problems)
 {
-    const std::string what = "XDG_RUNTIME_DIR '" + dir + "'";
     if (!isAbsolute(dir)) {
         problems.push_back(what + " is not an absolute path");
         return UniqueFd();
@@ -55,7 +57,7 @@ UniqueFd openRuntimeDirectory(const std::string& dir, std::vector<std::string>& 
     UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat st {};
     if (!fd || ::fstat(fd.get(), &st) != 0) {
-        problems.push_back(what + " cannot be used (" + failed("open", errno) + ")");
+        if (errno != ENOENT || missingIsProblem) problems.push_back(what + " cannot be used (" + failed("open", errno) + ")");
         return UniqueFd();
     }
     if (st.st_uid != ::geteuid()) {
@@ -69,6 +71,19 @@ UniqueFd openRuntimeDirectory(const std::string& dir, std::vector<std::string>& 
         return UniqueFd();
     }
     return fd;
+}
+
+/// Why the entry path (as lstat saw it) can't be a private folder of ours:
+/// a link, or someone else's; nothing when it can.
+std::optional<std::string> foreignFolder(const std::string& path, const struct stat& st)
+{
+    if (S_ISLNK(st.st_mode)) return "'" + path + "' is a symbolic link, which is not followed; remove it";
+    if (st.st_uid != ::geteuid()) {
+        return "the folder '" + path + "' belongs to uid " + std::to_string(st.st_uid) + ", not to this user (uid " +
+               std::to_string(::geteuid()) + "), who may have made it to switch off the single-instance rule; " +
+               "it is not used: remove it";
+    }
+    return std::nullopt;
 }
 
 /// The folder "name" inside parent, made 0700 when missing. Refused when it is
@@ -87,24 +102,22 @@ UniqueFd openPrivateFolder(const std::string& parent, const std::string& name, s
         return UniqueFd();
     }
     UniqueFd fd(::openat(parentFd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
     if (!fd) {
         const int error = errno;
-        struct stat link {};
-        if (::fstatat(parentFd.get(), name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(link.st_mode)) {
-            problems.push_back("'" + path + "' is a symbolic link, which is not followed; remove it");
+        if (::fstatat(parentFd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+            problems.push_back(*foreignFolder(path, st));
         } else {
             problems.push_back("cannot use the folder '" + path + "' (" + failed("open", error) + ")");
         }
         return UniqueFd();
     }
-    struct stat st {};
     if (::fstat(fd.get(), &st) != 0) {
         problems.push_back("cannot use the folder '" + path + "' (" + failed("fstat", errno) + ")");
         return UniqueFd();
     }
-    if (st.st_uid != ::geteuid()) {
-        problems.push_back("the folder '" + path + "' belongs to uid " + std::to_string(st.st_uid) +
-                           ", not to this user (uid " + std::to_string(::geteuid()) + "); remove it");
+    if (const auto foreign = foreignFolder(path, st)) {
+        problems.push_back(*foreign);
         return UniqueFd();
     }
     // Only its owner (or root) can have changed the mode of a folder of ours.
@@ -114,6 +127,16 @@ UniqueFd openPrivateFolder(const std::string& parent, const std::string& name, s
         return UniqueFd();
     }
     return fd;
+}
+
+/// Names the folder "name" inside parent in problems when someone else made
+/// it or planted a link there; makes nothing.
+void noteForeignFolder(const std::string& parent, const std::string& name, std::vector<std::string>& problems)
+{
+    const std::string path = parent + "/" + name;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return;
+    if (const auto foreign = foreignFolder(path, st)) problems.push_back(*foreign);
 }
 
 } // namespace
@@ -127,6 +150,7 @@ LockEnvironment LockEnvironment::current()
     if (environment.home.empty()) {
         if (const passwd* user = ::getpwuid(::geteuid()); user && user->pw_dir) environment.home = user->pw_dir;
     }
+    environment.userRuntimeDir = "/run/user/" + std::to_string(::geteuid());
     return environment;
 }
 
@@ -134,15 +158,41 @@ SingleInstanceLock::SingleInstanceLock(const std::string& name, const LockEnviro
 {
     const std::string fileName = name + ".lock";
 
-    // The runtime directory is the usual place: private and emptied at log-out.
+    // The user's runtime folders are the usual place: private and emptied at
+    // log-out. XDG_RUNTIME_DIR is what this start's session says; every start
+    // of this user, also one whose environment lacks it (over ssh, from cron),
+    // meets in /run/user/<uid>, which only the system makes. Both are locked
+    // when they are two folders.
     bool placed = false;
-    if (!environment.runtimeDir.empty()) {
-        if (const UniqueFd dir = openRuntimeDirectory(environment.runtimeDir, problems_); dir) {
-            placed = lockIn(dir.get(), environment.runtimeDir, fileName);
+    bool userRuntimeServes = false;
+    struct stat lockedFolder {};
+    const struct {
+        std::string what;
+        const std::string& dir;
+        bool isUsers;
+    } runtimeFolders[] = {
+        {"XDG_RUNTIME_DIR '" + environment.runtimeDir + "'", environment.runtimeDir, false},
+        {"the user's runtime folder '" + environment.userRuntimeDir + "'", environment.userRuntimeDir, true},
+    };
+    for (const auto& folder : runtimeFolders) {
+        if (folder.dir.empty()) continue;
+        const UniqueFd dir = openRuntimeDirectory(folder.what, folder.dir, !folder.isUsers, problems_);
+        struct stat st {};
+        if (!dir || ::fstat(dir.get(), &st) != 0) continue;
+        if (placed && st.st_dev == lockedFolder.st_dev && st.st_ino == lockedFolder.st_ino) {
+            userRuntimeServes = userRuntimeServes || folder.isUsers;
+            continue;
         }
+        const bool locked = placed ? lockAlsoIn(dir.get(), folder.dir, fileName) : lockIn(dir.get(), folder.dir, fileName);
+        if (state_ == State::HeldByAnother) return;
+        if (!locked) continue;
+        if (!placed) lockedFolder = st;
+        placed = true;
+        userRuntimeServes = userRuntimeServes || folder.isUsers;
     }
 
-    // XDG: a relative XDG_CACHE_HOME is invalid and must be ignored.
+    // Without a runtime folder: XDG's cache. A relative XDG_CACHE_HOME is
+    // invalid and must be ignored.
     std::string cache;
     if (isAbsolute(environment.cacheHome)) {
         cache = environment.cacheHome;
@@ -157,39 +207,52 @@ SingleInstanceLock::SingleInstanceLock(const std::string& name, const LockEnviro
         ::mkdir(cache.c_str(), 0700);
         if (const UniqueFd dir = openPrivateFolder(cache, name, problems_); dir) {
             placed = lockIn(dir.get(), cache + "/" + name, fileName);
+            if (state_ == State::HeldByAnother) return;
         }
     }
 
     // The shared temporary folder is there on every machine and is the same
-    // whatever this process's environment says: a second lock there keeps an
-    // instance started without XDG_RUNTIME_DIR (over ssh, from cron) from
-    // running beside one of the desktop session. The folder's owner and type
-    // are checked because anyone may have made it first.
+    // whatever this process's environment says: where /run/user/<uid> is
+    // missing (a system without a login manager), its lock keeps an instance
+    // started without XDG_RUNTIME_DIR from running beside one of the desktop
+    // session. Anyone may have made the folder first, so its owner and type
+    // are checked, and one made by someone else is named on stderr.
     const std::string tmpFolder = name + "-" + std::to_string(::geteuid());
-    if (placed && state_ != State::Acquired) return;
-    std::vector<std::string> guardProblems;
-    const UniqueFd dir = openPrivateFolder(environment.sharedTmp, tmpFolder, placed ? guardProblems : problems_);
+    if (userRuntimeServes) {
+        noteForeignFolder(environment.sharedTmp, tmpFolder, problems_);
+        return;
+    }
+    const UniqueFd dir = openPrivateFolder(environment.sharedTmp, tmpFolder, problems_);
+    const std::string tmpPath = environment.sharedTmp + "/" + tmpFolder;
     if (!placed) {
-        if (!dir || !lockIn(dir.get(), environment.sharedTmp + "/" + tmpFolder, fileName)) {
+        if (!dir || !lockIn(dir.get(), tmpPath, fileName)) {
             state_ = State::NoPlace;
             path_.clear();
         }
         return;
     }
-    // Already locked in the usual place; the guard only ever says "another
-    // instance", a guard place that doesn't work is no reason to stop.
-    if (!dir) return;
+    // Already locked in an earlier place; this lock only ever says "another
+    // instance", a folder here that doesn't work is no reason to stop.
+    if (dir) lockAlsoIn(dir.get(), tmpPath, fileName);
+}
+
+bool SingleInstanceLock::lockAlsoIn(int dirFd, const std::string& dir, const std::string& fileName)
+{
     const int held = fd_;
     const std::string heldPath = path_;
     fd_ = -1;
-    if (lockIn(dir.get(), environment.sharedTmp + "/" + tmpFolder, fileName) && state_ == State::HeldByAnother) {
+    if (lockIn(dirFd, dir, fileName) && state_ == State::HeldByAnother) {
         ::close(held);
-        return;
+        for (const int fd : alsoFds_) ::close(fd);
+        alsoFds_.clear();
+        return false;
     }
-    guardFd_ = fd_;
+    const bool locked = fd_ >= 0;
+    if (locked) alsoFds_.push_back(fd_);
     fd_ = held;
     state_ = State::Acquired;
     path_ = heldPath;
+    return locked;
 }
 
 bool SingleInstanceLock::lockIn(int dirFd, const std::string& dir, const std::string& fileName)
@@ -242,7 +305,7 @@ bool SingleInstanceLock::lockIn(int dirFd, const std::string& dir, const std::st
 SingleInstanceLock::~SingleInstanceLock()
 {
     if (fd_ >= 0) ::close(fd_);
-    if (guardFd_ >= 0) ::close(guardFd_);
+    for (const int fd : alsoFds_) ::close(fd);
 }
 
 } // namespace oru

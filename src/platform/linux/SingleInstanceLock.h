@@ -10,6 +10,7 @@ struct LockEnvironment {
     std::string runtimeDir;            // XDG_RUNTIME_DIR as set (may be empty or relative)
     std::string cacheHome;             // XDG_CACHE_HOME as set
     std::string home;                  // HOME, else the home directory of the user database
+    std::string userRuntimeDir;        // /run/user/<uid>: made by the system at log-in, whatever the environment says
     std::string sharedTmp = "/tmp";    // the machine's shared temporary folder
 
     /// This process's environment.
@@ -27,16 +28,21 @@ public:
         NoPlace,        // no place for the lock works; problems() says why
     };
 
-    /// Tries these places in turn and locks "<name>.lock" in the first that
-    /// works: $XDG_RUNTIME_DIR when it is an absolute path to a directory of
-    /// this user that nobody else can write to; a private folder "<name>" in
-    /// the user's cache directory ($XDG_CACHE_HOME or ~/.cache); a private
-    /// folder "<name>-<uid>" in the shared temporary folder. A private folder is
-    /// made with mode 0700 and must not be a symbolic link or belong to someone
-    /// else; the lock file must be a regular file of this user and is never
-    /// reached through a symbolic link. When an earlier place works, the
-    /// shared temporary folder's lock is taken as well, so instances started
-    /// with different environments still find each other.
+    /// Locks "<name>.lock" in the user's runtime folders: $XDG_RUNTIME_DIR and
+    /// /run/user/<uid>, each one that is a directory of this user nobody else
+    /// can write to (both when they are two folders). /run/user/<uid> is there
+    /// for every logged-in user whatever a start's environment says, and only
+    /// the system can make it, so every start of this user meets there and no
+    /// other user can occupy it. Where neither works: a private folder
+    /// "<name>" in the user's cache directory ($XDG_CACHE_HOME or ~/.cache),
+    /// else a private folder "<name>-<uid>" in the shared temporary folder.
+    /// Without /run/user/<uid> the shared temporary folder's lock is taken as
+    /// well, so instances started with different environments still find
+    /// each other; a folder there made by another user is named in
+    /// problems() wherever it is seen. A private folder is made with mode 0700
+    /// and must not be a symbolic link or belong to someone else; the lock
+    /// file must be a regular file of this user and is never reached through
+    /// a symbolic link.
     explicit SingleInstanceLock(const std::string& name, const LockEnvironment& environment = LockEnvironment::current());
     ~SingleInstanceLock();
     SingleInstanceLock(const SingleInstanceLock&) = delete;
@@ -51,9 +57,12 @@ public:
 private:
     /// Locks name in the open folder dirFd (whose path is dir); false to try the next place.
     bool lockIn(int dirFd, const std::string& dir, const std::string& name);
+    /// Locks name in a further folder beside the one held; false when the
+    /// instance there holds it (state_ and path_ then say so).
+    bool lockAlsoIn(int dirFd, const std::string& dir, const std::string& name);
 
     int fd_ = -1;
-    int guardFd_ = -1;  // the lock in the shared temporary folder, beside fd_
+    std::vector<int> alsoFds_;  // the locks taken beside fd_
     State state_ = State::NoPlace;
     std::string path_;
     std::vector<std::string> problems_;

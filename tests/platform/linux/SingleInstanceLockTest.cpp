@@ -35,6 +35,18 @@ struct Scratch {
     ~Scratch() { fs::remove_all(root); }
     fs::path root;
     std::string tmpFolder() const { return (root / "tmp" / ("oruDriver-" + std::to_string(::geteuid()))).string(); }
+    /// Stands for /run/user/<uid>, which the system makes at log-in.
+    void makeUserRuntime() const
+    {
+        fs::create_directory(root / "user-run");
+        fs::permissions(root / "user-run", fs::perms::owner_all, fs::perm_options::replace);
+    }
+    /// Another user's folder where this user's shared one goes (root only).
+    void plantTmpFolder() const
+    {
+        fs::create_directory(tmpFolder());
+        EXPECT_EQ(::chown(tmpFolder().c_str(), kOtherUid, kOtherUid), 0);
+    }
 };
 
 struct Row {
@@ -47,7 +59,9 @@ struct Row {
 
 LockEnvironment usual(const Scratch& s)
 {
-    return {(s.root / "run").string(), "", (s.root / "home").string(), (s.root / "tmp").string()};
+    // The user's runtime folder is missing (no login manager) unless a row makes it.
+    return {(s.root / "run").string(), "", (s.root / "home").string(), (s.root / "user-run").string(),
+            (s.root / "tmp").string()};
 }
 LockEnvironment withoutRuntime(const Scratch& s)
 {
@@ -128,13 +142,29 @@ TEST(SingleInstanceLock, SecondInstanceIsRefusedWhereverTheLockEndsUp)
          "", true},
         {"shared folder of another user",
          [](const Scratch& s) {
-             fs::create_directory(s.tmpFolder());
-             EXPECT_EQ(::chown(s.tmpFolder().c_str(), kOtherUid, kOtherUid), 0);
+             s.plantTmpFolder();
              return withoutRuntimeOrCache(s);
          },
          "", true, true},
         {"nothing writable",
-         [](const Scratch&) { return LockEnvironment{"/proc", "", "", "/proc"}; }, "", true},
+         [](const Scratch&) { return LockEnvironment{"/proc", "", "", "", "/proc"}; }, "", true},
+        {"user's runtime folder without XDG_RUNTIME_DIR",
+         [](const Scratch& s) { s.makeUserRuntime(); return withoutRuntimeOrCache(s); }, "user-run/oruDriver.lock",
+         false},
+        {"user's runtime folder another user can write to",
+         [](const Scratch& s) {
+             s.makeUserRuntime();
+             fs::permissions(s.root / "user-run", fs::perms::all, fs::perm_options::replace);
+             return withoutRuntime(s);
+         },
+         kCacheLock, true},
+        {"shared folder of another user beside the user's runtime folder",
+         [](const Scratch& s) {
+             s.makeUserRuntime();
+             s.plantTmpFolder();
+             return withoutRuntimeOrCache(s);
+         },
+         "user-run/oruDriver.lock", true, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -159,22 +189,49 @@ TEST(SingleInstanceLock, SecondInstanceIsRefusedWhereverTheLockEndsUp)
         EXPECT_EQ(second.path(), expected);
         struct stat folder {};
         ASSERT_EQ(::lstat(fs::path(expected).parent_path().c_str(), &folder), 0);
-        if (row.expectedLock != "run/oruDriver.lock") EXPECT_EQ(folder.st_mode & 07777, 0700u);
+        if (row.expectedLock.find("run/") != 0) {
+            EXPECT_EQ(folder.st_mode & 07777, 0700u);
+        }
     }
 }
 
 TEST(SingleInstanceLock, InstancesStartedWithDifferentEnvironmentsFindEachOther)
 {
     // A desktop session's instance and one started over ssh without
-    // XDG_RUNTIME_DIR, in either order.
-    const std::pair<LockEnvironment (*)(const Scratch&), LockEnvironment (*)(const Scratch&)> orders[] = {
-        {usual, withoutRuntime}, {withoutRuntime, usual}, {usual, withoutRuntimeOrCache}};
-    for (const auto& [firstEnvironment, secondEnvironment] : orders) {
+    // XDG_RUNTIME_DIR, in either order; with the user's runtime folder there
+    // or not, and with another user's folder planted where the shared
+    // temporary folder's lock goes.
+    using Arrange = LockEnvironment (*)(const Scratch&);
+    const struct {
+        Arrange first, second;
+        bool userRuntime;
+        bool planted;
+    } orders[] = {
+        {usual, withoutRuntime, false, false},
+        {withoutRuntime, usual, false, false},
+        {usual, withoutRuntimeOrCache, false, false},
+        {usual, withoutRuntime, true, false},
+        {usual, withoutRuntime, true, true},
+        {withoutRuntime, usual, true, true},
+        {usual, withoutRuntimeOrCache, true, true},
+    };
+    for (const auto& order : orders) {
+        SCOPED_TRACE(std::string(order.userRuntime ? "with" : "without") + " the user's runtime folder" +
+                     (order.planted ? ", shared folder planted" : ""));
+        if (order.planted && ::geteuid() != 0) continue;  // can't give a folder away
         const Scratch scratch;
-        const SingleInstanceLock first("oruDriver", firstEnvironment(scratch));
-        const SingleInstanceLock second("oruDriver", secondEnvironment(scratch));
+        if (order.userRuntime) scratch.makeUserRuntime();
+        if (order.planted) scratch.plantTmpFolder();
+        const SingleInstanceLock first("oruDriver", order.first(scratch));
+        const SingleInstanceLock second("oruDriver", order.second(scratch));
         EXPECT_EQ(first.state(), SingleInstanceLock::State::Acquired);
         EXPECT_EQ(second.state(), SingleInstanceLock::State::HeldByAnother);
+        // The planted folder is named, whoever is left to say it.
+        if (order.planted) {
+            bool named = false;
+            for (const auto& problem : first.problems()) named = named || problem.find(scratch.tmpFolder()) != std::string::npos;
+            EXPECT_TRUE(named);
+        }
     }
 }
 

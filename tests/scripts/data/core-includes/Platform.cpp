@@ -10,3 +10,8 @@
 #include <linux/hidraw.h>
 #include <X11/Xlib.h>
 #include "device/HidDevice.h"
+#include <windows.h>
+#include <Windows.h>
+#include <io.h>
+#include <hidsdi.h>
+#include <float.h>

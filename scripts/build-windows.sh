@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Cross-builds for 64-bit Windows into build-windows/ (mingw-w64's posix-thread
+# GCC, cmake/mingw-w64-x86_64.cmake): the core, oru-replay.exe and the core's
+# tests, each .exe self-contained (no DLLs beyond Windows' own). The tests run
+# through wine64: cd build-windows && ctest -L windows (replay_windows_test
+# compares with the Linux build in build/: scripts/build.sh first).
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build="${ORU_WINDOWS_BUILD_DIR:-$top/build-windows}"
+if [[ ! -f "$build/build.ninja" ]]; then
+  cmake -S "$top" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE="${ORU_BUILD_TYPE:-RelWithDebInfo}" ${ORU_CMAKE_ARGS:-}
+fi
+cmake --build "$build" -j "$(nproc)"

@@ -1,0 +1,24 @@
+# The Windows build's tests run here through wine64 (label "windows"): every
+# core test program, and oru-replay.exe against the Linux program's output.
+# One setup test makes the wine prefix (slow the first time) and one at the
+# end stops its wineserver, so nothing of wine outlives the run.
+if(NOT (WIN32 AND CMAKE_CROSSCOMPILING AND ORU_WINE_PREFIX))
+  return()
+endif()
+set(ORU_WINE_TESTS ON)
+set(wine_run ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
+
+add_test(NAME wine_prefix COMMAND ${wine_run} ${ORU_WINE_PREFIX} --init)
+add_test(NAME wine_end COMMAND ${wine_run} ${ORU_WINE_PREFIX} --kill)
+set_tests_properties(wine_prefix PROPERTIES LABELS windows FIXTURES_SETUP wine TIMEOUT 180)
+set_tests_properties(wine_end PROPERTIES LABELS windows FIXTURES_CLEANUP wine)
+
+
+# oru-replay.exe against the Linux build's oru-replay (scripts/build.sh's build/ by default).
+set(ORU_LINUX_BUILD_DIR ${PROJECT_SOURCE_DIR}/build CACHE PATH
+    "The Linux build whose oru-replay and oru-replay-scripts replay_windows_test uses")
+add_test(NAME replay_windows_test
+         COMMAND ${CMAKE_CURRENT_LIST_DIR}/tools/replay-windows.sh ${wine_run} ${ORU_WINE_PREFIX}
+                 $<TARGET_FILE:oru-replay> ${ORU_LINUX_BUILD_DIR} ${CMAKE_CURRENT_LIST_DIR}/tools/data
+                 ${PROJECT_SOURCE_DIR}/fuzz/seeds/fuzz_replay)
+set_tests_properties(replay_windows_test PROPERTIES LABELS windows FIXTURES_REQUIRED wine TIMEOUT 300)
