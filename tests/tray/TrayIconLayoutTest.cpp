@@ -49,7 +49,9 @@ TEST(TrayIconLayout, FillTransparencyAndLineOriginsFollowTheLook)
         const TrayIconLayout layout = layoutTrayIcon(row.look, kMeasure);
         EXPECT_EQ(layout.fillRgb, row.fill) << row.name;
         EXPECT_EQ(layout.transparentRgb.has_value(), row.transparent) << row.name;
-        if (row.transparent) EXPECT_EQ(*layout.transparentRgb, row.fill) << row.name;
+        if (row.transparent) {
+            EXPECT_EQ(*layout.transparentRgb, row.fill) << row.name;
+        }
         EXPECT_EQ(origins(layout), row.lines) << row.name;
         EXPECT_TRUE(layout.border.empty()) << row.name;
     }
