@@ -2,9 +2,8 @@
 
 #include "app/EditField.h"
 #include "app/MainFormState.h"
+#include "app/MainWindowController.h"
 #include "calibration/CalibrationProcedure.h"
-#include "display/BoardScreenFollower.h"
-#include "pen/PenPipeline.h"
 #include "settings/AppRegistryStorage.h"
 #include "settings/FormStorage.h"
 
@@ -37,9 +36,10 @@ class TcalibrationForm;
 class TForm1;
 
 /// The main window. Never mapped on screen: it owns the tray icon and its
-/// menu, the release watchdog, the eight stored calibration texts and all
-/// run-time state of the driver.
-class TMainForm : public QWidget, public CalibrationHost {
+/// menu, the release watchdog's timer, the eight stored calibration texts and
+/// all run-time state of the driver. Its logic is MainWindowController's: the
+/// window is that controller's Qt shell and forwards its events to it.
+class TMainForm : public QWidget, public CalibrationHost, private MainWindowShell {
     Q_OBJECT
 
 public:
@@ -69,7 +69,7 @@ public:
     QTimer gerisayim;
     TAppRegistryStorage AppRegistryStorage1;
     TFormStorage FormStorage1;
-    std::unique_ptr<THidDeviceController> HidDeviceController;
+    THidDeviceController* HidDeviceController = nullptr;  // the controller's, while the window lives
 
     void FormCreate();
     /// The one show of the window: restore stored texts, then FormShow.
@@ -83,7 +83,7 @@ public:
     /// The program ends without anyone to answer a message box (a quit signal,
     /// the session's end): from now on the saves' errors go to stderr, so the
     /// end is never held up.
-    void setEndingUnattended() { endingUnattended_ = true; }
+    void setEndingUnattended() { controller_.setEndingUnattended(); }
     void Kalibre1Click();
     void Hakknda1Click();
     void k1Click();
@@ -97,13 +97,13 @@ public:
     void shutdown();
 
     /// Texts of Edit1..Edit8.
-    CalibrationTexts calibrationTexts() const;
+    CalibrationTexts calibrationTexts() const override;
 
     /// Gives the machine's calibration for an account without its own; asked
     /// once, at the first show, and only then.
     void setMachineCalibration(std::function<std::optional<CalibrationTexts>()> load)
     {
-        loadMachineCalibration_ = std::move(load);
+        controller_.setMachineCalibration(std::move(load));
     }
 
     /// The desktop's outputs changed: follow the board's screen (release a
@@ -126,43 +126,45 @@ public:
 
 
 private:
-    /// Sets gerisayim to fire when the pipeline's watchdog tick falls due.
-    void armWatchdog(PenTime now);
     void buildMenu();
-    void createDeviceController(const Services& services);
-    void tellNoAccess();
-    /// Errors of the form storage's restore and save.
-    void reportStorageError(const std::exception& error);
-    /// One look at the outputs with the stored choice; the first one (at the
-    /// first show) only places the pointer and the calibration window.
-    /// True when the board's screen changed.
-    bool followBoardScreen(const std::vector<ScreenRecord>& outputs);
-    /// What a change of the board's screen does to the warp; the action for the stderr line.
-    std::string refitForBoard(const BoardScreenFollower::Update& update);
-    void rebuildBoardScreenMenu();
-    /// Whether the form storage saves Edit1..Edit8.
-    void saveCalibrationTexts(bool save);
+    /// The device layer's wake-ups and plug events reach the controller.
+    void watchDevices(MainThreadWaker& waker);
 
-    PenPipeline pipeline_;
+    // MainWindowShell
+    bool hasCalibrationWindow() const override { return calibrationForm_ != nullptr; }
+    bool calibrationUnderWay() const override;
+    void raiseCalibration() override;
+    void runCalibration() override;
+    void closeCalibration() override;
+    void placeCalibration(const DesktopScreen& board) override;
+    void endCalibration() override;
+    void showAboutBox() override;
+    void quit() override;
+    void paintTray(TColor color, TColor fontColor) override;
+    void showNotice(const std::string& text) override;
+    void showBoardScreenMenu(const std::vector<DesktopScreen>& screens, const std::string& choice) override;
+    void startWatchdogTimer(std::chrono::milliseconds delay) override { gerisayim.start(delay); }
+    void stopWatchdogTimer() override { gerisayim.stop(); }
+    std::vector<ScreenRecord> screens() const override { return screenSource_(); }
+    std::pair<int, int> primaryScreenSizePx() const override;
+    void setCalibrationTexts(const CalibrationTexts& texts) override;
+    std::string boardScreenChoice() const override;
+    void setBoardScreenChoice(const std::string& choice) override;
+    void saveCalibrationTexts(bool save) override;
+    void persistTexts() override { FormStorage1.PersistState(); }
+    void saveAtEnd() override;
+    void saveAtSessionEnd() override;
+    void removeTray() override;
+    void unwatchDevices() override;
+
+    MainWindowController controller_;
     MainThreadWaker& waker_;
-    std::unique_ptr<PenTrackerAttachment> attachment_;
     QSocketNotifier* deviceNotifier_ = nullptr;
     QSocketNotifier* wakeNotifier_ = nullptr;
     TcalibrationForm* calibrationForm_ = nullptr;
     TForm1* aboutBox_ = nullptr;
-    bool shutDown_ = false;
-    bool endingUnattended_ = false;
-    std::function<std::optional<CalibrationTexts>()> loadMachineCalibration_;
-    // Edit1..Edit8 hold the machine's calibration: not saved as this user's,
-    // so a new machine calibration reaches this account at its next start.
-    bool usesMachineCalibration_ = false;
-    PointerOutput& pointer_;
     std::function<std::vector<ScreenRecord>()> screenSource_;
     ScreenWatcher* screenWatcher_ = nullptr;
-    BoardScreenFollower boardFollower_;
-    std::vector<DesktopScreen> screens_;  // the last look, mirrors collapsed
-    bool shown_ = false;                  // the first show has taken its look at the screens
-    bool restartCalibration_ = false;     // the running calibration was cancelled by a screen change
 };
 
 } // namespace oru

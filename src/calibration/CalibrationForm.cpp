@@ -31,7 +31,9 @@ bool onWayland()
 } // namespace
 
 TcalibrationForm::TcalibrationForm(TMainFormState& state, CalibrationHost& host, QWidget* parent)
-    : QDialog(parent), state_(state), procedure_(state, *this, host)
+    : QDialog(parent), state_(state), procedure_(state, *this, host), close_([this] {
+          if (isVisible()) reject();
+      })
 {
     setObjectName(QStringLiteral("calibrationForm"));
     setWindowTitle(QStringLiteral("CalibrationForm"));
@@ -147,7 +149,7 @@ void TcalibrationForm::FormShow()
     }
     raise();
     activateWindow();
-    closeRequested_ = false;
+    close_.shown();
     procedure_.prepareShow();
     shownTarget_.reset();
     target1->hide();
@@ -167,19 +169,17 @@ void TcalibrationForm::keyPressEvent(QKeyEvent* event)
 void TcalibrationForm::FormKeyPress(int key)
 {
     if (key != Qt::Key_Escape) return;
-    state_.CalCancelled = 1;
-    requestClose();
+    close_.cancel(state_);
 }
 
 void TcalibrationForm::Timer1Timer()
 {
     Timer1.stop();
-    running_ = true;
     bool misplaced = false;
-    guarded([this, &misplaced] {
+    const auto run = [this, &misplaced] {
         // A run cancelled, closed or ended meanwhile goes on as before: it
         // ends at once.
-        if (waitUntilOverTargets() || !isVisible() || closeRequested_ || quitRequested_ ||
+        if (waitUntilOverTargets() || !isVisible() || close_.closeRequested() || quitRequested_ ||
             state_.CalCancelled != 0) {
             procedure_.run();
             return;
@@ -198,12 +198,10 @@ void TcalibrationForm::Timer1Timer()
                      origin.x(), origin.y());
         state_.CalCancelled = 1;
         state_.Calibrating = 0;
-    });
-    running_ = false;
-    if (closeRequested_ || misplaced) {
-        closeRequested_ = false;
-        if (isVisible()) reject();
-    }
+        // The window closes once the run's handler has returned.
+        close_.request();
+    };
+    close_.run([&run] { guarded(run); });
     // Said once the window is gone: a message box under a full-screen window
     // on top would not be seen.
     if (misplaced) reportHandlerError(ECalibrationWindowMisplaced());
@@ -222,7 +220,7 @@ bool TcalibrationForm::waitUntilOverTargets()
     };
     while (!placed()) {
         const qint64 left = kPlacementWaitMs - sinceShow_.elapsed();
-        if (left <= 0 || closeRequested_ || quitRequested_ || state_.CalCancelled != 0 || !isVisible()) {
+        if (left <= 0 || close_.closeRequested() || quitRequested_ || state_.CalCancelled != 0 || !isVisible()) {
             return false;
         }
         deadline.start(static_cast<int>(left));
@@ -299,10 +297,7 @@ void TcalibrationForm::placeTargets()
 
 void TcalibrationForm::requestClose()
 {
-    // A close asked for during the run takes effect once the run's handler
-    // has returned; before the run it closes at once.
-    if (running_) closeRequested_ = true;
-    else if (isVisible()) reject();
+    close_.request();
 }
 
 } // namespace oru

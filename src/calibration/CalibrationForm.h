@@ -1,5 +1,6 @@
 #pragma once
 
+#include "calibration/CalibrationClose.h"
 #include "calibration/CalibrationProcedure.h"
 #include "display/DesktopScreens.h"
 
@@ -55,7 +56,7 @@ public:
 
     /// The program is ending: a running calibration stops as if cancelled.
     void setQuitRequested() { quitRequested_ = true; }
-    bool running() const { return running_; }
+    bool running() const { return close_.running(); }
     /// The board's screen: the next show opens there and takes its size.
     void setBoardScreen(const DesktopScreen& board) { board_ = board; }
 
@@ -101,8 +102,7 @@ private:
     std::optional<DesktopScreen> board_;
     std::optional<TPoint> shownTarget_;
     QElapsedTimer sinceShow_;
-    bool running_ = false;
-    bool closeRequested_ = false;
+    CalibrationClose close_;
     bool quitRequested_ = false;
 };
 

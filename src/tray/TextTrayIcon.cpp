@@ -5,13 +5,10 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPixmap>
-#include <QStringList>
 
 namespace oru {
 
 namespace {
-
-constexpr QChar kCarriageReturn = QChar(13);
 
 QImage maskedIcon(const QImage& bitmap, std::uint32_t transparentRgb, bool anyTransparent)
 {
@@ -73,22 +70,37 @@ void TTextTrayIcon::setBackgroundIcon(const QIcon& icon)
     RebuildIcon();
 }
 
-std::uint32_t TTextTrayIcon::fillColor() const
+TrayIconLayout TTextTrayIcon::layout(const QFontMetrics& metrics) const
 {
-    if (color_ == clNone || color_ == font_.Color())
-        return (ColorToRGB(font_.Color()) ^ kRgbMask) & kRgbMask;
-    return ColorToRGB(color_);
+    const TrayIconLook look{text_.toStdString(), color_,    font_.Color(),       border_, borderColor_,
+                            options_.OffsetX(),  options_.OffsetY(), options_.LineDistance()};
+    const TrayTextMeasurer measure{
+        [&](const std::string& line) { return metrics.horizontalAdvance(QString::fromStdString(line)); },
+        metrics.height(), &ColorToRGB};
+    return layoutTrayIcon(look, measure);
+}
+
+QFont TTextTrayIcon::paintFont() const
+{
+    // Pure font and fill pixels only: the transparent colour of clNone and of
+    // the background overlay is matched exactly, which blended edges would spoil.
+    QFont font = font_.qFont();
+    font.setStyleStrategy(QFont::StyleStrategy(font.styleStrategy() | QFont::NoAntialias));
+    return font;
 }
 
 void TTextTrayIcon::RebuildIcon()
 {
-    textBitmap_ = PaintTextBitmap();
+    QImage bitmap(kIconSizePx, kIconSizePx, QImage::Format_RGB32);
+    const QFont font = paintFont();
+    const TrayIconLayout layout = this->layout(QFontMetrics(font, &bitmap));
+    textBitmap_ = PaintTextBitmap(bitmap, font, layout);
     if (backgroundIcon_.isNull()) {
         // With clNone the fill colour becomes transparent and only the text is
         // left; any other colour keeps the square fully opaque.
-        iconImage_ = maskedIcon(textBitmap_, fillColor(), color_ == clNone);
+        iconImage_ = maskedIcon(textBitmap_, layout.transparentRgb.value_or(0), layout.transparentRgb.has_value());
     } else {
-        iconImage_ = overlayOnBackground(textBitmap_);
+        iconImage_ = overlayOnBackground(textBitmap_, layout.fillRgb);
     }
     ++rebuildCount_;
     setIcon(iconFor(iconImage_));
@@ -107,63 +119,31 @@ QIcon TTextTrayIcon::iconFor(const QImage& image)
     return iconCache_.back().second;
 }
 
-QImage TTextTrayIcon::PaintTextBitmap() const
+QImage TTextTrayIcon::PaintTextBitmap(QImage bitmap, const QFont& font, const TrayIconLayout& layout)
 {
-    QImage bitmap(kIconSizePx, kIconSizePx, QImage::Format_RGB32);
-    const QColor fill = toQColor(static_cast<TColor>(fillColor()));
+    const QColor fill = toQColor(static_cast<TColor>(layout.fillRgb));
     bitmap.fill(fill);
-
-    // Pure font and fill pixels only: the transparent colour of clNone and of
-    // the background overlay is matched exactly, which blended edges would spoil.
-    QFont font = font_.qFont();
-    font.setStyleStrategy(QFont::StyleStrategy(font.styleStrategy() | QFont::NoAntialias));
-
     QPainter painter(&bitmap);
     painter.setFont(font);
-    painter.setPen(toQColor(font_.Color()));
+    painter.setPen(toQColor(static_cast<TColor>(layout.fontRgb)));
     painter.setBackgroundMode(Qt::OpaqueMode);
     painter.setBackground(fill);
-    const QFontMetrics metrics(font, &bitmap);
-
-    // (x, y) is the top-left of the text cell; Qt draws at the baseline.
-    // C++ integer division truncates toward zero, so a text wider than the
-    // span starts left of the square and is clipped on both sides.
-    const auto drawAt = [&](int x, int y, const QString& line) {
-        painter.drawText(QPoint(x, y + metrics.ascent()), line);
-    };
-    if (!text_.contains(kCarriageReturn)) {
-        const int x = (kCentringSpanPx - metrics.horizontalAdvance(text_)) / 2 + options_.OffsetX();
-        const int y = (kCentringSpanPx - metrics.height()) / 2 + options_.OffsetY();
-        drawAt(x, y, text_);
-    } else {
-        // A line feed after the carriage return stays at the start of the
-        // next line (it has no width in Qt's fonts).
-        const QStringList lines = text_.split(kCarriageReturn);
-        const int lineHeight = metrics.height() + options_.LineDistance();
-        const int top = (kCentringSpanPx - static_cast<int>(lines.size()) * lineHeight) / 2 + options_.OffsetY();
-        for (int i = 0; i < lines.size(); ++i) {
-            const int x = (kCentringSpanPx - metrics.horizontalAdvance(lines[i])) / 2 + options_.OffsetX();
-            drawAt(x, top + i * lineHeight, lines[i]);
-        }
+    // A line's origin is the top-left of its text cell; Qt draws at the baseline.
+    const int ascent = QFontMetrics(font, &bitmap).ascent();
+    for (const auto& line : layout.lines) {
+        painter.drawText(QPoint(line.x, line.y + ascent), QString::fromStdString(line.text));
     }
-
-    if (border_ && borderColor_ != clNone) {
-        const QColor frame = toQColor(borderColor_);
-        painter.fillRect(0, 0, kIconSizePx, 1, frame);
-        painter.fillRect(0, kIconSizePx - 1, kIconSizePx, 1, frame);
-        painter.fillRect(0, 0, 1, kIconSizePx, frame);
-        painter.fillRect(kIconSizePx - 1, 0, 1, kIconSizePx, frame);
-    }
+    const QColor frame = toQColor(static_cast<TColor>(layout.borderRgb));
+    for (const TrayRect& rect : layout.border) painter.fillRect(rect.x, rect.y, rect.width, rect.height, frame);
     return bitmap;
 }
 
-QImage TTextTrayIcon::overlayOnBackground(const QImage& textBitmap) const
+QImage TTextTrayIcon::overlayOnBackground(const QImage& textBitmap, std::uint32_t fillRgb) const
 {
     // The background image goes onto a square of the fill colour, the text
     // (every pixel not of the fill colour) over it, and what is still of the
     // fill colour becomes transparent: the background shows where it is
     // opaque, the text everywhere.
-    const std::uint32_t fillRgb = fillColor();
     QImage composed(kIconSizePx, kIconSizePx, QImage::Format_RGB32);
     composed.fill(toQColor(static_cast<TColor>(fillRgb)));
     {

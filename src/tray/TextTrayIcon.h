@@ -4,7 +4,9 @@
 #include "common/TColor.h"
 #include "tray/TrayFont.h"
 #include "tray/TrayIcon.h"
+#include "tray/TrayIconLayout.h"
 
+#include <QFont>
 #include <QIcon>
 #include <QImage>
 #include <QString>
@@ -13,19 +15,19 @@
 #include <utility>
 #include <vector>
 
+class QFontMetrics;
+
 namespace oru {
 
 /// A tray icon whose 16 x 16 image is painted from a short text in a font on a
-/// square of colour Color. Every setter below repaints the image and hands it
+/// square of colour Color, where layoutTrayIcon puts them. Every setter below repaints the image and hands it
 /// to the notification area; the font and the offsets repaint when one of
 /// their attributes changes to a different value.
 class TTextTrayIcon : public TTrayIcon {
     Q_OBJECT
 
 public:
-    static constexpr int kIconSizePx = 16;
-    /// The text is centred over this many pixels, not kIconSizePx.
-    static constexpr int kCentringSpanPx = 15;
+    static constexpr int kIconSizePx = kTrayIconSizePx;
 
     explicit TTextTrayIcon(QObject* owner = nullptr);
 
@@ -68,12 +70,13 @@ public:
     int RebuildCount() const { return rebuildCount_; }
 
 private:
-    /// The colour behind the text: Color, or the inverted font colour when
-    /// Color is clNone or equals the font colour, so that the text stays
-    /// readable. 0x00BBGGRR.
-    std::uint32_t fillColor() const;
-    QImage PaintTextBitmap() const;
-    QImage overlayOnBackground(const QImage& textBitmap) const;
+    /// Where the text, the fill and the border go, measured in the paint font.
+    TrayIconLayout layout(const QFontMetrics& metrics) const;
+    /// The font without antialiasing.
+    QFont paintFont() const;
+    /// Paints the layout onto bitmap (16 x 16, RGB32).
+    static QImage PaintTextBitmap(QImage bitmap, const QFont& font, const TrayIconLayout& layout);
+    QImage overlayOnBackground(const QImage& textBitmap, std::uint32_t fillRgb) const;
     QIcon iconFor(const QImage& image);
 
     QString text_;
