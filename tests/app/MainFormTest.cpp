@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,6 +52,7 @@ protected:
     ~MainWindow() override
     {
         feeder.stop();
+        runWatch.stop();
         close();
     }
 
@@ -95,6 +97,23 @@ protected:
         }
         hid.pushReport(kTracker, std::vector<std::uint8_t>(next->begin(), next->end()));
     }
+    // Runs `then` once the calibration run shows its first target, so that
+    // no sample it is given is handled before the run takes samples (on a
+    // busy machine the run starts late). Polled: the run blocks in its own loop.
+    void onceTheRunShowsATarget(std::function<void()> then)
+    {
+        QObject::disconnect(&runWatch, nullptr, nullptr, nullptr);
+        runWatch.setInterval(5);
+        QObject::connect(&runWatch, &QTimer::timeout, [this, then] {
+            const bool shown = calibration->target1->isVisibleTo(calibration.get()) ||
+                               calibration->target2->isVisibleTo(calibration.get());
+            if (!calibration->running() || !shown) return;
+            runWatch.stop();
+            then();
+        });
+        runWatch.start();
+    }
+    QTimer runWatch;
     // Runs the event loop until the last queued report has reached ShowRead.
     void waitForLastReport()
     {
@@ -183,7 +202,7 @@ TEST_F(MainWindow, CalibrationFromTheMenuTakesReportsThroughShowRead)
 {
     plugTracker();
     setTexts({"0", "0", "0", "0", "0", "0", "0", "0"});
-    QTimer::singleShot(600, [this] {
+    onceTheRunShowsATarget([this] {
         for (const auto& [x, y] : kBoard) queueSteadyTarget(x, y);
     });
     runFirstShow();  // nothing stored: the first show calibrates
@@ -212,7 +231,7 @@ TEST_F(MainWindow, RunFromTheMenuTurnsGreen)
     plugTracker();
     setTexts({"100", "-150", "550", "-160", "110", "-500", "540", "-510"});
     runFirstShow();
-    QTimer::singleShot(600, [this] {
+    onceTheRunShowsATarget([this] {
         const std::array<std::pair<double, double>, 4> moved = {{{120, -150}, {570, -160}, {130, -500}, {560, -510}}};
         for (const auto& [x, y] : moved) queueSteadyTarget(x, y);
     });
@@ -226,7 +245,7 @@ TEST_F(MainWindow, CalibrationIsSavedAtOnceAndFittedAtTheNextStart)
 {
     plugTracker();
     setTexts({"0", "0", "0", "0", "0", "0", "0", "0"});
-    QTimer::singleShot(600, [this] {
+    onceTheRunShowsATarget([this] {
         for (const auto& [x, y] : kBoard) queueSteadyTarget(x, y);
     });
     runFirstShow();
@@ -274,7 +293,7 @@ TEST_F(MainWindow, DegenerateSamplesShowTheErrorAndKeepThePreviousCalibration)
     waitFor([&] { return main->state.PenDevice != nullptr; });  // its green comes before the red below
     main->setTrayColors(clRed, clWhite);
     const Mat4 before = main->state.Warper.WarpMatrix;
-    QTimer::singleShot(600, [this] {
+    onceTheRunShowsATarget([this] {
         for (int i = 0; i < 4; ++i) queueSteadyTarget(300, -300);
     });
     main->Kalibre1Click();
