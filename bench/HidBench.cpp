@@ -245,7 +245,7 @@ public:
         : port_(std::move(port)), readNs_(readNs)
     {
     }
-    bool open(const std::string& path, int& errorCode) override { return port_->open(path, errorCode); }
+    bool open(const std::string& path, oru::HidError& error) override { return port_->open(path, error); }
     void close() override { port_->close(); }
     bool isOpen() const override { return port_->isOpen(); }
     oru::HidReadResult read(std::uint8_t* buffer, std::size_t length, int timeoutMs) override
@@ -258,6 +258,7 @@ public:
     }
     oru::HidReadResult waitForReport(int timeoutMs) override { return port_->waitForReport(timeoutMs); }
     void pause(int timeoutMs) override { port_->pause(timeoutMs); }
+    oru::HidError goneError() const override { return port_->goneError(); }
     void wake() override { port_->wake(); }
 
 private:

@@ -61,9 +61,9 @@ HidReadProblem descriptorProblem(const HidInputReportInfo& info)
     using Kind = HidReadProblem::Kind;
     switch (info.status) {
     case HidDescriptorStatus::Usable: return {};
-    case HidDescriptorStatus::Unreadable: return {Kind::DescriptorUnreadable, info.errorCode};
-    case HidDescriptorStatus::Malformed: return {Kind::DescriptorMalformed, 0};
-    case HidDescriptorStatus::NoInputReport: return {Kind::NoInputReport, 0};
+    case HidDescriptorStatus::Unreadable: return {Kind::DescriptorUnreadable, info.error};
+    case HidDescriptorStatus::Malformed: return {Kind::DescriptorMalformed, {}};
+    case HidDescriptorStatus::NoInputReport: return {Kind::NoInputReport, {}};
     }
     return {};
 }

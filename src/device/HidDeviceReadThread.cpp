@@ -4,7 +4,6 @@
 #include "device/HidDevice.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <exception>
 #include <string>
 
@@ -57,16 +56,17 @@ void THidDeviceReadThread::execute()
         if (!device_.Accessible()) {
             // Unplugged (or released): the channel is closed and stays closed.
             port_->close();
-            refused({}, ENODEV);
+            refused({}, port_->goneError());
             continue;
         }
         if (!port_->isOpen()) {
-            int openError = 0;
+            HidError openError;
             if (!port_->open(device_.InterfacePath(), openError)) {
                 // A node that vanished belongs to an unplug whose device change
                 // is on its way; any other refusal leaves a present device unread.
-                refused(isDeviceGoneError(openError) ? HidReadProblem{}
-                                                     : HidReadProblem{HidReadProblem::Kind::OpenFailed, openError},
+                refused(openError.kind == HidErrorKind::DeviceGone
+                            ? HidReadProblem{}
+                            : HidReadProblem{HidReadProblem::Kind::OpenFailed, openError},
                         openError);
                 continue;
             }
@@ -101,14 +101,14 @@ void THidDeviceReadThread::take(const HidReadResult& result)
         backOff();
         break;
     case HidReadStatus::Failed:
-        refused({HidReadProblem::Kind::ReadFailed, result.errorCode}, result.errorCode);
+        refused({HidReadProblem::Kind::ReadFailed, result.error}, result.error);
         break;
     }
 }
 
-void THidDeviceReadThread::refused(const HidReadProblem& problem, int errorCode)
+void THidDeviceReadThread::refused(const HidReadProblem& problem, const HidError& error)
 {
-    errorCode_ = static_cast<std::uint32_t>(errorCode);
+    errorCode_ = static_cast<std::uint32_t>(error.code);
     problem_ = problem;
     handOver(errorEntry_);
     backOff();

@@ -66,7 +66,7 @@ private:
     void execute();
     /// Acts on a result of the port: hands a report over, paces a failure.
     void take(const HidReadResult& result);
-    void refused(const HidReadProblem& problem, int errorCode);
+    void refused(const HidReadProblem& problem, const HidError& error);
     void backOff();
     /// Hands an error over and waits for its handler.
     void handOver(MainThreadHandoff::Entry& entry);

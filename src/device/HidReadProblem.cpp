@@ -1,24 +1,12 @@
 #include "device/HidReadProblem.h"
 
-#include <cerrno>
 #include <cstring>
 
 namespace oru {
 
-bool isDeviceGoneError(int errorCode)
-{
-    return errorCode == ENOENT || errorCode == ENODEV || errorCode == ENXIO;
-}
-
-bool isTransientError(int errorCode)
-{
-    return errorCode == EMFILE || errorCode == ENFILE || errorCode == ENOMEM || errorCode == EAGAIN ||
-           errorCode == EINTR;
-}
-
 std::string describeReadProblem(const HidReadProblem& problem)
 {
-    const std::string reason = problem.errorCode ? std::string(" (") + std::strerror(problem.errorCode) + ")" : "";
+    const std::string reason = problem.error.code ? std::string(" (") + std::strerror(problem.error.code) + ")" : "";
     switch (problem.kind) {
     case HidReadProblem::Kind::None: return "it reads normally";
     case HidReadProblem::Kind::DescriptorUnreadable: return "its report descriptor cannot be read" + reason;

@@ -1,6 +1,5 @@
 #include "device/PenTrackerAttachment.h"
 
-#include <cerrno>
 #include <cstring>
 
 namespace oru {
@@ -62,10 +61,10 @@ std::string remedy(const HidReadProblem& problem, const std::string& path, const
                "; if this persists, the device does not describe its reports properly and needs repair or "
                "replacement.";
     case Kind::OpenFailed:
-        if (isTransientError(problem.errorCode)) {
+        if (problem.error.kind == HidErrorKind::Transient) {
             return "the driver tries again every few seconds; if this persists, restart the driver.";
         }
-        if (problem.errorCode == EACCES || problem.errorCode == EPERM) {
+        if (problem.error.kind == HidErrorKind::NoAccess) {
             return system.refusedAccessAdvice(path) + " The driver tries again every few seconds.";
         }
         return system.unopenableNodeAdvice(path) + " " + replug + ". The driver tries again every few seconds.";
@@ -78,7 +77,7 @@ std::string remedy(const HidReadProblem& problem, const std::string& path, const
 // The user must act unless the driver's own retries can be expected to cure it.
 bool userMustAct(const HidReadProblem& problem)
 {
-    return !(problem.kind == HidReadProblem::Kind::OpenFailed && isTransientError(problem.errorCode));
+    return !(problem.kind == HidReadProblem::Kind::OpenFailed && problem.error.kind == HidErrorKind::Transient);
 }
 
 } // namespace

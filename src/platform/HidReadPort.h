@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/HidError.h"
+
 namespace oru {
 
 /// Outcome of one wait for an input report.
@@ -12,15 +14,15 @@ enum class HidReadStatus {
     TimedOut,  // nothing arrived within the wait
     Woken,     // wake() interrupted the wait
     Gone,      // the device went away (unplug); the port is closed
-    Failed,    // the read was refused; errorCode says why
+    Failed,    // the read was refused; error says why
 };
 
 struct HidReadResult {
     HidReadStatus status = HidReadStatus::TimedOut;
     /// Bytes in the buffer, report-ID byte included (Report only).
     std::size_t bytes = 0;
-    /// The system's error number (Failed only).
-    int errorCode = 0;
+    /// Why the read was refused (Failed only).
+    HidError error;
 };
 
 /// The reading end of one HID interface, owned and used by one reader thread.
@@ -29,9 +31,9 @@ class HidReadPort {
 public:
     virtual ~HidReadPort() = default;
 
-    /// Opens the interface's node for reading. false with the system's error
-    /// number in errorCode when it can't be opened.
-    virtual bool open(const std::string& path, int& errorCode) = 0;
+    /// Opens the interface's node for reading. false with why in error when
+    /// it can't be opened.
+    virtual bool open(const std::string& path, HidError& error) = 0;
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
 
@@ -48,7 +50,7 @@ public:
     /// one can be read now. Lets the reader wait for the next report while
     /// the main thread still handles the previous one from its buffer. A port
     /// that can't wait without reading says Report at once.
-    virtual HidReadResult waitForReport(int /*timeoutMs*/) { return {HidReadStatus::Report, 0, 0}; }
+    virtual HidReadResult waitForReport(int /*timeoutMs*/) { return {HidReadStatus::Report, 0, {}}; }
 
     /// Whether a report waits in the device to be read, without reading or
     /// waiting. Any thread: the main thread asks while the reader may be held
@@ -56,6 +58,10 @@ public:
     virtual bool reportWaiting() const { return false; }
     /// Waits timeoutMs, or less when wake() is called; used to pace retries.
     virtual void pause(int timeoutMs) = 0;
+
+    /// The error a device that went away gives, as the platform codes it; the
+    /// reader reports it for a device unplugged under it.
+    virtual HidError goneError() const { return {HidErrorKind::DeviceGone, 0}; }
 
     /// Interrupts the current or the next wait at once. Any thread.
     virtual void wake() = 0;

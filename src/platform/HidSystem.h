@@ -41,8 +41,8 @@ struct HidInputReportInfo {
     /// As inputReportLength(): 0 unless status is Usable.
     std::uint16_t length = 0;
     HidDescriptorStatus status = HidDescriptorStatus::Unreadable;
-    /// The system's error number when the descriptor is Unreadable, else 0.
-    int errorCode = 0;
+    /// Why the descriptor is Unreadable, else none.
+    HidError error;
 };
 
 /// The system's HID layer as the driver needs it. Main thread only, except
@@ -72,7 +72,7 @@ public:
     virtual HidInputReportInfo inputReportInfo(const std::string& path)
     {
         const std::uint16_t length = inputReportLength(path);
-        return {length, length ? HidDescriptorStatus::Usable : HidDescriptorStatus::Unreadable, 0};
+        return {length, length ? HidDescriptorStatus::Usable : HidDescriptorStatus::Unreadable, {}};
     }
 
     /// A fresh, closed read port for one reader thread.

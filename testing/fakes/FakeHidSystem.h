@@ -26,10 +26,10 @@ public:
         HidAccess access = HidAccess::ReadWrite;
         std::uint16_t reportLength = 6;
         HidDescriptorStatus descriptor = HidDescriptorStatus::Usable;  // else reportLength counts as 0
-        int descriptorError = 0;                                      // with Unreadable
+        HidError descriptorError;                                     // with Unreadable
         bool present = true;
-        int openError = 0;  // non-zero: read-port opens fail with it
-        int readError = 0;  // non-zero: reads fail with it
+        HidError openError;  // set: read-port opens fail with it
+        HidError readError;  // set: reads fail with it
         std::deque<std::vector<std::uint8_t>> reports;  // as read: ID byte first
     };
 
@@ -132,9 +132,9 @@ public:
     {
         std::lock_guard lock(mutex_);
         const auto device = find(path);
-        if (!device) return {0, HidDescriptorStatus::Unreadable, ENOENT};
+        if (!device) return {0, HidDescriptorStatus::Unreadable, {HidErrorKind::DeviceGone, ENOENT}};
         if (device->descriptor != HidDescriptorStatus::Usable) return {0, device->descriptor, device->descriptorError};
-        return {device->reportLength, HidDescriptorStatus::Usable, 0};
+        return {device->reportLength, HidDescriptorStatus::Usable, {}};
     }
 
     /// From now on the read ports' pauses take no real time: each adds its
@@ -200,24 +200,24 @@ private:
         explicit Port(FakeHidSystem& system) : system_(system) {}
         ~Port() override { close(); }
 
-        bool open(const std::string& path, int& errorCode) override
+        bool open(const std::string& path, HidError& error) override
         {
             ++system_.openAttempts;
             std::lock_guard lock(system_.mutex_);
             closeLocked();
             auto device = system_.find(path);
             if (!device) {
-                errorCode = ENOENT;
+                error = {HidErrorKind::DeviceGone, ENOENT};
                 return false;
             }
             if (device->openError) {
-                errorCode = device->openError;
+                error = device->openError;
                 return false;
             }
             device_ = device;
             ++system_.portOpens;
             ++system_.openPorts;
-            errorCode = 0;
+            error = {};
             return true;
         }
         void close() override
@@ -231,15 +231,15 @@ private:
         {
             ++system_.readCalls;
             std::unique_lock lock(system_.mutex_);
-            if (!device_) return {HidReadStatus::Failed, 0, EBADF};
-            if (length < 2) return {HidReadStatus::Failed, 0, EMSGSIZE};
+            if (!device_) return {HidReadStatus::Failed, 0, {HidErrorKind::Other, EBADF}};
+            if (length < 2) return {HidReadStatus::Failed, 0, {HidErrorKind::Other, EMSGSIZE}};
             const HidReadResult waited = waitLocked(lock, timeoutMs);
             if (waited.status != HidReadStatus::Report) return waited;
             const auto report = std::move(device_->reports.front());
             device_->reports.pop_front();
             const std::size_t bytes = std::min(length, report.size());
             std::memcpy(buffer, report.data(), bytes);
-            return {HidReadStatus::Report, bytes, 0};
+            return {HidReadStatus::Report, bytes, {}};
         }
 
         bool reportWaiting() const override
@@ -251,7 +251,7 @@ private:
         HidReadResult waitForReport(int timeoutMs) override
         {
             std::unique_lock lock(system_.mutex_);
-            if (!device_) return {HidReadStatus::Failed, 0, EBADF};
+            if (!device_) return {HidReadStatus::Failed, 0, {HidErrorKind::Other, EBADF}};
             return waitLocked(lock, timeoutMs);
         }
 
@@ -287,14 +287,14 @@ private:
             };
             if (timeoutMs == kNoTimeout) system_.signal_.wait(lock, ready);
             else system_.signal_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
-            if (std::exchange(woken_, false)) return {HidReadStatus::Woken, 0, 0};
+            if (std::exchange(woken_, false)) return {HidReadStatus::Woken, 0, {}};
             if (!device_->present) {
                 closeLocked();
-                return {HidReadStatus::Gone, 0, 0};
+                return {HidReadStatus::Gone, 0, {}};
             }
             if (device_->readError) return {HidReadStatus::Failed, 0, device_->readError};
-            if (device_->reports.empty()) return {HidReadStatus::TimedOut, 0, 0};
-            return {HidReadStatus::Report, 0, 0};
+            if (device_->reports.empty()) return {HidReadStatus::TimedOut, 0, {}};
+            return {HidReadStatus::Report, 0, {}};
         }
 
         void closeLocked()

@@ -128,7 +128,7 @@ TEST_F(ReaderTest, RefusedReadsAreRetriedWithBackOffNotInALoop)
     THidDevice* device = claimTracker();
     device->setOnReportError(log.errorHandler());
     device->setWaitSlice(50);
-    hid.change("T1", [](auto& d) { d.readError = EIO; });
+    hid.change("T1", [](auto& d) { d.readError = {HidErrorKind::Other, EIO}; });
     const int readsBefore = hid.readCalls;
     pumpUntil([] { return false; }, 400ms);
     const int reads = hid.readCalls - readsBefore;
@@ -138,7 +138,7 @@ TEST_F(ReaderTest, RefusedReadsAreRetriedWithBackOffNotInALoop)
     EXPECT_EQ(log.errors.front(), static_cast<std::uint32_t>(EIO));
     EXPECT_EQ(log.offMainThread, 0);
 
-    hid.change("T1", [](auto& d) { d.readError = 0; });
+    hid.change("T1", [](auto& d) { d.readError = {}; });
     pushNumbered(1);
     EXPECT_TRUE(pumpUntil([&] { return log.reports.size() == 1; })) << "reads resume once the device reads again";
     controller->ReleaseDevice(device);

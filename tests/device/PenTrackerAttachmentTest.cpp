@@ -186,9 +186,9 @@ TEST_F(AttachmentTest, TrackerWithoutAccessIsToldOncePerPlugAndAReplugWithAccess
 struct ReadFailureRow {
     const char* name;
     HidDescriptorStatus descriptor;
-    int descriptorError;
-    int openError;
-    int readError;
+    HidError descriptorError;
+    HidError openError;
+    HidError readError;
     HidReadProblem expected;
     const char* cause;  // parts of the stderr line
     const char* remedy;
@@ -257,24 +257,30 @@ TEST_P(ReadFailureTest, IsToldOncePerPlugAndRetriedWithBackOffNotPolled)
 
 using Kind = HidReadProblem::Kind;
 constexpr auto kUsable = HidDescriptorStatus::Usable;
+// The errors as the Linux backend sorts them.
+constexpr HidError kNoFile{HidErrorKind::DeviceGone, ENOENT};
+constexpr HidError kIsDirectory{HidErrorKind::Other, EISDIR};
+constexpr HidError kNotPermitted{HidErrorKind::NoAccess, EPERM};
+constexpr HidError kTooManyFiles{HidErrorKind::Transient, EMFILE};
+constexpr HidError kInvalid{HidErrorKind::Other, EINVAL};
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, ReadFailureTest,
     testing::Values(
-        ReadFailureRow{"GarbageDescriptor", HidDescriptorStatus::Malformed, 0, 0, 0, {Kind::DescriptorMalformed, 0},
+        ReadFailureRow{"GarbageDescriptor", HidDescriptorStatus::Malformed, {}, {}, {}, {Kind::DescriptorMalformed, {}},
                        "report descriptor is malformed", "plug it in again", true},
-        ReadFailureRow{"NoInputReport", HidDescriptorStatus::NoInputReport, 0, 0, 0, {Kind::NoInputReport, 0},
+        ReadFailureRow{"NoInputReport", HidDescriptorStatus::NoInputReport, {}, {}, {}, {Kind::NoInputReport, {}},
                        "declares no input report", "plug it in again", true},
-        ReadFailureRow{"NoDescriptor", HidDescriptorStatus::Unreadable, ENOENT, 0, 0,
-                       {Kind::DescriptorUnreadable, ENOENT}, "report descriptor cannot be read (No such file",
+        ReadFailureRow{"NoDescriptor", HidDescriptorStatus::Unreadable, kNoFile, {}, {},
+                       {Kind::DescriptorUnreadable, kNoFile}, "report descriptor cannot be read (No such file",
                        "plug it in again", true},
-        ReadFailureRow{"NodeIsADirectory", kUsable, 0, EISDIR, 0, {Kind::OpenFailed, EISDIR},
+        ReadFailureRow{"NodeIsADirectory", kUsable, {}, kIsDirectory, {}, {Kind::OpenFailed, kIsDirectory},
                        "cannot be opened for reading (Is a directory)", "check that /dev/hidraw-T1.000", true},
-        ReadFailureRow{"OpenRefusedByPolicy", kUsable, 0, EPERM, 0, {Kind::OpenFailed, EPERM},
+        ReadFailureRow{"OpenRefusedByPolicy", kUsable, {}, kNotPermitted, {}, {Kind::OpenFailed, kNotPermitted},
                        "(Operation not permitted)", "security policy", true},
-        ReadFailureRow{"OutOfFileDescriptors", kUsable, 0, EMFILE, 0, {Kind::OpenFailed, EMFILE},
+        ReadFailureRow{"OutOfFileDescriptors", kUsable, {}, kTooManyFiles, {}, {Kind::OpenFailed, kTooManyFiles},
                        "(Too many open files)", "restart the driver", false},
-        ReadFailureRow{"ReadsRefused", kUsable, 0, 0, EINVAL, {Kind::ReadFailed, EINVAL},
+        ReadFailureRow{"ReadsRefused", kUsable, {}, {}, kInvalid, {Kind::ReadFailed, kInvalid},
                        "reads fail (Invalid argument)", "plug it in again", true}),
     [](const testing::TestParamInfo<ReadFailureRow>& info) { return std::string(info.param.name); });
 

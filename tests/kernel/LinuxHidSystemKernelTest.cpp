@@ -75,7 +75,8 @@ TEST_P(KernelTrackerKindTest, IsListedWithItsIdsAndReadOneReportPerRead)
     EXPECT_EQ(hid.probeAccess(tracker.node(), error), HidAccess::ReadWrite);
 
     auto port = hid.makeReadPort();
-    ASSERT_TRUE(port->open(tracker.node(), error)) << std::strerror(error);
+    HidError openError;
+    ASSERT_TRUE(port->open(tracker.node(), openError)) << std::strerror(openError.code);
     ASSERT_TRUE(tracker.waitOpen(true, kEventLimit));
     const emulated::Report sent[] = {emulated::makeReport(1, 1000, 700, 0xAB), emulated::makeReport(0, 0, 0),
                                      {0x5E, 0x00, 0x0A, 0xFF, 0x80}};
@@ -109,8 +110,8 @@ TEST_F(KernelHidTest, AWaitingReaderSeesTheUnplugAsGone)
     {
         UhidTracker tracker;
         node = tracker.node();
-        int error = 0;
-        ASSERT_TRUE(port->open(node, error)) << std::strerror(error);
+        HidError error;
+        ASSERT_TRUE(port->open(node, error)) << std::strerror(error.code);
         ASSERT_TRUE(tracker.waitOpen(true, kEventLimit));
     }  // UHID_DESTROY while the port is open
     std::uint8_t buffer[emulated::kInputReportLength];

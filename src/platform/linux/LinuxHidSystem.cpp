@@ -43,8 +43,6 @@ using MonitorPtr = std::unique_ptr<udev_monitor, MonitorUnref>;
 // The kernel keeps report descriptors to this size (HID_MAX_DESCRIPTOR_SIZE).
 constexpr std::size_t kMaxDescriptorBytes = 4096;
 
-bool nodeIsGone(int error) { return error == ENOENT || error == ENODEV || error == ENXIO; }
-
 std::string nodeName(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');
@@ -153,19 +151,19 @@ public:
         }
     }
 
-    bool open(const std::string& path, int& errorCode) override
+    bool open(const std::string& path, HidError& error) override
     {
         close();
         UniqueFd fd(::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
         if (!fd) {
-            errorCode = errno;
+            error = hidErrorFromErrno(errno);
             return false;
         }
         const auto layout = reportLayout(path, fd.get());
         numbered_ = layout && layout->numberedReports;
         node_ = std::move(fd);
         polledNode_.store(node_.get(), std::memory_order_release);
-        errorCode = 0;
+        error = {};
         return true;
     }
 
@@ -179,11 +177,11 @@ public:
 
     HidReadResult read(std::uint8_t* buffer, std::size_t length, int timeoutMs) override
     {
-        if (!node_) return {HidReadStatus::Failed, 0, EBADF};
+        if (!node_) return {HidReadStatus::Failed, 0, hidErrorFromErrno(EBADF)};
         // hidraw leaves out the report-ID byte of a device without numbered
         // reports: read such a report after a leading 0.
         const std::size_t skip = numbered_ ? 0 : 1;
-        if (length <= skip) return {HidReadStatus::Failed, 0, EMSGSIZE};
+        if (length <= skip) return {HidReadStatus::Failed, 0, hidErrorFromErrno(EMSGSIZE)};
 
         // A report that waitForReport found waiting is read without a second
         // poll, unless a wake-up came in between.
@@ -196,31 +194,31 @@ public:
         const ssize_t n = ::read(node_.get(), buffer + skip, length - skip);
         if (n > 0) {
             if (skip) buffer[0] = 0;
-            return {HidReadStatus::Report, static_cast<std::size_t>(n) + skip, 0};
+            return {HidReadStatus::Report, static_cast<std::size_t>(n) + skip, {}};
         }
         if (n == 0) return gone();
-        if (errno == EAGAIN || errno == EINTR) return {HidReadStatus::TimedOut, 0, 0};
+        if (errno == EAGAIN || errno == EINTR) return {HidReadStatus::TimedOut, 0, {}};
         if (errno == EIO || errno == ENODEV) return gone();
-        return {HidReadStatus::Failed, 0, errno};
+        return {HidReadStatus::Failed, 0, hidErrorFromErrno(errno)};
     }
 
     HidReadResult waitForReport(int timeoutMs) override
     {
-        if (!node_) return {HidReadStatus::Failed, 0, EBADF};
+        if (!node_) return {HidReadStatus::Failed, 0, hidErrorFromErrno(EBADF)};
         pollfd fds[2] = {{wakeFd_.get(), POLLIN, 0}, {node_.get(), POLLIN, 0}};
         const int ready = ::poll(fds, 2, timeoutMs);
         if (ready < 0) {
-            if (errno == EINTR) return {HidReadStatus::TimedOut, 0, 0};
-            return {HidReadStatus::Failed, 0, errno};
+            if (errno == EINTR) return {HidReadStatus::TimedOut, 0, {}};
+            return {HidReadStatus::Failed, 0, hidErrorFromErrno(errno)};
         }
         if (fds[0].revents & POLLIN) {
             drainWake();
-            return {HidReadStatus::Woken, 0, 0};
+            return {HidReadStatus::Woken, 0, {}};
         }
-        if (ready == 0) return {HidReadStatus::TimedOut, 0, 0};
+        if (ready == 0) return {HidReadStatus::TimedOut, 0, {}};
         if (!(fds[1].revents & POLLIN) && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) return gone();
         reportWaiting_ = true;
-        return {HidReadStatus::Report, 0, 0};
+        return {HidReadStatus::Report, 0, {}};
     }
 
     bool reportWaiting() const override
@@ -245,10 +243,12 @@ public:
     }
 
 private:
+    HidError goneError() const override { return hidErrorFromErrno(ENODEV); }
+
     HidReadResult gone()
     {
         close();
-        return {HidReadStatus::Gone, 0, 0};
+        return {HidReadStatus::Gone, 0, {}};
     }
     void drainWake()
     {
@@ -286,6 +286,24 @@ private:
 };
 
 } // namespace
+
+HidError hidErrorFromErrno(int errorNumber)
+{
+    switch (errorNumber) {
+    case 0: return {};
+    case ENOENT:
+    case ENODEV:
+    case ENXIO: return {HidErrorKind::DeviceGone, errorNumber};
+    case EACCES:
+    case EPERM: return {HidErrorKind::NoAccess, errorNumber};
+    case EMFILE:
+    case ENFILE:
+    case ENOMEM:
+    case EAGAIN:
+    case EINTR: return {HidErrorKind::Transient, errorNumber};
+    default: return {HidErrorKind::Other, errorNumber};
+    }
+}
 
 void LinuxHidSystem::UdevUnref::operator()(udev* context) const { udev_unref(context); }
 
@@ -335,7 +353,7 @@ HidAccess LinuxHidSystem::probeAccess(const std::string& path, int& errorCode)
         return HidAccess::ReadWrite;
     }
     errorCode = errno;
-    return nodeIsGone(errorCode) ? HidAccess::Missing : HidAccess::QueryOnly;
+    return hidErrorFromErrno(errorCode).kind == HidErrorKind::DeviceGone ? HidAccess::Missing : HidAccess::QueryOnly;
 }
 
 std::uint16_t LinuxHidSystem::inputReportLength(const std::string& path) { return inputReportInfo(path).length; }
@@ -344,11 +362,11 @@ HidInputReportInfo LinuxHidSystem::inputReportInfo(const std::string& path)
 {
     int error = 0;
     const auto bytes = descriptorBytes(path, -1, error);
-    if (!bytes) return {0, HidDescriptorStatus::Unreadable, error};
+    if (!bytes) return {0, HidDescriptorStatus::Unreadable, hidErrorFromErrno(error)};
     const auto layout = parseReportDescriptor(*bytes);
-    if (!layout) return {0, HidDescriptorStatus::Malformed, 0};
-    if (layout->inputReportLength == 0) return {0, HidDescriptorStatus::NoInputReport, 0};
-    return {layout->inputReportLength, HidDescriptorStatus::Usable, 0};
+    if (!layout) return {0, HidDescriptorStatus::Malformed, {}};
+    if (layout->inputReportLength == 0) return {0, HidDescriptorStatus::NoInputReport, {}};
+    return {layout->inputReportLength, HidDescriptorStatus::Usable, {}};
 }
 
 std::unique_ptr<HidReadPort> LinuxHidSystem::makeReadPort() { return makeHidrawReadPort(); }

@@ -51,4 +51,8 @@ private:
 /// can't be found the device counts as one without numbered reports.
 std::unique_ptr<HidReadPort> makeHidrawReadPort();
 
+/// An errno value as the driver judges it: a node gone with its device, access
+/// refused, resources short for now, or anything else; 0 is no error.
+HidError hidErrorFromErrno(int errorNumber);
+
 } // namespace oru

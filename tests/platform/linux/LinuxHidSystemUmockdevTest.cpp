@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <utility>
 #include <csignal>
 #include <fstream>
 #include <sstream>
@@ -99,10 +100,10 @@ private:
             : port_(std::move(port)), opens_(opens), attempts_(attempts)
         {
         }
-        bool open(const std::string& path, int& errorCode) override
+        bool open(const std::string& path, HidError& error) override
         {
             ++attempts_;
-            const bool opened = port_->open(path, errorCode);
+            const bool opened = port_->open(path, error);
             if (opened) ++opens_;
             return opened;
         }
@@ -113,6 +114,7 @@ private:
             return port_->read(buffer, length, timeoutMs);
         }
         void pause(int timeoutMs) override { port_->pause(timeoutMs); }
+        HidError goneError() const override { return port_->goneError(); }
         void wake() override { port_->wake(); }
 
     private:
@@ -187,6 +189,24 @@ TEST_F(UmockdevHidTest, ListsTheEmulatedTrackerWithItsIdsAndReportLength)
     EXPECT_EQ(error, ENOENT);
 }
 
+// The driver decides on these kinds alone: a wrong sort shows a vanished node
+// as a problem, retries what needs a person, or gives the wrong advice.
+TEST(LinuxHidErrors, ErrnoValuesSortIntoTheDriversKinds)
+{
+    const std::pair<int, HidErrorKind> rows[] = {
+        {0, HidErrorKind::None},           {ENOENT, HidErrorKind::DeviceGone}, {ENODEV, HidErrorKind::DeviceGone},
+        {ENXIO, HidErrorKind::DeviceGone}, {EACCES, HidErrorKind::NoAccess},   {EPERM, HidErrorKind::NoAccess},
+        {EMFILE, HidErrorKind::Transient}, {ENFILE, HidErrorKind::Transient},  {ENOMEM, HidErrorKind::Transient},
+        {EAGAIN, HidErrorKind::Transient}, {EINTR, HidErrorKind::Transient},   {EISDIR, HidErrorKind::Other},
+        {EIO, HidErrorKind::Other},        {EBUSY, HidErrorKind::Other},       {EINVAL, HidErrorKind::Other},
+    };
+    for (const auto& [errorNumber, kind] : rows) {
+        const HidError error = hidErrorFromErrno(errorNumber);
+        EXPECT_EQ(error.kind, kind) << std::strerror(errorNumber);
+        EXPECT_EQ(error.code, errorNumber);
+    }
+}
+
 TEST_F(UmockdevHidTest, ReadPortPutsReportIdZeroInFrontAndKeepsNumberedReportsAsTheyAre)
 {
     add(kNumberedDescription);
@@ -194,8 +214,8 @@ TEST_F(UmockdevHidTest, ReadPortPutsReportIdZeroInFrontAndKeepsNumberedReportsAs
     EXPECT_EQ(hid.inputReportLength("/dev/hidraw2"), 21);
 
     auto port = hid.makeReadPort();
-    int error = 0;
-    ASSERT_TRUE(port->open("/dev/hidraw0", error)) << std::strerror(error);
+    HidError error;
+    ASSERT_TRUE(port->open("/dev/hidraw0", error)) << std::strerror(error.code);
     writeReport(emulated::makeReport(1, 300, 400, 0x99));
     std::uint8_t buffer[emulated::kInputReportLength] = {0xEE};
     auto result = port->read(buffer, sizeof buffer, 1000);
@@ -221,7 +241,7 @@ TEST_F(UmockdevHidTest, ReadPortWaitIsInterruptedByWakeAndTheHangUpIsGone)
 {
     LinuxHidSystem hid;
     auto port = hid.makeReadPort();
-    int error = 0;
+    HidError error;
     ASSERT_TRUE(port->open("/dev/hidraw0", error));
     std::uint8_t buffer[emulated::kInputReportLength];
     EXPECT_EQ(port->read(buffer, sizeof buffer, 10).status, HidReadStatus::TimedOut);
@@ -378,11 +398,11 @@ TEST_F(UmockdevControllerTest, TrackersThatCantBeReadSayWhyOnce)
         HidReadProblem expected;
     };
     const Row rows[] = {
-        {5, "DEADBEEF", false, {Kind::DescriptorMalformed, 0}},
+        {5, "DEADBEEF", false, {Kind::DescriptorMalformed, {}}},
         // One vendor collection with a 5-byte feature report and no input report.
-        {6, "0600FF0901A101750895050901B102C0", false, {Kind::NoInputReport, 0}},
-        {7, nullptr, false, {Kind::DescriptorUnreadable, ENOENT}},
-        {8, emulated::kReportDescriptorHex.data(), true, {Kind::OpenFailed, EISDIR}},
+        {6, "0600FF0901A101750895050901B102C0", false, {Kind::NoInputReport, {}}},
+        {7, nullptr, false, {Kind::DescriptorUnreadable, {HidErrorKind::DeviceGone, ENOENT}}},
+        {8, emulated::kReportDescriptorHex.data(), true, {Kind::OpenFailed, {HidErrorKind::Other, EISDIR}}},
     };
     gchar* rootDir = umockdev_testbed_get_root_dir(testbed);
     const std::string root = rootDir;
