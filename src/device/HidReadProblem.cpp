@@ -1,12 +1,12 @@
 #include "device/HidReadProblem.h"
 
-#include <cstring>
+#include "platform/HidSystem.h"
 
 namespace oru {
 
-std::string describeReadProblem(const HidReadProblem& problem)
+std::string describeReadProblem(const HidReadProblem& problem, const HidSystem& system)
 {
-    const std::string reason = problem.error.code ? std::string(" (") + std::strerror(problem.error.code) + ")" : "";
+    const std::string reason = problem.error.code ? " (" + system.errorText(problem.error.code) + ")" : "";
     switch (problem.kind) {
     case HidReadProblem::Kind::None: return "it reads normally";
     case HidReadProblem::Kind::DescriptorUnreadable: return "its report descriptor cannot be read" + reason;

@@ -25,8 +25,11 @@ struct HidReadProblem {
     bool operator==(const HidReadProblem&) const = default;
 };
 
+class HidSystem;
+
 /// The problem in English, to follow "was found but ": "its report
-/// descriptor is malformed", "it cannot be opened for reading (Is a directory)".
-std::string describeReadProblem(const HidReadProblem& problem);
+/// descriptor is malformed", "it cannot be opened for reading (Is a directory)";
+/// the system gives the words for its error code.
+std::string describeReadProblem(const HidReadProblem& problem, const HidSystem& system);
 
 } // namespace oru

@@ -1,7 +1,5 @@
 #include "device/PenTrackerAttachment.h"
 
-#include <cstring>
-
 namespace oru {
 
 PenTrackerAttachment::PenTrackerAttachment(THidDevice*& penDevice, THidDeviceController& controller,
@@ -32,7 +30,8 @@ void PenTrackerAttachment::tellNoAccess(const THidDevice& device)
     // tracker is enough. A re-plug (new identity) is told again.
     if (device.InstanceId() == toldNoAccessFor_) return;
     toldNoAccessFor_ = device.InstanceId();
-    const char* reason = device.accessError() ? std::strerror(device.accessError()) : "access refused";
+    const std::string reason =
+        device.accessError() ? controller_.system().errorText(device.accessError()) : "access refused";
     diagnostics_(std::string("oruDriver: the pen tracker (USB 0020:0002) at ") + device.InterfacePath() +
                  " was found but cannot be opened for reading (" + reason + "). " +
                  controller_.system().grantAccessAdvice());
@@ -86,7 +85,7 @@ void PenTrackerAttachment::readProblem(THidDevice& device, const HidReadProblem&
 {
     // The record tells each problem once per plug; a re-claim tells nothing new.
     diagnostics_(std::string("oruDriver: the pen tracker (USB 0020:0002) at ") + device.InterfacePath() +
-                 " was found but " + describeReadProblem(problem) + "; " +
+                 " was found but " + describeReadProblem(problem, controller_.system()) + "; " +
                  remedy(problem, device.InterfacePath(), controller_.system()));
     if (!userMustAct(problem) || !onUserNotice_) return;
     if (problem.kind == HidReadProblem::Kind::OpenFailed) {

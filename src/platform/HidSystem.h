@@ -4,6 +4,7 @@
 #include "platform/HidReadPort.h"
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -81,6 +82,11 @@ public:
     /// Starts listening for interfaces added and removed; nullptr when that
     /// is impossible (the backend says why on stderr).
     virtual std::unique_ptr<HidDeviceMonitor> openMonitor() = 0;
+
+    /// The system's own words for one of its error codes (an HidError's code
+    /// or probeAccess's), for the lines on stderr: "No such file or directory".
+    /// The default reads it as an errno value.
+    virtual std::string errorText(int code) const { return std::strerror(code); }
 
     // What an administrator can do about the pen tracker when it can't be
     // used, in the platform's own terms (its tools, rules and logs): English

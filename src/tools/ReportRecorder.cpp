@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <cstring>
 #include <ostream>
 
 namespace oru {
@@ -101,7 +100,7 @@ void ReportRecorder::attach(THidDevice& device)
 void ReportRecorder::readProblem(THidDevice& device, const HidReadProblem& problem)
 {
     err_ << "oru-record: the pen tracker at " << device.InterfacePath() << " was found but "
-         << describeReadProblem(problem)
+         << describeReadProblem(problem, controller_.system())
          << "; nothing is recorded until it reads. Unplug the pen tracker and plug it in again (Ctrl+C ends).\n";
 }
 
@@ -140,7 +139,8 @@ void ReportRecorder::noAccessMessage(const THidDevice& device)
 {
     if (device.InstanceId() == toldNoAccessFor_) return;
     toldNoAccessFor_ = device.InstanceId();
-    const char* reason = device.accessError() ? std::strerror(device.accessError()) : "access refused";
+    const std::string reason =
+        device.accessError() ? controller_.system().errorText(device.accessError()) : "access refused";
     err_ << "oru-record: the pen tracker at " << device.InterfacePath() << " cannot be opened for reading ("
          << reason << "). " << controller_.system().grantAccessAdvice() << '\n';
 }

@@ -424,12 +424,13 @@ TEST_F(UmockdevControllerTest, TrackersThatCantBeReadSayWhyOnce)
     controller->DeviceChange();
 
     struct Problems {
+        const HidSystem& system;
         std::vector<std::string> seen;  // "path: problem"
         void note(THidDevice& device, const HidReadProblem& problem)
         {
-            seen.push_back(device.InterfacePath() + ": " + describeReadProblem(problem));
+            seen.push_back(device.InterfacePath() + ": " + describeReadProblem(problem, system));
         }
-    } problems;
+    } problems{controller->system(), {}};
     std::vector<THidDevice*> held;
     for (std::size_t i = 0; i < controller->Count(); ++i) {
         if (controller->at(i).InterfacePath() == "/dev/hidraw0") continue;  // the working tracker
@@ -446,7 +447,7 @@ TEST_F(UmockdevControllerTest, TrackersThatCantBeReadSayWhyOnce)
 
     std::vector<std::string> expected;
     for (const Row& row : rows) {
-        expected.push_back("/dev/hidraw" + std::to_string(row.node) + ": " + describeReadProblem(row.expected));
+        expected.push_back("/dev/hidraw" + std::to_string(row.node) + ": " + describeReadProblem(row.expected, controller->system()));
     }
     std::sort(problems.seen.begin(), problems.seen.end());
     EXPECT_EQ(problems.seen, expected);
