@@ -4,7 +4,12 @@
 #   wine-run.sh PREFIX PROGRAM [ARG...]   run it; its exit status and its
 #                                         standard streams, untouched
 #   wine-run.sh PREFIX --init             make the prefix (the first time only)
-#   wine-run.sh PREFIX --kill             end the prefix's wineserver
+#   wine-run.sh PREFIX --kill             end the prefix's wineserver and its X server
+#   wine-run.sh PREFIX --display          print the prefix's X server (DISPLAY value)
+# The prefix has one virtual X server of its own (Xvfb 1280x800, started with
+# the prefix, its number in PREFIX.display): every program run here gets it
+# as DISPLAY, so windows, the tray and the pointer of the Windows programs can
+# be tested, and wine's desktop never meets the caller's display.
 # Making a prefix takes 10-30 s; parallel runs wait for the first one under a
 # lock. No window, no debug output, no offer to install Mono or Gecko, and no
 # menu entries or file types written into the home folder.
@@ -20,16 +25,42 @@ if [[ ! -x $wine_dir/wine64 ]]; then
   echo "wine-run.sh: $wine_dir/wine64 not found: install the Debian package wine64" >&2
   exit 2
 fi
-export WINEPREFIX=$prefix WINESERVER=$wine_dir/wineserver64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-unset DISPLAY WAYLAND_DISPLAY
+export WINEPREFIX=$prefix WINESERVER=$wine_dir/wineserver64 WINEDEBUG=${ORU_WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+unset DISPLAY WAYLAND_DISPLAY XAUTHORITY
+
+display_file=$prefix.display
+xvfb_pid_file=$prefix.xvfb-pid
+xvfb_running() {
+  [[ -f $xvfb_pid_file && -f $display_file ]] && kill -0 "$(cat "$xvfb_pid_file")" 2>/dev/null
+}
 
 if [[ $1 == --kill ]]; then
   "$WINESERVER" -k 2>/dev/null || true  # none running is fine
+  if xvfb_running; then kill "$(cat "$xvfb_pid_file")" 2>/dev/null || true; fi
+  rm -f "$xvfb_pid_file" "$display_file"
   exit 0
 fi
 mkdir -p "$(dirname "$prefix")"
 (
   flock 9
+  if ! xvfb_running; then
+    # Xvfb writes its display number once it accepts clients: no polling.
+    command -v Xvfb >/dev/null || { echo "wine-run.sh: Xvfb not found: install the Debian package xvfb" >&2; exit 1; }
+    rm -f "$display_file"
+    number_pipe=$(mktemp -u "$prefix.displayfd.XXXXXX")
+    mkfifo "$number_pipe"
+    setsid Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$number_pipe" \
+      >"$prefix.xvfb.log" 2>&1 </dev/null 9>&- &
+    echo $! >"$xvfb_pid_file"
+    if ! read -r -t 30 number <"$number_pipe" || [[ -z $number ]]; then
+      rm -f "$number_pipe"
+      echo "wine-run.sh: the X server for the wine prefix did not start (log: $prefix.xvfb.log)" >&2
+      exit 1
+    fi
+    rm -f "$number_pipe"
+    echo ":$number" >"$display_file"
+  fi
+  export DISPLAY=$(cat "$display_file")
   if [[ ! -f $prefix/system.reg ]]; then
     log=$prefix.log
     if ! "$wine_dir/wine64" wineboot --init >"$log" 2>&1 </dev/null 9>&- || ! "$WINESERVER" -w ||
@@ -50,4 +81,7 @@ mkdir -p "$(dirname "$prefix")"
   fi
 ) 9>"$prefix.lock" || exit 1
 [[ $1 == --init ]] && exit 0
+DISPLAY=$(cat "$display_file")
+export DISPLAY
+[[ $1 == --display ]] && { echo "$DISPLAY"; exit 0; }
 exec "$wine_dir/wine64" "$@"
