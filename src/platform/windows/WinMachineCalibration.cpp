@@ -20,22 +20,6 @@ constexpr const char* kSaveCommand = "oru-driver.exe --save-for-all-users";
 constexpr const wchar_t* kMachineKeySecurity = L"O:BAD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)";
 constexpr const wchar_t* kTrustedInstaller = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 
-class OpenKey {
-public:
-    OpenKey() = default;
-    ~OpenKey()
-    {
-        if (key_) RegCloseKey(key_);
-    }
-    OpenKey(const OpenKey&) = delete;
-    OpenKey& operator=(const OpenKey&) = delete;
-    HKEY* out() { return &key_; }
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
-
 struct LocalFreer {
     void operator()(void* memory) const { LocalFree(memory); }
 };
@@ -99,7 +83,7 @@ enum class ValuesRead { Missing, Read, Unreadable, Damaged, Untrusted };
 ValuesRead readCalibrationValues(const RegistryPlace& place, bool checkTrust, StoreContents& values,
                                  std::string& problem)
 {
-    OpenKey key;
+    OpenRegistryKey key;
     LSTATUS status = RegOpenKeyExW(place.root, widen(place.keyPath).c_str(), 0, KEY_READ, key.out());
     if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND) return ValuesRead::Missing;
     if (status != ERROR_SUCCESS) {
@@ -282,7 +266,7 @@ int saveCalibrationForAllUsersWindows(const RegistryPlace& own, const RegistryPl
             (status == ERROR_ACCESS_DENIED ? adminAdvice : "make sure the registry is not full or damaged"));
         return 1;
     };
-    OpenKey key;
+    OpenRegistryKey key;
     LSTATUS status = RegCreateKeyExW(machine.root, widen(machine.keyPath).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                      KEY_READ | KEY_WRITE | WRITE_DAC | WRITE_OWNER, nullptr, key.out(), nullptr);
     if (status != ERROR_SUCCESS) return failed("create", status);

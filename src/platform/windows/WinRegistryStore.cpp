@@ -12,23 +12,6 @@ namespace oru {
 
 namespace {
 
-// Owns one open key.
-class OpenKey {
-public:
-    OpenKey() = default;
-    ~OpenKey()
-    {
-        if (key_) RegCloseKey(key_);
-    }
-    OpenKey(const OpenKey&) = delete;
-    OpenKey& operator=(const OpenKey&) = delete;
-    HKEY* out() { return &key_; }
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
-
 std::string folded(const std::string& text)
 {
     std::string out = text;
@@ -189,7 +172,7 @@ RegistryStore::KeyState WinRegistryStore::keyState(const std::string& keyPath)
     for (const HeldWrite& write : held_) {
         if (sameStoreName(write.keyPath, keyPath)) return KeyState::Present;
     }
-    OpenKey key;
+    OpenRegistryKey key;
     const LSTATUS status = RegOpenKeyExW(root_, widen(keyPath).c_str(), 0, KEY_READ, key.out());
     if (status == ERROR_SUCCESS) return KeyState::Present;
     if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND) return KeyState::Missing;
@@ -206,7 +189,7 @@ std::optional<StoredValue> WinRegistryStore::queryValue(const std::string& keyPa
             return write->value;
         }
     }
-    OpenKey key;
+    OpenRegistryKey key;
     if (RegOpenKeyExW(root_, widen(keyPath).c_str(), 0, KEY_READ, key.out()) != ERROR_SUCCESS) return std::nullopt;
     LSTATUS error = ERROR_SUCCESS;
     const auto raw = readRawRegistryValue(key.get(), widen(name), error);
@@ -251,7 +234,7 @@ void WinRegistryStore::reportUnusableValue(const std::string& keyPath, const std
     std::string line = "value \"" + name + "\" of " + where(keyPath) + " holds " + found +
                        "; the default is used instead and the next save replaces it";
     {
-        OpenKey key;
+        OpenRegistryKey key;
         std::string copyName;
         std::string error;
         const LSTATUS status =
@@ -277,12 +260,12 @@ bool WinRegistryStore::apply(const HeldWrite& write, std::vector<Undo>* undo)
             for (std::size_t end = 0; end != std::string::npos && !added;) {
                 end = write.keyPath.find('\\', end + 1);
                 const std::string part = write.keyPath.substr(0, end);
-                OpenKey probe;
+                OpenRegistryKey probe;
                 const LSTATUS found = RegOpenKeyExW(root_, widen(part).c_str(), 0, KEY_READ, probe.out());
                 if (found == ERROR_FILE_NOT_FOUND || found == ERROR_PATH_NOT_FOUND) added = part;
             }
         }
-        OpenKey key;
+        OpenRegistryKey key;
         DWORD disposition = 0;
         const LSTATUS status = RegCreateKeyExW(root_, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                                KEY_READ | KEY_WRITE, nullptr, key.out(), &disposition);
@@ -294,7 +277,7 @@ bool WinRegistryStore::apply(const HeldWrite& write, std::vector<Undo>* undo)
         if (added) undo->push_back({*added, std::nullopt, std::nullopt});
         return true;
     }
-    OpenKey key;
+    OpenRegistryKey key;
     LSTATUS status = RegOpenKeyExW(root_, keyPath.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.out());
     if (status == ERROR_SUCCESS) {
         const std::wstring name = widen(*write.name);
@@ -325,7 +308,7 @@ void WinRegistryStore::rollBack(const std::vector<Undo>& undo)
             RegDeleteKeyW(root_, widen(step->keyPath).c_str());
             continue;
         }
-        OpenKey key;
+        OpenRegistryKey key;
         if (RegOpenKeyExW(root_, widen(step->keyPath).c_str(), 0, KEY_SET_VALUE, key.out()) != ERROR_SUCCESS) continue;
         const std::wstring name = widen(*step->name);
         if (step->before) {

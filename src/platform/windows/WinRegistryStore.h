@@ -13,6 +13,24 @@
 
 namespace oru {
 
+/// One open registry key, closed when it goes.
+class OpenRegistryKey {
+public:
+    OpenRegistryKey() = default;
+    ~OpenRegistryKey()
+    {
+        if (key_) RegCloseKey(key_);
+    }
+    OpenRegistryKey(const OpenRegistryKey&) = delete;
+    OpenRegistryKey& operator=(const OpenRegistryKey&) = delete;
+    /// For RegOpenKeyExW and RegCreateKeyExW to fill in.
+    HKEY* out() { return &key_; }
+    HKEY get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
 /// One registry value as Windows holds it: its type and its bytes.
 struct RawRegistryValue {
     DWORD type = REG_NONE;
