@@ -216,13 +216,18 @@ std::optional<CalibrationTexts> loadMachineCalibrationWindows(const RegistryPlac
     return texts;
 }
 
-int saveCalibrationForAllUsersWindows()
+int saveCalibrationForAllUsersWindows(std::string* message)
 {
-    return saveCalibrationForAllUsersWindows(ownSettingsPlace(), machineCalibrationPlace(), runsElevated());
+    return saveCalibrationForAllUsersWindows(ownSettingsPlace(), machineCalibrationPlace(), runsElevated(), message);
 }
 
-int saveCalibrationForAllUsersWindows(const RegistryPlace& own, const RegistryPlace& machine, bool elevated)
+int saveCalibrationForAllUsersWindows(const RegistryPlace& own, const RegistryPlace& machine, bool elevated,
+                                      std::string* message)
 {
+    const auto say = [message](const std::string& line) {
+        diagnostic(line);
+        if (message) *message = line;
+    };
     const std::string user = currentUserName();
     StoreContents values;
     std::string problem;
@@ -290,9 +295,10 @@ int saveCalibrationForAllUsersWindows(const RegistryPlace& own, const RegistryPl
                                 static_cast<DWORD>(raw.bytes.size()));
         if (status != ERROR_SUCCESS) return failed("write", status);
     }
-    std::printf("oruDriver: %s's calibration is saved for every account on this machine in %s\n", user.c_str(),
-                machine.shown().c_str());
+    const std::string saved = user + "'s calibration is saved for every account on this machine in " + machine.shown();
+    std::printf("oruDriver: %s\n", saved.c_str());
     std::fflush(stdout);
+    if (message) *message = saved;
     return 0;
 }
 

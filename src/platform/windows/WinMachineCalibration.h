@@ -43,11 +43,14 @@ std::optional<CalibrationTexts> loadMachineCalibrationWindows(const RegistryPlac
 /// list is set to: SYSTEM and Administrators full control, Users read. Needs an
 /// elevated process (an administrator prompt). Says on stdout where it was
 /// saved (status 0), or on stderr why not and how to fix it (status 1).
-/// Needs no window; runs before any thread starts.
-int saveCalibrationForAllUsersWindows();
+/// Needs no window; runs before any thread starts. message, when given,
+/// receives that line too (without "oruDriver: "), for a message box when the
+/// program has no console.
+int saveCalibrationForAllUsersWindows(std::string* message = nullptr);
 /// The same between any two places; elevated says whether this process runs
 /// with administrator rights (tests name it).
-int saveCalibrationForAllUsersWindows(const RegistryPlace& own, const RegistryPlace& machine, bool elevated);
+int saveCalibrationForAllUsersWindows(const RegistryPlace& own, const RegistryPlace& machine, bool elevated,
+                                      std::string* message = nullptr);
 
 /// Whether this process runs elevated (an administrator prompt, or an
 /// administrator account without User Account Control).

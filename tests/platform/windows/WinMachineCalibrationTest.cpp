@@ -145,10 +145,13 @@ TEST(WinMachineCalibration, SaveForAllUsersCopiesACalibrationThatCanServeAndLock
                                    DACL_SECURITY_INFORMATION));
         testing::internal::CaptureStderr();
         testing::internal::CaptureStdout();
-        const int status = saveCalibrationForAllUsersWindows(placeOf(own), placeOf(machine), row.elevated);
+        std::string message;
+        const int status = saveCalibrationForAllUsersWindows(placeOf(own), placeOf(machine), row.elevated, &message);
         const std::string out = testing::internal::GetCapturedStdout();
         const std::string said = testing::internal::GetCapturedStderr();
         EXPECT_EQ(status, row.status);
+        // What a message box would show is the line that was written.
+        EXPECT_EQ("oruDriver: " + message + "\n", row.status == 0 ? out : said);
         if (row.status == 0) {
             EXPECT_EQ(said, "");
             EXPECT_NE(out.find("saved for every account"), std::string::npos) << out;
