@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <string_view>
 
 namespace oru {
 
@@ -169,8 +170,13 @@ void WinRegistryStore::warn(const std::string& line)
 
 RegistryStore::KeyState WinRegistryStore::keyState(const std::string& keyPath)
 {
+    // A held write makes its key, and the keys above it, exist.
     for (const HeldWrite& write : held_) {
         if (sameStoreName(write.keyPath, keyPath)) return KeyState::Present;
+        if (write.keyPath.size() > keyPath.size() && write.keyPath[keyPath.size()] == '\\' &&
+            sameStoreName(std::string_view(write.keyPath).substr(0, keyPath.size()), keyPath)) {
+            return KeyState::Present;
+        }
     }
     OpenRegistryKey key;
     const LSTATUS status = RegOpenKeyExW(root_, widen(keyPath).c_str(), 0, KEY_READ, key.out());

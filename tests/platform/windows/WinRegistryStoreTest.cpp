@@ -185,6 +185,7 @@ TEST(WinRegistryStore, AnUpdateStoresAllOfItsWritesOrNone)
     ASSERT_TRUE(store.setValue(fresh, "FormVersion", StoredValue::ofNumber(0)));
     EXPECT_EQ(store.queryValue(kept, "EDIT1_TEXT"), StoredValue::ofText("2"));
     EXPECT_EQ(store.keyState(fresh), RegistryStore::KeyState::Present);
+    EXPECT_EQ(store.keyState(scratch.path() + "\\fresh"), RegistryStore::KeyState::Present);
     EXPECT_EQ(readRaw(HKEY_CURRENT_USER, widen(kept), L"Edit1_Text").bytes, utf16Bytes(L"1"));
     EXPECT_TRUE(store.endUpdate(false));
     EXPECT_EQ(store.queryValue(kept, "Edit1_Text"), StoredValue::ofText("1"));
