@@ -231,6 +231,8 @@ LRESULT WinMainWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
         // the loop, so that the sender doesn't wait for a calibration.
         WinDriverCommand command;
         if (!readDriverCommand(*reinterpret_cast<const COPYDATASTRUCT*>(lParam), command)) return FALSE;
+        // An open tray menu runs a loop of its own that would hold the command.
+        EndMenu();
         PostMessageW(window_, kCommandMessage, static_cast<WPARAM>(command), 0);
         return TRUE;
     }
