@@ -1,5 +1,6 @@
 // Program entry of the Windows driver: the one place that picks the Windows backends.
 
+#include "app/DriverProgram.h"
 #include "common/CommandLine.h"
 #include "common/ExtendedPrecision.h"
 #include "common/HandlerErrors.h"
@@ -147,21 +148,12 @@ void showErrorBox(const std::string& text)
 int main()
 {
     useExtendedPrecision();  // before any formula runs on this thread
-    const ProgramDescription program{
-        "oru-driver", "", 0,
-        "Drives the desktop's mouse from the Oru whiteboard's USB pen tracker: the pen is\n"
-        "mapped onto the screen through a four-point calibration kept per user, the tip\n"
-        "presses the left button, the side button the right. Runs as a tray icon (right\n"
-        "click: \"Kalibre\", \"Tahta ekranı\" to choose the board's screen, \"Hakkında\",\n"
+    const ProgramDescription program = driverProgramDescription(
         "\"Çıkış\"); one instance per user. Messages for administrators go to the\n"
         "debugger's output (DebugView shows them).\n"
         "Exit status of --calibrate and --quit: 0 done, 3 no driver runs (--quit),\n"
         "5 the driver did not answer or did not end.",
-        {{"--calibrate", "", "calibrate again (\"Kalibre\"); starts a driver when none runs", {}},
-         {"--quit", "", "end the running driver (\"Çıkış\"): it saves and ends", {}},
-         {"--save-for-all-users", "",
-          "save your calibration for all accounts without one of their own (run as administrator)", {}}},
-        {"--calibrate", "--quit", "--save-for-all-users"}};
+        {}, "run as administrator");
     const std::vector<std::string> words = commandLineWords();
     std::vector<const char*> argv;
     for (const std::string& word : words) argv.push_back(word.c_str());
