@@ -2,7 +2,9 @@
 # The Windows driver under wine, seen from the X side of the prefix's X server:
 # its tray square docks in a tray host (trayer) in the state colours, the
 # right button's press opens the menu with its entries, a second start ends
-# silently at once, and --quit ends a running driver (0) or says none runs (3).
+# silently at once, a handler's error shows in a box captioned "oruDriver"
+# and a notice in a balloon, and --quit ends a running driver (0) or says
+# none runs (3).
 #   tray-and-instance-test.sh WINE_RUN PREFIX DRIVER_EXE
 # Every wait is for the event itself (a window mapped, a colour on screen),
 # polled and bounded.
@@ -21,7 +23,7 @@ DISPLAY=$("$run" "$prefix" --display)
 export DISPLAY
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
-step() { echo "-- $*"; }
+step() { echo "-- $SECONDS s: $*"; }
 # wait_until WHAT COMMAND...: COMMAND succeeds within 20 s.
 wait_until() {
   local what=$1 end=$((SECONDS + 20))
@@ -89,12 +91,12 @@ read -r icon_x icon_y < <(xdotool search --class explorer.exe 2>/dev/null | whil
     echo $((x + width / 2)) $((y + height / 2)) && break
 done)
 [[ -n ${icon_x:-} ]] || fail "no tray icon window in the panel"
-# wait_briefly SECONDS COMMAND...: COMMAND succeeds within SECONDS.
+# wait_briefly TENTHS COMMAND...: COMMAND succeeds within TENTHS tenths of a second.
 wait_briefly() {
-  local end=$((SECONDS + $1))
+  local polls=$(($1 * 2))
   shift
   until "$@"; do
-    ((SECONDS < end)) || return 1
+    ((polls-- > 0)) || return 1
     sleep 0.05
   done
 }
@@ -103,9 +105,9 @@ open_menu() {
   # the mouse (wine ends its tracking after the menu's window has gone); the
   # next press opens it.
   local attempt
-  for attempt in 1 2 3; do
+  for attempt in 1 2 3 4 5; do
     xdotool mousemove "$icon_x" "$icon_y" mousedown 3
-    wait_briefly 2 shown_count 1 && break
+    wait_briefly 10 shown_count 1 && break
     xdotool mouseup 3
   done
   shown_count 1 || fail "the menu does not open on the right button's press"
@@ -145,6 +147,33 @@ wait_until "\"Çıkış\" ends the driver" not running
 status=$(driver_status)
 [[ $status == 0 ]] || fail "the driver ended with $status after \"Çıkış\""
 
+step "a damaged calibration"
+# A stored text that is no integer: the first show's error in a box captioned
+# "oruDriver"; a chosen board screen that isn't there: a balloon.
+wine_reg add 'HKCU\Software\oruDriver' /v Edit1_Text /t REG_SZ /d 1.5 /f &&
+  wine_reg add 'HKCU\Software\oruDriver' /v BoardScreen_Text /t REG_SZ /d '\\.\DISPLAY9' /f ||
+  fail "the damaged values could not be stored"
+balloon_shown() {
+  local window
+  for window in $(xdotool search --onlyvisible --class explorer.exe 2>/dev/null); do
+    read -r x y w h < <(geometry "$window")
+    ((w > 64)) && return 0
+  done
+  return 1
+}
+start_driver
+wait_until "the first show's error shows in a box" windows_named oruDriver
+wait_until "the missing board screen is told in a balloon" balloon_shown
+read -r bx by bw bh < <(geometry "$(xdotool search --onlyvisible --name '^oruDriver$' | head -1)")
+xdotool mousemove $((bx + bw / 2)) $((by + bh / 2)) key Return
+wait_until "the error box closes on Enter" not windows_named oruDriver
+running || fail "the driver ended with the first show's error"
+quit=0
+"$run" "$prefix" "$driver" --quit || quit=$?
+[[ $quit == 0 ]] || fail "--quit said $quit with a driver running"
+wait_until "the driver ends after --quit said 0" not running
+
+step "the first calibration"
 # Nothing stored: the first show calibrates; once its window has closed (ESC),
 # the square is blue.
 wine_reg delete 'HKCU\Software\oruDriver' /f || fail "the stored calibration could not be removed"
@@ -175,4 +204,4 @@ status=$(driver_status)
 quit=0
 "$run" "$prefix" "$driver" --quit 2>/dev/null || quit=$?
 [[ $quit == 3 ]] || fail "--quit said $quit with no driver running"
-echo "tray, menu, second start and --quit: all as expected"
+step "done"
