@@ -43,3 +43,14 @@ if(ORU_MAKENSIS)
   set_tests_properties(windows_setup_test PROPERTIES LABELS windows FIXTURES_REQUIRED wine RUN_SERIAL TRUE
                        TIMEOUT 180)
 endif()
+
+# The Windows driver's tray square, menu and single instance, from the X side
+# of the prefix's X server with trayer as the tray host. Alone on that server:
+# another program's window must not cover the tray.
+if(TARGET oru-driver)
+  add_test(NAME winui_tray_and_instance_test
+           COMMAND ${CMAKE_CURRENT_LIST_DIR}/winui/tray-and-instance-test.sh ${wine_run} ${ORU_WINE_PREFIX}
+                   $<TARGET_FILE:oru-driver>)
+  set_tests_properties(winui_tray_and_instance_test PROPERTIES LABELS windows FIXTURES_REQUIRED wine
+                       RUN_SERIAL TRUE TIMEOUT 120)
+endif()
