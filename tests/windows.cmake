@@ -27,8 +27,8 @@ set_tests_properties(replay_windows_test PROPERTIES LABELS windows FIXTURES_REQU
 # for all, the Apps entry's silent uninstall. It changes the prefix's Run keys
 # and HKCU\Software\oruDriver, so it runs alone.
 option(ORU_WINDOWS_SETUP_START_CHECK
-       "windows_setup_test also starts the installed driver and ends it with --quit (needs the real oru-driver.exe)"
-       OFF)
+       "windows_setup_test also starts the installed driver and ends it with --quit"
+       ON)
 find_program(ORU_MAKENSIS makensis)
 if(ORU_MAKENSIS)
   if(ORU_WINDOWS_SETUP_START_CHECK)

@@ -8,6 +8,8 @@
 #include "platform/NullPointerOutput.h"
 #include "platform/RegistryStore.h"
 #include "platform/windows/WideText.h"
+#include "platform/windows/WinMachineCalibration.h"
+#include "platform/windows/WinRegistryStore.h"
 #include "platform/windows/WinSingleInstance.h"
 #include "winui/WinAboutBox.h"
 #include "winui/WinCalibrationWindow.h"
@@ -28,56 +30,7 @@ using namespace oru;
 
 namespace {
 
-// ---- STAND-INS until the Windows backends are merged (replace, then delete) ----
-
-// STAND-IN for WinRegistryStore: the store in memory, seeded with the texts
-// HKCU\Software\oruDriver holds; nothing is written back.
-class StandInRegistryStore final : public RegistryStore {
-public:
-    StandInRegistryStore()
-    {
-        for (const char* name : {"Edit1_Text", "Edit2_Text", "Edit3_Text", "Edit4_Text", "Edit5_Text", "Edit6_Text",
-                                 "Edit7_Text", "Edit8_Text", "BoardScreen_Text"}) {
-            wchar_t text[256];
-            DWORD size = sizeof text;
-            if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\oruDriver", widen(name).c_str(), RRF_RT_REG_SZ, nullptr,
-                             text, &size) == ERROR_SUCCESS) {
-                keys_["Software\\oruDriver"][name] = StoredValue::ofText(narrow(text));
-            }
-        }
-    }
-    KeyState keyState(const std::string& keyPath) override
-    {
-        for (const auto& [key, values] : keys_) {
-            if (key == keyPath || key.rfind(keyPath + "\\", 0) == 0 || keyPath.empty()) return KeyState::Present;
-        }
-        return KeyState::Missing;
-    }
-    std::optional<StoredValue> queryValue(const std::string& keyPath, const std::string& name) override
-    {
-        const auto key = keys_.find(keyPath);
-        if (key == keys_.end()) return std::nullopt;
-        const auto value = key->second.find(name);
-        if (value == key->second.end()) return std::nullopt;
-        return value->second;
-    }
-    bool createKey(const std::string& keyPath) override
-    {
-        keys_[keyPath];
-        return true;
-    }
-    bool setValue(const std::string& keyPath, const std::string& name, const StoredValue& value) override
-    {
-        keys_[keyPath][name] = value;
-        return true;
-    }
-    void beginUpdate() override {}
-    bool endUpdate(bool) override { return true; }
-    void reportUnusableValue(const std::string&, const std::string&, const std::string&) override {}
-
-private:
-    std::map<std::string, std::map<std::string, StoredValue>> keys_;
-};
+// ---- STAND-IN until the Windows HID backend is merged (replace, then delete) ----
 
 // STAND-IN for WinHidSystem: no HID services, so no pen tracker is ever found.
 class StandInHidSystem final : public HidSystem {
@@ -94,14 +47,7 @@ public:
     std::unique_ptr<HidDeviceMonitor> openMonitor() override { return nullptr; }
 };
 
-// STAND-IN for the registry helper's --save-for-all-users.
-int saveCalibrationForAllUsersStandIn()
-{
-    diagnostic("--save-for-all-users is not available in this build yet");
-    return 1;
-}
-
-// ---- end of the stand-ins ----
+// ---- end of the stand-in ----
 
 // The command line as UTF-8 words: the Windows command line is UTF-16.
 std::vector<std::string> commandLineWords()
@@ -166,7 +112,16 @@ int main()
     }
 
     // An administrator's command: no window, no instance guard.
-    if (parsed.has("--save-for-all-users")) return saveCalibrationForAllUsersStandIn();  // STAND-IN
+    if (parsed.has("--save-for-all-users")) {
+        std::string line;
+        const int status = saveCalibrationForAllUsersWindows(&line);
+        // Without a console the line would reach nobody but a debugger.
+        if (!hasStream(STD_OUTPUT_HANDLE) && !hasStream(STD_ERROR_HANDLE) && !line.empty()) {
+            MessageBoxW(nullptr, widen(line).c_str(), L"oruDriver",
+                        MB_OK | (status == 0 ? MB_ICONINFORMATION : MB_ICONERROR));
+        }
+        return status;
+    }
 
     // A running driver: --quit and --calibrate go to it; a plain second start
     // brings it to the front and ends silently.
@@ -205,7 +160,7 @@ int main()
         const HINSTANCE module = GetModuleHandleW(nullptr);
         // ---- STAND-INS: the lead plugs in WinPointerOutput, WinRegistryStore and WinHidSystem here ----
         NullPointerOutput pointer;
-        StandInRegistryStore store;
+        WinRegistryStore store;
         StandInHidSystem hid;
         // ---- end of the stand-ins ----
 
@@ -213,7 +168,7 @@ int main()
         auto calibrationForm = std::make_unique<WinCalibrationWindow>(mainForm->state, mainForm->calibrationHost());
         auto aboutBox = std::make_unique<WinAboutBox>(module);
         mainForm->setWindows(calibrationForm.get(), aboutBox.get());
-        // STAND-IN: mainForm->setMachineCalibration(<the registry helper's HKLM loader>);
+        mainForm->setMachineCalibration([] { return loadMachineCalibrationWindows(); });
         if (parsed.has("--calibrate")) mainForm->calibrateSoon();
 
         const int status = mainForm->run();
