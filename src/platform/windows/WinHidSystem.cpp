@@ -4,7 +4,7 @@
 #include "platform/windows/WinHidLibraries.h"
 #include "platform/windows/WinHidReadPort.h"
 
-#include <devpkey.h>
+#include <devpropdef.h>
 
 #include <cstdio>
 #include <vector>
@@ -12,6 +12,10 @@
 namespace oru {
 
 namespace {
+
+// DEVPKEY_Device_LastArrivalDate (devpkey.h declares it for linking with uuid.lib).
+constexpr DEVPROPKEY kLastArrivalDate = {
+    {0x83da6326, 0x97a6, 0x4088, {0x94, 0x53, 0xa1, 0x92, 0x3f, 0x57, 0x3b, 0x29}}, 102};
 
 class DeviceChangeMonitor final : public HidDeviceMonitor {
 public:
@@ -64,7 +68,7 @@ std::string arrivalText(const WinHidLibraries& libraries, HDEVINFO set, SP_DEVIN
     if (!libraries.getDeviceProperty) return {};
     DEVPROPTYPE type = 0;
     FILETIME arrival{};
-    if (!libraries.getDeviceProperty(set, &device, &DEVPKEY_Device_LastArrivalDate, &type,
+    if (!libraries.getDeviceProperty(set, &device, &kLastArrivalDate, &type,
                                      reinterpret_cast<BYTE*>(&arrival), sizeof arrival, nullptr, 0) ||
         type != DEVPROP_TYPE_FILETIME) {
         return {};
