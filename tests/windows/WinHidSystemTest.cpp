@@ -297,5 +297,36 @@ TEST(WinHidSystem, ControllerReadsThePenWithoutAllocatingPerReportAndLosesItOnUn
     EXPECT_FALSE(controller.ClaimByIds(pen, 0x0020, 0x0002));
 }
 
+// oru-record.exe (copied next to this program) records the emulated pen and
+// ends in order on Ctrl+Break.
+TEST(WinHidSystem, RecordToolPrintsTheEmulatedPensReports)
+{
+    StandinControl standin(worldName("record"));
+    ASSERT_FALSE(pathOfPlug(standin.command(std::string("plug 1 ") + kPenIds)).empty());
+    standin::ChildProcess record(L"\"" + standin::programFolder() + L"oru-record.exe\"", CREATE_NEW_CONSOLE);
+    const std::string header = record.readLine();
+    EXPECT_EQ(header.rfind("# oru-record ", 0), 0u) << header;
+    EXPECT_NE(header.find("input report length 6"), std::string::npos) << header;
+
+    // Its reader holds a handle once it reads (the claim's brief opens are gone by then).
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (standin.command("handles 1") != "ok handles 1" && Clock::now() < deadline) ::Sleep(20);
+    ASSERT_EQ(standin.command("pen 1 1 271 542"), "ok sent 1");
+    const std::string line = record.readLine();
+    EXPECT_EQ(line.rfind("report ", 0), 0u) << line;
+    EXPECT_EQ(line.substr(line.size() - 15), " 41 02 10 20 00") << line;
+
+    ::FreeConsole();
+    const bool attached = ::AttachConsole(record.id());
+    const DWORD attachError = ::GetLastError();
+    ::SetConsoleCtrlHandler(nullptr, TRUE);
+    const bool generated = ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    const DWORD error = ::GetLastError();
+    ::FreeConsole();
+    EXPECT_TRUE(attached) << attachError;
+    EXPECT_TRUE(generated) << error;
+    EXPECT_EQ(record.waitForExit(5000), 0);
+}
+
 } // namespace
 } // namespace oru::test
