@@ -67,6 +67,27 @@ std::string ChildProcess::readLine()
     return line;
 }
 
+bool ChildProcess::readLineWithin(std::string& line, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    while (true) {
+        DWORD available = 0;
+        if (!::PeekNamedPipe(output_, nullptr, 0, nullptr, &available, nullptr)) return false;
+        for (char c = 0; available > 0; --available) {
+            DWORD got = 0;
+            if (!::ReadFile(output_, &c, 1, &got, nullptr) || got != 1) return false;
+            if (c == '\n') {
+                line = std::move(partial_);
+                partial_.clear();
+                return true;
+            }
+            if (c != '\r') partial_ += c;
+        }
+        if (::GetTickCount64() >= deadline) return false;
+        ::Sleep(10);
+    }
+}
+
 bool ChildProcess::nextLineStartsWithOk()
 {
     char start[2] = {};

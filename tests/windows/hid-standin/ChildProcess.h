@@ -25,6 +25,9 @@ public:
     bool writeLine(const std::string& line);
     /// The next output line without its line break; empty at the end.
     std::string readLine();
+    /// The next output line, when it is complete within timeoutMs; a part
+    /// read meanwhile is kept for the next call.
+    bool readLineWithin(std::string& line, DWORD timeoutMs);
     /// The first two characters of the next line (the rest is skipped),
     /// without allocating.
     bool nextLineStartsWithOk();
@@ -39,6 +42,7 @@ private:
     HANDLE input_ = nullptr;
     HANDLE output_ = nullptr;
     DWORD id_ = 0;
+    std::string partial_;
 };
 
 } // namespace oru::standin

@@ -63,9 +63,11 @@ namespace {
 
 std::string narrowAscii(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-// Spare instances waiting for clients: an open finds one free even while
-// another open is being taken on.
-constexpr int kListeners = 3;
+// Spare instances waiting for clients. A client's open takes one; one that
+// finds none fails with ERROR_PIPE_BUSY, which no HID device gives, so there
+// are enough for a burst of opens (a rescan's query, access and capability
+// opens, a reader's) while this thread is still re-arming the last ones.
+constexpr int kListeners = 16;
 
 class EmulatedDevice {
 public:
@@ -73,7 +75,12 @@ public:
         : ids_(ids), path_(devicePath(ids)), devInst_(devInst), arrival_(arrival),
           stop_(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
     {
-        listener_ = std::thread([this] { listen(); });
+        // Listed and announced only once it can be opened: a program that
+        // rescans at the announcement must find it.
+        const HANDLE listening = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        listener_ = std::thread([this, listening] { listen(listening); });
+        ::WaitForSingleObject(listening, INFINITE);
+        ::CloseHandle(listening);
     }
 
     ~EmulatedDevice()
@@ -159,31 +166,41 @@ private:
                                                PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
                                                PIPE_UNLIMITED_INSTANCES, 64 * 1024, 64 * 1024, 0, nullptr);
         if (listener.instance == INVALID_HANDLE_VALUE) return false;
-        listener.overlapped = {};
-        ::ResetEvent(listener.event);
-        listener.overlapped.hEvent = listener.event;
-        if (!::ConnectNamedPipe(listener.instance, &listener.overlapped)) {
+        while (true) {
+            listener.overlapped = {};
+            ::ResetEvent(listener.event);
+            listener.overlapped.hEvent = listener.event;
+            if (::ConnectNamedPipe(listener.instance, &listener.overlapped)) return true;
             const DWORD error = ::GetLastError();
+            if (error == ERROR_IO_PENDING) return true;
             if (error == ERROR_PIPE_CONNECTED) {
                 ::SetEvent(listener.event);
-            } else if (error != ERROR_IO_PENDING) {
+                return true;
+            }
+            // A client that opened and closed again before we listened
+            // (a quick query): free the instance and listen again.
+            if (error != ERROR_NO_DATA || !::DisconnectNamedPipe(listener.instance)) {
                 ::CloseHandle(listener.instance);
                 listener.instance = INVALID_HANDLE_VALUE;
+                ::SetLastError(error);
                 return false;
             }
         }
-        return true;
     }
 
-    void listen()
+    void listen(HANDLE listening)
     {
         Listener listeners[kListeners];
         HANDLE events[kListeners + 1] = {stop_};
         for (int i = 0; i < kListeners; ++i) {
             listeners[i].event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
             events[i + 1] = listeners[i].event;
-            if (!startListening(listeners[i])) std::cerr << "oru-pen-standin: cannot serve " << narrowAscii(path_) << '\n';
+            if (!startListening(listeners[i])) {
+                std::cerr << "oru-pen-standin: cannot serve " << narrowAscii(path_) << ": error " << ::GetLastError()
+                          << '\n';
+            }
         }
+        ::SetEvent(listening);
         while (true) {
             const DWORD waited = ::WaitForMultipleObjects(kListeners + 1, events, FALSE, INFINITE);
             if (waited == WAIT_OBJECT_0 || waited == WAIT_FAILED) break;
