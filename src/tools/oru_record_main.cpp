@@ -31,6 +31,8 @@
 #endif
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <iostream>
 
@@ -40,13 +42,18 @@ std::string localTimeText()
 {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
+    char text[64];
 #ifdef _WIN32
+    // Windows' C runtime writes the zone's name for %z: the offset as on Linux.
     localtime_s(&local, &now);
+    const long offsetMinutes = static_cast<long>(_mkgmtime(&local) - now) / 60;
+    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    std::snprintf(text + length, sizeof text - length, " %c%02ld%02ld", offsetMinutes < 0 ? '-' : '+',
+                  std::labs(offsetMinutes) / 60, std::labs(offsetMinutes) % 60);
 #else
     localtime_r(&now, &local);
-#endif
-    char text[64];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %z", &local);
+#endif
     return text;
 }
 
