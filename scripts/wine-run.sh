@@ -13,6 +13,8 @@
 # Making a prefix takes 10-30 s; parallel runs wait for the first one under a
 # lock. No window, no debug output, no offer to install Mono or Gecko, and no
 # menu entries or file types written into the home folder.
+# ORU_WINEDLLOVERRIDES adds DLL overrides: "hid,setupapi=n,b" makes a program
+# load the hid.dll and setupapi.dll in its folder (tests/windows/hid-standin).
 set -euo pipefail
 if [[ $# -lt 2 ]]; then
   echo "usage: $0 PREFIX PROGRAM [ARG...] | PREFIX --init | PREFIX --kill" >&2
@@ -25,7 +27,7 @@ if [[ ! -x $wine_dir/wine64 ]]; then
   echo "wine-run.sh: $wine_dir/wine64 not found: install the Debian package wine64" >&2
   exit 2
 fi
-export WINEPREFIX=$prefix WINESERVER=$wine_dir/wineserver64 WINEDEBUG=${ORU_WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export WINEPREFIX=$prefix WINESERVER=$wine_dir/wineserver64 WINEDEBUG=${ORU_WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d${ORU_WINEDLLOVERRIDES:+;$ORU_WINEDLLOVERRIDES}"
 unset DISPLAY WAYLAND_DISPLAY XAUTHORITY
 
 display_file=$prefix.display

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "platform/HidSystem.h"
+
+#include <memory>
+
+namespace oru {
+
+struct WinHidLibraries;
+
+/// HID access through SetupAPI (the HID interface class, the interfaces'
+/// paths) and hid.dll (attributes, capabilities), both loaded at run time:
+/// the program links neither, so a system without them still starts and
+/// shows that no pen tracker can be found. Reads are overlapped ReadFile
+/// calls on the interface path, one whole input report each.
+///
+/// Identity: the interface path names the device instance, which Windows
+/// derives from the USB port the device sits in, so a device re-plugged into
+/// the same port gets the same path. The device's last arrival time (its
+/// DEVPKEY_Device_LastArrivalDate, Windows 8 and later) is added where the
+/// system has it, which makes the identity differ for every plug.
+class WinHidSystem final : public HidSystem {
+public:
+    /// Loads "SetupApi.dll" and "HID.dll" and looks up their entry points;
+    /// available() says whether all were found.
+    WinHidSystem();
+    ~WinHidSystem() override;
+
+    bool available() const override;
+    std::vector<HidInterfaceInfo> listInterfaces() override;
+    HidAccess probeAccess(const std::string& path, int& errorCode) override;
+    std::uint16_t inputReportLength(const std::string& path) override;
+    HidInputReportInfo inputReportInfo(const std::string& path) override;
+    std::unique_ptr<HidReadPort> makeReadPort() override;
+
+    /// A monitor that counts every call as a change: Windows announces
+    /// changes by broadcasting WM_DEVICECHANGE with DBT_DEVNODES_CHANGED to
+    /// top-level windows, and the program's window calls the controller's
+    /// DeviceNotificationReady() for that message only.
+    std::unique_ptr<HidDeviceMonitor> openMonitor() override;
+
+    std::string errorText(int code) const override;
+
+    // Device Manager, the exclusive opens of other programs and the system
+    // event log (WinHidAdvice.cpp).
+    std::string unavailableAdvice() const override;
+    std::string grantAccessAdvice() const override;
+    std::string refusedAccessAdvice(const std::string& path) const override;
+    std::string unopenableNodeAdvice(const std::string& path) const override;
+    std::string deviceErrorsAdvice() const override;
+
+private:
+    std::shared_ptr<const WinHidLibraries> libraries_;  // null when unavailable
+};
+
+/// A Windows error code (GetLastError) as the driver judges it: the device
+/// gone with its unplug, access refused, resources short for now, or anything
+/// else; 0 is no error.
+HidError hidErrorFromWindows(unsigned long code);
+
+} // namespace oru
