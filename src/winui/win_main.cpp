@@ -5,9 +5,10 @@
 #include "common/ExtendedPrecision.h"
 #include "common/HandlerErrors.h"
 #include "platform/HidSystem.h"
-#include "platform/NullPointerOutput.h"
 #include "platform/RegistryStore.h"
+#include "platform/NullPointerOutput.h"
 #include "platform/windows/WideText.h"
+#include "platform/windows/WinHidSystem.h"
 #include "platform/windows/WinMachineCalibration.h"
 #include "platform/windows/WinRegistryStore.h"
 #include "platform/windows/WinSingleInstance.h"
@@ -30,24 +31,6 @@ using namespace oru;
 
 namespace {
 
-// ---- STAND-IN until the Windows HID backend is merged (replace, then delete) ----
-
-// STAND-IN for WinHidSystem: no HID services, so no pen tracker is ever found.
-class StandInHidSystem final : public HidSystem {
-public:
-    bool available() const override { return false; }
-    std::vector<HidInterfaceInfo> listInterfaces() override { return {}; }
-    HidAccess probeAccess(const std::string&, int& errorCode) override
-    {
-        errorCode = 0;
-        return HidAccess::Missing;
-    }
-    std::uint16_t inputReportLength(const std::string&) override { return 0; }
-    std::unique_ptr<HidReadPort> makeReadPort() override { return nullptr; }
-    std::unique_ptr<HidDeviceMonitor> openMonitor() override { return nullptr; }
-};
-
-// ---- end of the stand-in ----
 
 // The command line as UTF-8 words: the Windows command line is UTF-16.
 std::vector<std::string> commandLineWords()
@@ -161,7 +144,7 @@ int main()
         // ---- STAND-INS: the lead plugs in WinPointerOutput, WinRegistryStore and WinHidSystem here ----
         NullPointerOutput pointer;
         WinRegistryStore store;
-        StandInHidSystem hid;
+        WinHidSystem hid;
         // ---- end of the stand-ins ----
 
         auto mainForm = std::make_unique<WinMainWindow>(module, WinMainWindow::Services{pointer, store, hid});
