@@ -3,7 +3,8 @@
 // back from the screen's pixels), an emulated pen completes the run, and ESC
 // (before or during the run) and a degenerate fit keep the previous calibration.
 
-#include "WinDesktopTesting.h"
+#include "winui/WinDesktopTesting.h"
+#include "calibration/RecordingCalibrationHost.h"
 #include "common/HandlerErrors.h"
 #include "winui/WinCalibrationWindow.h"
 
@@ -86,16 +87,6 @@ public:
 private:
     RECT area_;
     std::vector<std::uint32_t> pixels_;
-};
-
-class RecordingHost final : public CalibrationHost {
-public:
-    std::vector<CalibrationTexts> stored;
-    std::vector<TColor> colors;
-    int completions = 0;
-    void storeCalibrationTexts(const CalibrationTexts& texts) override { stored.push_back(texts); }
-    void setTrayColors(TColor color, TColor) override { colors.push_back(color); }
-    void calibrationCompleted() override { ++completions; }
 };
 
 // The window with the crosshairs it is asked to show reported to the pen.
@@ -271,7 +262,7 @@ TEST(WinCalibrationWindow, CoversTheScreenCentresCrosshairsAndKeepsTheCalibratio
         state.Calibrated = 1;
         state.InsetRatio = kInsetRatio;
         state.Calibrating = 1;  // as the tray's "Kalibre" sets it
-        RecordingHost host;
+        testing::RecordingCalibrationHost host;
         ProbedWindow window(state, host);
         std::vector<std::string> errors;
         bool windowShownAtError = false;

@@ -12,11 +12,11 @@ namespace oru {
 
 namespace {
 
-// origin + point in 64 bits (no int overflow), clipped to [first, first + size - 1].
-int clipToVirtualScreen(int originPx, int pointPx, int firstPx, int sizePx)
+// origin + point in 64 bits (no int overflow), clipped to [first, end - 1].
+int clipToVirtualScreen(int originPx, int pointPx, LONG firstPx, LONG endPx)
 {
     const std::int64_t screenPx = std::int64_t{originPx} + pointPx;
-    return static_cast<int>(std::clamp<std::int64_t>(screenPx, firstPx, std::int64_t{firstPx} + sizePx - 1));
+    return static_cast<int>(std::clamp<std::int64_t>(screenPx, firstPx, std::int64_t{endPx} - 1));
 }
 
 DWORD buttonFlags(MouseButtonEvent event)
@@ -32,14 +32,12 @@ DWORD buttonFlags(MouseButtonEvent event)
 
 } // namespace
 
-VirtualScreen currentVirtualScreen()
+RECT currentVirtualScreen()
 {
-    VirtualScreen screen;
-    screen.xPx = GetSystemMetrics(SM_XVIRTUALSCREEN);
-    screen.yPx = GetSystemMetrics(SM_YVIRTUALSCREEN);
-    screen.widthPx = std::max(GetSystemMetrics(SM_CXVIRTUALSCREEN), 1);
-    screen.heightPx = std::max(GetSystemMetrics(SM_CYVIRTUALSCREEN), 1);
-    return screen;
+    const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+    const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    return RECT{left, top, left + std::max(GetSystemMetrics(SM_CXVIRTUALSCREEN), 1),
+                top + std::max(GetSystemMetrics(SM_CYVIRTUALSCREEN), 1)};
 }
 
 WinPointerOutput::WinPointerOutput() : virtualScreen_(currentVirtualScreen()) {}
@@ -60,8 +58,8 @@ void WinPointerOutput::setCursorPos(int xPx, int yPx)
 {
     // A refusal (another desktop has the input, a secure desktop is up) is
     // the system's: the next report places again.
-    SetCursorPos(clipToVirtualScreen(originXPx_, xPx, virtualScreen_.xPx, virtualScreen_.widthPx),
-                 clipToVirtualScreen(originYPx_, yPx, virtualScreen_.yPx, virtualScreen_.heightPx));
+    SetCursorPos(clipToVirtualScreen(originXPx_, xPx, virtualScreen_.left, virtualScreen_.right),
+                 clipToVirtualScreen(originYPx_, yPx, virtualScreen_.top, virtualScreen_.bottom));
 }
 
 void WinPointerOutput::mouseEvent(MouseButtonEvent event, int dx, int dy)

@@ -2,15 +2,9 @@
 
 #include "platform/PointerOutput.h"
 
-namespace oru {
+#include <windows.h>
 
-/// The desktop's virtual screen (all monitors' bounding box), physical pixels.
-struct VirtualScreen {
-    int xPx = 0;
-    int yPx = 0;
-    int widthPx = 1;
-    int heightPx = 1;
-};
+namespace oru {
 
 /// Pointer output through user32: SetCursorPos for placements, SendInput with
 /// the button flags alone (no move, no absolute flag) for presses and
@@ -32,17 +26,15 @@ public:
     /// Takes the board screen's origin and reads the virtual screen afresh.
     void followScreens(const std::vector<ScreenArea>& screens, std::size_t boardScreen) override;
 
-    /// The virtual screen as the placements are clipped to it now.
-    const VirtualScreen& virtualScreen() const { return virtualScreen_; }
-
 private:
-    VirtualScreen virtualScreen_;
+    RECT virtualScreen_;  // physical pixels, right and bottom exclusive
     int originXPx_ = 0;
     int originYPx_ = 0;
     bool refusalReported_ = false;  // one diagnostic per run, not one per report
 };
 
-/// The virtual screen as Windows reports it now.
-VirtualScreen currentVirtualScreen();
+/// The desktop's virtual screen (all monitors' bounding box) as Windows
+/// reports it now, physical pixels; right and bottom exclusive, never empty.
+RECT currentVirtualScreen();
 
 } // namespace oru

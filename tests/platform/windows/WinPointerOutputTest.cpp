@@ -3,7 +3,7 @@
 // the point, clipped to the virtual screen, and each button event reaches
 // the window under the cursor there.
 
-#include "WinDesktopTesting.h"
+#include "winui/WinDesktopTesting.h"
 #include "platform/windows/WinPointerOutput.h"
 
 #include <gtest/gtest.h>
@@ -46,9 +46,10 @@ public:
         windowClass.lpszClassName = L"oruPointerTarget";
         windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
         RegisterClassW(&windowClass);
-        const VirtualScreen screen = currentVirtualScreen();
+        const RECT screen = currentVirtualScreen();
         window_ = CreateWindowExW(WS_EX_TOPMOST, L"oruPointerTarget", L"pointer target", WS_POPUP | WS_VISIBLE,
-                                  screen.xPx, screen.yPx, screen.widthPx, screen.heightPx, nullptr, nullptr,
+                                  screen.left, screen.top, screen.right - screen.left, screen.bottom - screen.top,
+                                  nullptr, nullptr,
                                   GetModuleHandleW(nullptr), nullptr);
         SetForegroundWindow(window_);
     }
@@ -72,9 +73,9 @@ TEST(WinPointerOutput, PlacesAtTheBoardScreensPixelsClippedAndClicksThere)
     testing::withoutWindowManager();
     DesktopWindow window;
     ASSERT_NE(window.handle(), nullptr);
-    const VirtualScreen screen = currentVirtualScreen();
-    ASSERT_EQ(screen.widthPx, 1280) << "the prefix's X server is 1280x800";
-    ASSERT_EQ(screen.heightPx, 800);
+    const RECT screen = currentVirtualScreen();
+    ASSERT_EQ(screen.right - screen.left, 1280) << "the prefix's X server is 1280x800";
+    ASSERT_EQ(screen.bottom - screen.top, 800);
     // The window is up once its first paint has been asked for.
     ASSERT_TRUE(testing::pumpUntil([&] { return IsWindowVisible(window.handle()) && GetUpdateRect(window.handle(), nullptr, FALSE) == FALSE; }));
 
