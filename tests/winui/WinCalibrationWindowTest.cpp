@@ -123,11 +123,13 @@ struct Pen {
     std::array<TPoint, 4> samples{};
     bool escapeAtStart = false;
     int escapeAtTarget = -1;
+    int quitAtTarget = -1;  // the program's end (WM_QUIT) comes there
 
     int target = -1;
     std::optional<COLORREF> awaited;  // a crosshair to see on the screen before going on
     int looks = 0;
     bool escapeSent = false;
+    bool quitSent = false;
     std::vector<std::string> seen;      // "target colour" for each crosshair found on its point
     std::vector<std::string> failures;
     bool screenCovered = false;
@@ -181,6 +183,11 @@ struct Pen {
         }
         if (target == escapeAtTarget) {
             if (!escapeSent) escape();
+            return;
+        }
+        if (target == quitAtTarget) {
+            if (!quitSent) PostQuitMessage(7);
+            quitSent = true;
             return;
         }
         state->PenState = psLeft;
@@ -246,14 +253,16 @@ TEST(WinCalibrationWindow, CoversTheScreenCentresCrosshairsAndKeepsTheCalibratio
         std::array<TPoint, 4> samples;
         bool escapeAtStart;
         int escapeAtTarget;
+        int quitAtTarget;
         bool completes;
         const char* error;  // reported after the run, with the window gone
     };
     const Row rows[] = {
-        {"a completed run", plausible, false, -1, true, nullptr},
-        {"ESC before the run starts", plausible, true, -1, false, nullptr},
-        {"ESC at the third target", plausible, false, 2, false, nullptr},
-        {"four samples in one place", degenerate, false, -1, false, "Floating point division by zero."},
+        {"a completed run", plausible, false, -1, -1, true, nullptr},
+        {"ESC before the run starts", plausible, true, -1, -1, false, nullptr},
+        {"ESC at the third target", plausible, false, 2, -1, false, nullptr},
+        {"the program ends at the second target", plausible, false, -1, 1, false, nullptr},
+        {"four samples in one place", degenerate, false, -1, -1, false, "Floating point division by zero."},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -278,11 +287,17 @@ TEST(WinCalibrationWindow, CoversTheScreenCentresCrosshairsAndKeepsTheCalibratio
         pen.samples = row.samples;
         pen.escapeAtStart = row.escapeAtStart;
         pen.escapeAtTarget = row.escapeAtTarget;
+        pen.quitAtTarget = row.quitAtTarget;
         window.onShow = [&](TPoint p, bool red, bool blue) { pen.shown(p, red, blue); };
         runningPen = &pen;
         const UINT_PTR timer = SetTimer(nullptr, 0, 10, penTimer);
 
         window.exec();
+        // The quit taken out of the run's loops is handed on to the program's.
+        MSG quit{};
+        const bool quitPassedOn = PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0;
+        EXPECT_EQ(quitPassedOn, row.quitAtTarget >= 0);
+        if (quitPassedOn) EXPECT_EQ(quit.wParam, 7u);
         RECT placed{};
         GetWindowRect(window.handle(), &placed);
         EXPECT_FALSE(IsWindowVisible(window.handle())) << "exec() returned with the window shown";
@@ -305,16 +320,17 @@ TEST(WinCalibrationWindow, CoversTheScreenCentresCrosshairsAndKeepsTheCalibratio
         } else {
             EXPECT_TRUE(pen.screenCovered) << "the screen's corners did not show the window's background";
             // Both crosshairs at every target reached (blue first, red once the pen held 11 samples).
-            const int reached = row.escapeAtTarget >= 0 ? row.escapeAtTarget : 3;
+            const int stoppedAt = std::max(row.escapeAtTarget, row.quitAtTarget);
+            const int reached = stoppedAt >= 0 ? stoppedAt : 3;
             for (int i = 0; i <= reached; ++i) {
                 EXPECT_NE(std::find(pen.seen.begin(), pen.seen.end(), std::to_string(i) + " blue"), pen.seen.end())
                     << "target " << i;
-                if (i < reached || row.escapeAtTarget < 0) {
+                if (i < reached || stoppedAt < 0) {
                     EXPECT_TRUE(pen.sawRedAt(i)) << "target " << i;
                 }
             }
         }
-        EXPECT_EQ(state.CalCancelled, row.completes || row.error ? 0 : 1);
+        EXPECT_EQ(state.CalCancelled, row.escapeAtStart || row.escapeAtTarget >= 0 ? 1 : 0);
         EXPECT_EQ(state.Calibrated, 1);
         if (row.completes) {
             ASSERT_EQ(host.stored.size(), 1u);
