@@ -132,13 +132,5 @@ TEST(WinPointerOutput, PlacesAtTheBoardScreensPixelsClippedAndClicksThere)
     }
 }
 
-// The manifest linked into this test (the driver's own) makes the process
-// per-monitor DPI aware: physical pixels for the placements above.
-TEST(WinPointerOutput, ProcessIsPerMonitorDpiAwareFromTheManifest)
-{
-    EXPECT_EQ(GetAwarenessFromDpiAwarenessContext(GetThreadDpiAwarenessContext()), DPI_AWARENESS_PER_MONITOR_AWARE);
-    EXPECT_TRUE(IsProcessDPIAware());
-}
-
 } // namespace
 } // namespace oru
