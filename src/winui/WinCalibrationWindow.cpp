@@ -171,7 +171,7 @@ RECT WinCalibrationWindow::crosshairRect() const
 
 RECT WinCalibrationWindow::boardRect() const
 {
-    if (board_) {
+    if (board_ && board_->geometry.widthPx > 0 && board_->geometry.heightPx > 0) {
         const ScreenRecord& g = board_->geometry;
         return RECT{g.xPx, g.yPx, g.xPx + g.widthPx, g.yPx + g.heightPx};
     }
@@ -223,11 +223,6 @@ void WinCalibrationWindow::FormShow()
 {
     // Over the whole board monitor, above every other window, with the keys.
     const RECT board = boardRect();
-    const UINT dpi = GetDpiForWindow(window_);
-    if (labelFont_) DeleteObject(labelFont_);
-    labelFont_ = CreateFontW(-MulDiv(kLabelHeightPx, dpi ? static_cast<int>(dpi) : 96, 96), 0, 0, 0, FW_NORMAL, FALSE,
-                             FALSE, FALSE, TURKISH_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                             DEFAULT_PITCH | FF_SWISS, L"Calibri");
     close_.shown();
     procedure_.prepareShow();
     shownTarget_.reset();
@@ -235,6 +230,13 @@ void WinCalibrationWindow::FormShow()
     blueVisible_ = false;
     SetWindowPos(window_, HWND_TOPMOST, board.left, board.top, board.right - board.left, board.bottom - board.top,
                  SWP_SHOWWINDOW);
+    // The label in the board monitor's scale (the window is there now); the
+    // crosshairs keep their pixel size, which the targets' offsets assume.
+    const UINT dpi = GetDpiForWindow(window_);
+    if (labelFont_) DeleteObject(labelFont_);
+    labelFont_ = CreateFontW(-MulDiv(kLabelHeightPx, dpi ? static_cast<int>(dpi) : 96, 96), 0, 0, 0, FW_NORMAL, FALSE,
+                             FALSE, FALSE, TURKISH_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                             DEFAULT_PITCH | FF_SWISS, L"Calibri");
     SetForegroundWindow(window_);
     SetFocus(window_);
     InvalidateRect(window_, nullptr, TRUE);

@@ -32,7 +32,8 @@ public:
     bool underWay() const;
     /// Brings the window under way to the front.
     void raise();
-    /// The board's screen: the next show opens there and takes its size.
+    /// The board's screen (its geometry in physical pixels of the virtual
+    /// screen): the next show opens there and takes its size.
     void setBoardScreen(const DesktopScreen& board) { board_ = board; }
     /// The program is ending: a running calibration stops as if cancelled.
     void setQuitRequested() { quitRequested_ = true; }
