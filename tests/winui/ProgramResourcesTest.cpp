@@ -47,6 +47,9 @@ TEST(ProgramResources, VersionIconAndManifestAreEmbedded)
     const Row rows[] = {
         {"oru-driver.exe", "Oru Akıllı Tahta Sürücüsü", true},
         {"oru-replay.exe", "oruDriver kayıt oynatıcı", false},
+#ifdef ORU_RECORD_BUILT
+        {"oru-record.exe", "oruDriver kalem izleyici kaydedici", false},
+#endif
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.program);
