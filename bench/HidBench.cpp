@@ -12,7 +12,10 @@
 //
 //   Delivery/<reports per s>: the minimal loop and the driver in turns of one
 //     second each, ten turns each, so both meet the same load of the machine;
-//     a paced writer thread feeds each turn. Per side: latency from the write
+//     a paced writer thread feeds each turn. Both sides' pipes hold what a
+//     hidraw node holds for its reader: 64 reports; like the kernel, the
+//     writer drops a report that finds 64 unread (counted as "dropped", not
+//     timed; a pipe alone would hold some 13,000 and time the backlog). Per side: latency from the write
 //     that makes a report readable to the return of its placement's flush
 //     (median, p99, max), CPU per report (the writer's own CPU left out) and
 //     voluntary context switches per report; cpu_ratio is the driver's CPU
@@ -51,8 +54,10 @@
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
+#include <poll.h>
 #include <stdexcept>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
@@ -64,6 +69,20 @@ using SteadyClock = std::chrono::steady_clock;
 
 constexpr int kTurns = 10;
 constexpr int kTurnSeconds = 1;
+/// Reports a hidraw node keeps for a reader that has not read them yet
+/// (the kernel's HIDRAW_BUFFER_SIZE); one more is dropped on arrival.
+constexpr std::size_t kHidrawQueueReports = 64;
+
+enum class WriteOutcome { Written, Dropped, Failed };
+
+/// A write as the kernel makes a report readable: dropped when the reader's
+/// queue is full.
+template <typename Write>
+WriteOutcome writeUnlessFull(std::size_t pendingBytes, std::size_t reportBytes, Write write)
+{
+    if (pendingBytes >= kHidrawQueueReports * reportBytes) return WriteOutcome::Dropped;
+    return write() ? WriteOutcome::Written : WriteOutcome::Failed;
+}
 
 std::int64_t nowNs()
 {
@@ -115,7 +134,8 @@ oru::emulated::Report hoverReport(std::uint32_t sequence)
     return report;
 }
 
-/// Writes `count` reports at `ratePerSecond` once started, noting each write's time.
+/// Writes `count` reports at `ratePerSecond` once started, noting each write's
+/// time (-1 for a report dropped).
 class PacedWriter {
 public:
     PacedWriter(std::uint32_t count, int ratePerSecond)
@@ -126,7 +146,7 @@ public:
     PacedWriter(const PacedWriter&) = delete;
     PacedWriter& operator=(const PacedWriter&) = delete;
 
-    /// write(sequence) makes one report readable; false when it failed.
+    /// write(sequence) makes one report readable, or drops it (WriteOutcome).
     template <typename Write>
     void start(Write write)
     {
@@ -141,8 +161,17 @@ public:
                     ++next.tv_sec;
                 }
                 clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
-                writtenNs_[sequence].store(nowNs(), std::memory_order_release);
-                if (!write(sequence)) failures_.fetch_add(1);
+                const std::int64_t writtenNs = nowNs();
+                // Before the write: the reader may look the time up at once.
+                writtenNs_[sequence].store(writtenNs, std::memory_order_release);
+                switch (write(sequence)) {
+                case WriteOutcome::Written: break;
+                case WriteOutcome::Dropped:
+                    writtenNs_[sequence].store(-1, std::memory_order_release);
+                    dropped_.fetch_add(1);
+                    break;
+                case WriteOutcome::Failed: failures_.fetch_add(1); break;
+                }
             }
             usage_ = usage(RUSAGE_THREAD);
             done_.store(true);
@@ -157,6 +186,15 @@ public:
     /// The writer thread's own use; valid after join().
     Usage ownUsage() const { return usage_; }
     int failures() const { return failures_.load(); }
+    std::uint32_t dropped() const { return dropped_.load(); }
+    /// The report a reader got, from its 8-bit tag and the next one it
+    /// expected: reports come in order, and any skipped were dropped.
+    std::uint32_t sequenceOf(std::uint8_t tag, std::uint32_t next) const
+    {
+        std::uint32_t sequence = next + static_cast<std::uint8_t>(tag - static_cast<std::uint8_t>(next));
+        while (sequence < count_ && writtenNs(sequence) < 0) sequence += 256;
+        return sequence;
+    }
 
 private:
     std::uint32_t count_;
@@ -164,6 +202,7 @@ private:
     std::unique_ptr<std::atomic<std::int64_t>[]> writtenNs_;
     std::atomic<bool> done_{false};
     std::atomic<int> failures_{0};
+    std::atomic<std::uint32_t> dropped_{0};
     Usage usage_;
     std::thread thread_;
 };
@@ -171,7 +210,8 @@ private:
 struct SideResult {
     std::vector<double> latenciesUs;
     Usage used;
-    std::uint32_t lost = 0;
+    std::uint32_t lost = 0;     // written, never placed
+    std::uint32_t dropped = 0;  // dropped as the kernel would: the queue was full
 };
 
 void putCounters(benchmark::State& state, const std::string& side, const SideResult& result)
@@ -183,6 +223,7 @@ void putCounters(benchmark::State& state, const std::string& side, const SideRes
     state.counters[side + "_cpu_us"] = result.used.cpuSeconds * 1e6 / reports;
     state.counters[side + "_switches"] = result.used.voluntarySwitches / reports;
     state.counters[side + "_lost"] = result.lost;
+    state.counters[side + "_dropped"] = result.dropped;
 }
 
 // --- the minimal loop ------------------------------------------------------
@@ -208,29 +249,47 @@ public:
     {
         const std::uint32_t count = static_cast<std::uint32_t>(ratePerSecond) * kTurnSeconds;
         PacedWriter writer(count, ratePerSecond);
+        std::uint32_t received = 0;
         std::thread loop([&] {
             const Usage before = usage(RUSAGE_THREAD);
             std::uint8_t report[5];
-            for (std::uint32_t sequence = 0; sequence < count; ++sequence) {
-                if (::read(fds_[0], report, sizeof report) != static_cast<ssize_t>(sizeof report)) {
-                    ++result.lost;
+            std::uint32_t next = 0;
+            // Until the writer is done and nothing is left to read.
+            for (;;) {
+                pollfd readable{fds_[0], POLLIN, 0};
+                if (::poll(&readable, 1, 10) <= 0) {
+                    if (writer.done() && pendingBytes() == 0) break;
                     continue;
                 }
+                if (::read(fds_[0], report, sizeof report) != static_cast<ssize_t>(sizeof report)) continue;
                 XTestFakeMotionEvent(display_, -1, 100 + report[2], 100 + report[3], CurrentTime);
                 XFlush(display_);
+                const std::uint32_t sequence = writer.sequenceOf(report[4], next);
+                next = sequence + 1;
+                ++received;
                 result.latenciesUs.push_back((nowNs() - writer.writtenNs(sequence)) / 1000.0);
             }
             result.used += usage(RUSAGE_THREAD) - before;
         });
-        writer.start([fd = fds_[1]](std::uint32_t sequence) {
+        writer.start([this](std::uint32_t sequence) {
             const auto report = hoverReport(sequence);
-            return ::write(fd, report.data(), report.size()) == static_cast<ssize_t>(report.size());
+            return writeUnlessFull(pendingBytes(), report.size(), [&] {
+                return ::write(fds_[1], report.data(), report.size()) == static_cast<ssize_t>(report.size());
+            });
         });
         writer.join();
         loop.join();
+        result.dropped += writer.dropped();
+        result.lost += count - writer.dropped() - std::min(count - writer.dropped(), received);
     }
 
 private:
+    std::size_t pendingBytes() const
+    {
+        int bytes = 0;
+        return ::ioctl(fds_[0], FIONREAD, &bytes) == 0 ? static_cast<std::size_t>(bytes) : 0;
+    }
+
     Display* display_;
     int fds_[2];
 };
@@ -269,7 +328,10 @@ private:
 /// The FIFO tracker whose read port notes when each report was read.
 class TimedTracker final : public oru::HidSystem {
 public:
-    bool write(const oru::emulated::Report& report) { return fifo_.write(report); }
+    WriteOutcome write(const oru::emulated::Report& report)
+    {
+        return writeUnlessFull(fifo_.pendingBytes(), report.size(), [&] { return fifo_.write(report); });
+    }
     std::int64_t readNs(std::uint8_t tag) const { return readNs_[tag].load(std::memory_order_acquire); }
 
     bool available() const override { return fifo_.available(); }
@@ -316,7 +378,6 @@ public:
     }
     void expectNext(std::uint32_t sequence) { next_ = sequence; }
     std::uint32_t placed() const { return placed_; }
-    std::uint32_t lost() const { return lost_; }
 
     void setCursorPos(int xPx, int yPx) override
     {
@@ -324,13 +385,12 @@ public:
         const std::int64_t placedNs = nowNs();
         ++placed_;
         if (!state_) return;
-        // Reports come in order; a tag that skips ahead means reports were lost.
+        if (!writer_) return;
         const auto tag = static_cast<std::uint8_t>(state_->ReportBuffer[4]);
-        const std::uint32_t sequence = next_ + static_cast<std::uint8_t>(tag - static_cast<std::uint8_t>(next_));
-        lost_ += sequence - next_;
+        const std::uint32_t sequence = writer_->sequenceOf(tag, next_);
         next_ = sequence + 1;
-        if (writer_ && latenciesUs_) latenciesUs_->push_back((placedNs - writer_->writtenNs(sequence)) / 1000.0);
-        if (writer_ && tracker_ && traces_)
+        if (latenciesUs_) latenciesUs_->push_back((placedNs - writer_->writtenNs(sequence)) / 1000.0);
+        if (tracker_ && traces_)
             traces_->push_back({sequence, turn_, writer_->writtenNs(sequence), tracker_->readNs(tag), placedNs});
     }
     void mouseEvent(oru::MouseButtonEvent event, int dx, int dy) override { backend_.mouseEvent(event, dx, dy); }
@@ -346,7 +406,6 @@ private:
     int turn_ = 0;
     std::uint32_t next_ = 0;
     std::uint32_t placed_ = 0;
-    std::uint32_t lost_ = 0;
 };
 
 /// The program's main window with the XTest backend, its settings in memory
@@ -384,7 +443,7 @@ public:
             return false;
         }
         const std::uint32_t before = probe_.placed();
-        tracker_.write(hoverReport(0));
+        if (tracker_.write(hoverReport(0)) != WriteOutcome::Written) return false;
         return runUntil([&] { return probe_.placed() > before; }, std::chrono::seconds(5));
     }
 
@@ -407,15 +466,16 @@ void runDriverTurn(DriverRig& rig, int ratePerSecond, int turn, SideResult& resu
     PacedWriter writer(count, ratePerSecond);
     rig.probe().expectNext(0);
     rig.probe().watch(rig.state(), &writer, &result.latenciesUs, &rig.tracker(), &traces, turn);
-    const std::uint32_t lostBefore = rig.probe().lost();
     const Usage before = usage(RUSAGE_SELF);
     writer.start([&rig](std::uint32_t sequence) { return rig.tracker().write(hoverReport(sequence)); });
-    rig.runUntil([&] { return writer.done() && rig.probe().placed() - placedBefore >= count; },
+    rig.runUntil([&] { return writer.done() && rig.probe().placed() - placedBefore >= count - writer.dropped(); },
                  std::chrono::seconds(kTurnSeconds + 5));
     writer.join();
     result.used += usage(RUSAGE_SELF) - before - writer.ownUsage();
     rig.probe().watch(rig.state(), nullptr, nullptr);
-    result.lost += rig.probe().lost() - lostBefore + (count - std::min(count, rig.probe().placed() - placedBefore));
+    const std::uint32_t written = count - writer.dropped();
+    result.lost += written - std::min(written, rig.probe().placed() - placedBefore);
+    result.dropped += writer.dropped();
     writeFailures += writer.failures();
 }
 
@@ -481,7 +541,10 @@ void DriverReportLatency(benchmark::State& state)
     for (auto _ : state) {
         const std::uint32_t expected = rig.probe().placed() + 1;
         const std::int64_t writtenNs = nowNs();
-        rig.tracker().write(hoverReport(sequence++));
+        if (rig.tracker().write(hoverReport(sequence++)) != WriteOutcome::Written) {
+            state.SkipWithError("the FIFO tracker refused a report");
+            break;
+        }
         if (!rig.runUntil([&] { return rig.probe().placed() == expected; }, std::chrono::seconds(5))) {
             state.SkipWithError("a report was not placed within 5 s");
             break;

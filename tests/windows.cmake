@@ -22,3 +22,35 @@ add_test(NAME replay_windows_test
                  $<TARGET_FILE:oru-replay> ${ORU_LINUX_BUILD_DIR} ${CMAKE_CURRENT_LIST_DIR}/tools/data
                  ${PROJECT_SOURCE_DIR}/fuzz/seeds/fuzz_replay)
 set_tests_properties(replay_windows_test PROPERTIES LABELS windows FIXTURES_REQUIRED wine TIMEOUT 300)
+
+# The setup program (packaging/windows): silent install for this account and
+# for all, the Apps entry's silent uninstall. It changes the prefix's Run keys
+# and HKCU\Software\oruDriver, so it runs alone.
+option(ORU_WINDOWS_SETUP_START_CHECK
+       "windows_setup_test also starts the installed driver and ends it with --quit"
+       ON)
+find_program(ORU_MAKENSIS makensis)
+if(ORU_MAKENSIS)
+  if(ORU_WINDOWS_SETUP_START_CHECK)
+    set(start_check 1)
+  else()
+    set(start_check 0)
+  endif()
+  add_test(NAME windows_setup_test
+           COMMAND ${CMAKE_CURRENT_LIST_DIR}/packaging/windows_setup_test.sh ${wine_run} ${ORU_WINE_PREFIX}
+                   ${CMAKE_BINARY_DIR}/oruDriver-${PROJECT_VERSION}-setup.exe ${PROJECT_VERSION}
+                   ${CMAKE_BINARY_DIR}/tests/oru-wait-window.exe ${start_check})
+  set_tests_properties(windows_setup_test PROPERTIES LABELS windows FIXTURES_REQUIRED wine RUN_SERIAL TRUE
+                       TIMEOUT 180)
+endif()
+
+# The Windows driver's tray square, menu and single instance, from the X side
+# of the prefix's X server with trayer as the tray host. Alone on that server:
+# another program's window must not cover the tray.
+if(TARGET oru-driver)
+  add_test(NAME winui_tray_and_instance_test
+           COMMAND ${CMAKE_CURRENT_LIST_DIR}/winui/tray-and-instance-test.sh ${wine_run} ${ORU_WINE_PREFIX}
+                   $<TARGET_FILE:oru-driver>)
+  set_tests_properties(winui_tray_and_instance_test PROPERTIES LABELS windows FIXTURES_REQUIRED wine
+                       RUN_SERIAL TRUE TIMEOUT 120)
+endif()

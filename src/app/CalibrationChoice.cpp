@@ -83,6 +83,27 @@ std::optional<std::string> unusableCalibration(const CalibrationTexts& texts)
     return std::nullopt;
 }
 
+std::optional<CalibrationTexts> servingCalibrationIn(const StoreContents& store, std::string& problem)
+{
+    auto texts = calibrationIn(store, problem);
+    if (!texts) return std::nullopt;
+    if (const auto unusable = unusableCalibration(*texts)) {
+        problem = "the calibration can't serve: " + *unusable;
+        return std::nullopt;
+    }
+    return texts;
+}
+
+std::string shareRefusal(const std::string& user, const std::string& where, const std::string& problem)
+{
+    if (problem.empty()) {
+        return "nothing saved: " + user + " has no calibration of their own in " + where +
+               "; calibrate first (tray menu \"Kalibre\"), end the driver so that it saves, then run this again";
+    }
+    return "nothing saved: in " + user + "'s settings " + where + ", " + problem +
+           "; calibrate again (tray menu \"Kalibre\"), end the driver, then run this again";
+}
+
 StoreContents calibrationStore(const CalibrationTexts& texts)
 {
     StoreContents store;

@@ -51,6 +51,17 @@ std::optional<CalibrationTexts> calibrationIn(const StoreContents& store, std::s
 /// they can. English, for an administrator's stderr line.
 std::optional<std::string> unusableCalibration(const CalibrationTexts& texts);
 
+/// The calibration a store holds when it may serve every account of the
+/// machine: calibrationIn, then unusableCalibration. Nothing with problem
+/// empty when the store holds none; nothing with problem set (English, for an
+/// administrator's stderr line) when what it holds can't serve.
+std::optional<CalibrationTexts> servingCalibrationIn(const StoreContents& store, std::string& problem);
+
+/// The line `--save-for-all-users` refuses with when user's own settings (at
+/// where) give nothing to share: no calibration (problem empty, from
+/// servingCalibrationIn) or one that can't serve (problem).
+std::string shareRefusal(const std::string& user, const std::string& where, const std::string& problem);
+
 /// A store holding only the calibration texts under kCalibrationKey.
 StoreContents calibrationStore(const CalibrationTexts& texts);
 

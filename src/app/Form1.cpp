@@ -31,17 +31,17 @@ void shrinkToFit(QLabel* label, int widthPx)
 TForm1::TForm1(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("oruDriver"));
+    setWindowTitle(QString::fromUtf8(kAboutCaption));
     // No system menu, minimise, maximise or close box: "Kapat" closes it.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    setFixedSize(229, 144);
+    setFixedSize(kAboutWidthPx, kAboutHeightPx);
 
-    Label1 = new QLabel(QStringLiteral("Oru Akıllı Tahta Sürücüsü"), this);
+    Label1 = new QLabel(QString::fromUtf8(kAboutProductName), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label2 = new QLabel(QString::fromLatin1(kProductWebAddress), this);
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    Button1 = new QPushButton(QStringLiteral("Kapat"), this);
+    Button1 = new QPushButton(QString::fromUtf8(kAboutCloseCaption), this);
     Button1->setObjectName(QStringLiteral("Button1"));
 
     auto* layout = new QVBoxLayout(this);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/AboutTexts.h"
+
 #include <QDialog>
 
 class QLabel;
@@ -20,7 +22,5 @@ public:
 
     void Button1Click();
 };
-
-inline constexpr const char* kProductWebAddress = "https://oru.example.org/akilli-tahta";
 
 } // namespace oru

@@ -111,10 +111,7 @@ std::optional<CalibrationTexts> loadMachineCalibration(const char* xdgConfigDirs
             break;
         }
         std::string problem;
-        auto texts = calibrationIn(read.contents, problem);
-        if (texts) {
-            if (const auto unusable = unusableCalibration(*texts)) problem = *unusable;
-        }
+        auto texts = servingCalibrationIn(read.contents, problem);
         if (!problem.empty()) {
             say("the machine's calibration " + file.string() + " is not used: " + problem +
                 ". Save it again from a calibrated account: " + kSaveCommand);
@@ -162,23 +159,11 @@ int saveCalibrationForAllUsers()
             "this again");
         return 1;
     case StoreFileRead::State::Loaded:
-        texts = calibrationIn(read.contents, problem);
-        if (texts) {
-            if (const auto unusable = unusableCalibration(*texts)) {
-                problem = "the calibration can't serve: " + *unusable;
-            }
-        }
-        if (!problem.empty()) {
-            say("nothing saved: in " + user->name + "'s settings " + own.string() + ", " + problem +
-                "; calibrate again (tray menu \"Kalibre\"), end the driver, then run this again");
-            return 1;
-        }
+        texts = servingCalibrationIn(read.contents, problem);
         break;
     }
     if (!texts) {
-        say("nothing saved: " + user->name + " has no calibration of their own in " + own.string() +
-            "; calibrate first (tray menu \"Kalibre\"), end the driver so that it saves, then run this "
-            "again");
+        say(shareRefusal(user->name, own.string(), problem));
         return 1;
     }
 

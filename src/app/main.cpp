@@ -1,6 +1,7 @@
 // Program entry: the one place that picks the platform backends.
 
 #include "app/DriverBusService.h"
+#include "app/DriverProgram.h"
 #include "app/Form1.h"
 #include "app/MachineCalibration.h"
 #include "app/MainForm.h"
@@ -111,12 +112,7 @@ int main(int argc, char** argv)
     // Before anything is opened: a closed 0, 1 or 2 must not become a pipe or file of ours.
     oru::occupyClosedStandardDescriptors();
     useExtendedPrecision();  // before any formula runs on this thread
-    const ProgramDescription program{
-        "oru-driver", "", 0,
-        "Drives the desktop's mouse from the Oru whiteboard's USB pen tracker: the pen is\n"
-        "mapped onto the screen through a four-point calibration kept per user, the tip\n"
-        "presses the left button, the side button the right. Runs as a tray icon (right\n"
-        "click: \"Kalibre\", \"Tahta ekranı\" to choose the board's screen, \"Hakkında\",\n"
+    const ProgramDescription program = driverProgramDescription(
         "\"Çıkış\") in an X11 or Wayland session; one instance per user. Without a\n"
         "tray (GNOME without the AppIndicator extension) --calibrate and --quit, or the\n"
         "desktop entry's actions, reach the running driver over the session bus.\n"
@@ -125,12 +121,8 @@ int main(int argc, char** argv)
         "Exit status of --calibrate and --quit: 0 done, 3 no driver runs (--quit),\n"
         "4 no session bus, 5 the driver did not answer or did not end.",
         {{"--pointer", "MODE",
-          "xtest or uinput; default: uinput in a Wayland session, else xtest", {"xtest", "uinput"}},
-         {"--calibrate", "", "calibrate again (\"Kalibre\"); starts a driver when none runs", {}},
-         {"--quit", "", "end the running driver (\"Çıkış\"): it saves and ends", {}},
-         {"--save-for-all-users", "",
-          "save your calibration for all accounts without one of their own (use sudo)", {}}},
-        {"--calibrate", "--quit", "--save-for-all-users"}};
+          "xtest or uinput; default: uinput in a Wayland session, else xtest", {"xtest", "uinput"}}},
+        "use sudo");
     const auto parsed = parseCommandLine(argc, argv, program, std::cout, std::cerr);
     if (parsed.exitStatus) {
         std::cout.flush();

@@ -1,6 +1,7 @@
 #include "settings/FormStorage.h"
 
 #include "settings/CustomAppStorage.h"
+#include "settings/FormTextStorage.h"
 
 #include <QMetaObject>
 
@@ -131,9 +132,10 @@ void TFormStorage::LoadPropertyList()
     try {
         forEachStoredText([storage](QObject& component, const QMetaProperty& property, const std::string& path) {
             try {
-                if (!storage->HasValue(path) && !storage->HasKey(path)) return;
                 const std::string current = property.read(&component).toString().toStdString();
-                property.write(&component, QString::fromStdString(storage->ReadText(path, current)));
+                if (const auto text = restoredText(*storage, path, current)) {
+                    property.write(&component, QString::fromStdString(*text));
+                }
             } catch (const std::exception&) {
             }
         });

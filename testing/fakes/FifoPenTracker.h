@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
@@ -48,6 +49,13 @@ public:
     bool write(const emulated::Report& report)
     {
         return ::write(writeFd_, report.data(), report.size()) == static_cast<ssize_t>(report.size());
+    }
+
+    /// Bytes written and not yet read (a FIFO's FIONREAD answers on either end).
+    std::size_t pendingBytes() const
+    {
+        int bytes = 0;
+        return ::ioctl(writeFd_, FIONREAD, &bytes) == 0 ? static_cast<std::size_t>(bytes) : 0;
     }
 
     const std::string& path() const { return path_; }

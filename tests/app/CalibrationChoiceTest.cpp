@@ -91,6 +91,39 @@ TEST(CalibrationChoice, StoreYieldsACalibrationOnlyFromEightDecimalTexts)
     }
 }
 
+TEST(CalibrationChoice, OnlyAStoredCalibrationThatWouldPassACompletedOneServesEveryAccount)
+{
+    struct Row {
+        const char* name;
+        CalibrationTexts texts;
+        bool serves;
+        std::string refusalMentions;  // what --save-for-all-users says instead
+    };
+    CalibrationTexts notANumber = kMachine;
+    notANumber[5] = "x";
+    const Row rows[] = {
+        {"completed calibration", kMachine, true, ""},
+        {"none", kZero, false, "has no calibration of their own in HOME; calibrate first"},
+        {"all points alike", {"7", "7", "7", "7", "7", "7", "7", "7"}, false, "can't serve: its four board points"},
+        {"three in line", {"0", "0", "100", "0", "200", "0", "300", "0"}, false, "can't serve"},
+        {"not a number", notANumber, false, "in ann's settings HOME, \"Edit6_Text\" holds 'x'"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string problem = "left over";
+        const auto texts = servingCalibrationIn(calibrationStore(row.texts), problem);
+        EXPECT_EQ(texts.has_value(), row.serves);
+        if (row.serves) {
+            EXPECT_EQ(*texts, row.texts);
+            EXPECT_EQ(problem, "");
+            continue;
+        }
+        const std::string refusal = shareRefusal("ann", "HOME", problem);
+        EXPECT_NE(refusal.find(row.refusalMentions), std::string::npos) << refusal;
+        EXPECT_EQ(refusal.rfind("nothing saved: ", 0), 0u) << refusal;
+    }
+}
+
 TEST(CalibrationChoice, SavedStoreHoldsOnlyTheCalibrationAndReadsBack)
 {
     const StoreContents store = calibrationStore(kMachine);

@@ -1,0 +1,282 @@
+; oruDriver's setup program for Windows (NSIS 3, Unicode).
+;
+; Two ways to install, chosen on the first page or on the command line:
+;   /CURRENTUSER  this account only, no administrator rights needed:
+;                 %LOCALAPPDATA%\Programs\oruDriver, started at logon through
+;                 HKCU\...\Run; Start menu and "Apps" entry of this account
+;   /ALLUSERS     every account of the PC (administrator): Program Files,
+;                 HKLM\...\Run, the Start menu and "Apps" entry of all accounts
+; Without either, an administrator gets all users, anyone else this account.
+; /S installs silently (deployment to a room of PCs): /S /ALLUSERS.
+;
+; The uninstaller ends a running driver (oru-driver.exe --quit), removes the
+; program, its Start menu entries, its autostart and its "Apps" entry, and
+; keeps the calibration (HKCU\Software\oruDriver, and for all users the
+; machine's in HKLM\Software\oruDriver) unless its box is ticked, or
+; /REMOVECALIBRATION is given. /S uninstalls silently.
+;
+; makensis -INPUTCHARSET UTF8 -DVERSION=x.y.z -DBUILD_DIR=<folder with oru-driver.exe>
+;          -DOUTFILE=<setup.exe> oruDriver.nsi
+
+Unicode true
+; A 64-bit setup for the 64-bit driver: it runs where the driver runs, and sees
+; the 64-bit registry and Program Files without redirection.
+Target amd64-unicode
+ManifestDPIAware true
+; Administrators are asked for elevation at start; others run as themselves
+; and may install for their own account only.
+RequestExecutionLevel highest
+SetCompressor /SOLID lzma
+
+!ifndef VERSION
+  !error "VERSION is not defined: makensis -DVERSION=x.y.z"
+!endif
+!ifndef BUILD_DIR
+  !error "BUILD_DIR is not defined: the folder that holds oru-driver.exe"
+!endif
+!ifndef OUTFILE
+  !define OUTFILE "oruDriver-${VERSION}-setup.exe"
+!endif
+
+!define PRODUCT "oruDriver"
+!define PUBLISHER "Oru"
+!define EXE "oru-driver.exe"
+!define UNINSTALLER "uninstall.exe"
+!define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
+!define SETTINGS_KEY "Software\oruDriver"
+!define LINK_MAIN "oruDriver.lnk"
+!define LINK_CALIBRATE "oruDriver – Kalibre.lnk"
+!define LINK_QUIT "oruDriver – Çıkış.lnk"
+
+Name "${PRODUCT}"
+OutFile "${OUTFILE}"
+BrandingText "${PRODUCT} ${VERSION}"
+VIProductVersion "${VERSION}.0"
+VIAddVersionKey /LANG=1055 "ProductName" "${PRODUCT}"
+VIAddVersionKey /LANG=1055 "CompanyName" "${PUBLISHER}"
+VIAddVersionKey /LANG=1055 "FileDescription" "${PRODUCT} kurulumu"
+VIAddVersionKey /LANG=1055 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=1055 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=1055 "LegalCopyright" "© ${PUBLISHER}"
+
+!include MUI2.nsh
+!include LogicLib.nsh
+!include FileFunc.nsh
+!include nsDialogs.nsh
+!include x64.nsh
+
+Var AllUsers        ; 1: every account of the PC, 0: this account
+Var IsAdmin
+Var RemoveCalibration
+Var RadioMine
+Var RadioAll
+Var CheckRemove
+
+!define MUI_ABORTWARNING
+!define MUI_FINISHPAGE_RUN "$INSTDIR\${EXE}"
+!define MUI_FINISHPAGE_RUN_TEXT "oruDriver'ı şimdi başlat"
+
+Page custom ModePage ModePageLeave
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+
+!insertmacro MUI_UNPAGE_CONFIRM
+UninstPage custom un.CalibrationPage un.CalibrationPageLeave
+!insertmacro MUI_UNPAGE_INSTFILES
+
+!insertmacro MUI_LANGUAGE "Turkish"
+
+; $0: 1 when this process may write to HKLM and Program Files.
+!macro CheckAdmin
+  UserInfo::GetAccountType
+  Pop $0
+  ${If} $0 == "Admin"
+    StrCpy $IsAdmin 1
+  ${Else}
+    StrCpy $IsAdmin 0
+  ${EndIf}
+!macroend
+
+; The mode's folders and keys: SHCTX, $SMPROGRAMS and the default folder.
+Function ApplyMode
+  ${If} $AllUsers == 1
+    SetShellVarContext all
+    StrCpy $INSTDIR "$PROGRAMFILES64\${PRODUCT}"
+  ${Else}
+    SetShellVarContext current
+    StrCpy $INSTDIR "$LOCALAPPDATA\Programs\${PRODUCT}"
+  ${EndIf}
+FunctionEnd
+
+Function .onInit
+  ; The 64-bit registry, where the 64-bit driver reads and writes.
+  SetRegView 64
+  !insertmacro CheckAdmin
+  StrCpy $AllUsers $IsAdmin
+  ${GetParameters} $1
+  ClearErrors
+  ${GetOptions} $1 "/ALLUSERS" $2
+  ${IfNot} ${Errors}
+    StrCpy $AllUsers 1
+  ${EndIf}
+  ClearErrors
+  ${GetOptions} $1 "/CURRENTUSER" $2
+  ${IfNot} ${Errors}
+    StrCpy $AllUsers 0
+  ${EndIf}
+  ${If} $AllUsers == 1
+  ${AndIf} $IsAdmin != 1
+    MessageBox MB_ICONSTOP "Herkes için kurulum yönetici hakları ister. Kurulumu sağ tıklayıp $\"Yönetici olarak çalıştır$\" ile açın ya da yalnızca kendi hesabınız için kurun (/CURRENTUSER)." /SD IDOK
+    SetErrorLevel 5
+    Quit
+  ${EndIf}
+  Call ApplyMode
+FunctionEnd
+
+Function ModePage
+  !insertmacro MUI_HEADER_TEXT "Kurulum türü" "oruDriver kimin için kurulsun?"
+  nsDialogs::Create 1018
+  Pop $0
+  ${NSD_CreateRadioButton} 0 10u 100% 12u "Yalnızca benim için (yönetici hakları gerekmez)"
+  Pop $RadioMine
+  ${NSD_CreateRadioButton} 0 30u 100% 12u "Bu bilgisayarı kullanan herkes için (yönetici hakları gerekir)"
+  Pop $RadioAll
+  ${NSD_CreateLabel} 0 52u 100% 36u "oruDriver her oturum açılışında kendiliğinden başlar. Başlat menüsünde $\"oruDriver – Kalibre$\" ve $\"oruDriver – Çıkış$\" da bulunur."
+  Pop $0
+  ${If} $IsAdmin != 1
+    EnableWindow $RadioAll 0
+  ${EndIf}
+  ${If} $AllUsers == 1
+    ${NSD_Check} $RadioAll
+  ${Else}
+    ${NSD_Check} $RadioMine
+  ${EndIf}
+  nsDialogs::Show
+FunctionEnd
+
+Function ModePageLeave
+  ${NSD_GetState} $RadioAll $0
+  ${If} $0 == ${BST_CHECKED}
+    StrCpy $AllUsers 1
+  ${Else}
+    StrCpy $AllUsers 0
+  ${EndIf}
+  Call ApplyMode
+FunctionEnd
+
+Section "oruDriver" SecMain
+  SectionIn RO
+  ; A driver of this account still running from an earlier install holds its
+  ; .exe open; end it first (its --quit waits until it has ended).
+  IfFileExists "$INSTDIR\${EXE}" 0 +2
+    ExecWait '"$INSTDIR\${EXE}" --quit'
+  SetOutPath "$INSTDIR"
+  File "${BUILD_DIR}/${EXE}"
+  WriteUninstaller "$INSTDIR\${UNINSTALLER}"
+
+  CreateShortCut "$SMPROGRAMS\${LINK_MAIN}" "$INSTDIR\${EXE}" "" "$INSTDIR\${EXE}" 0
+  CreateShortCut "$SMPROGRAMS\${LINK_CALIBRATE}" "$INSTDIR\${EXE}" "--calibrate" "$INSTDIR\${EXE}" 0
+  CreateShortCut "$SMPROGRAMS\${LINK_QUIT}" "$INSTDIR\${EXE}" "--quit" "$INSTDIR\${EXE}" 0
+
+  WriteRegStr SHCTX "${RUN_KEY}" "${PRODUCT}" '"$INSTDIR\${EXE}"'
+
+  ${If} $AllUsers == 1
+    StrCpy $0 "/ALLUSERS"
+  ${Else}
+    StrCpy $0 "/CURRENTUSER"
+  ${EndIf}
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${EXE},0"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}" $0'
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" $0 /S'
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
+  ${GetSize} "$INSTDIR" "/S=0K" $1 $2 $3
+  IntFmt $1 "0x%08X" $1
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "EstimatedSize" $1
+SectionEnd
+
+; --- Uninstaller ---
+
+Function un.onInit
+  SetRegView 64
+  !insertmacro CheckAdmin
+  ${GetParameters} $1
+  StrCpy $AllUsers 0
+  ClearErrors
+  ${GetOptions} $1 "/ALLUSERS" $2
+  ${IfNot} ${Errors}
+    StrCpy $AllUsers 1
+  ${EndIf}
+  StrCpy $RemoveCalibration 0
+  ClearErrors
+  ${GetOptions} $1 "/REMOVECALIBRATION" $2
+  ${IfNot} ${Errors}
+    StrCpy $RemoveCalibration 1
+  ${EndIf}
+  ${If} $AllUsers == 1
+  ${AndIf} $IsAdmin != 1
+    MessageBox MB_ICONSTOP "Herkes için kurulan oruDriver'ı yalnızca bir yönetici kaldırabilir." /SD IDOK
+    SetErrorLevel 5
+    Quit
+  ${EndIf}
+  ${If} $AllUsers == 1
+    SetShellVarContext all
+  ${Else}
+    SetShellVarContext current
+  ${EndIf}
+FunctionEnd
+
+Function un.CalibrationPage
+  !insertmacro MUI_HEADER_TEXT "Kalibrasyon" "Kaydedilen kalibrasyon ne olsun?"
+  nsDialogs::Create 1018
+  Pop $0
+  ${NSD_CreateLabel} 0 0 100% 30u "Kalibrasyon kayıt defterinde saklanır; oruDriver yeniden kurulursa tahta yeniden kalibre edilmeden kullanılabilir."
+  Pop $0
+  ${NSD_CreateCheckbox} 0 36u 100% 12u "Kalibrasyonu da sil"
+  Pop $CheckRemove
+  ${If} $RemoveCalibration == 1
+    ${NSD_Check} $CheckRemove
+  ${EndIf}
+  nsDialogs::Show
+FunctionEnd
+
+Function un.CalibrationPageLeave
+  ${NSD_GetState} $CheckRemove $0
+  ${If} $0 == ${BST_CHECKED}
+    StrCpy $RemoveCalibration 1
+  ${Else}
+    StrCpy $RemoveCalibration 0
+  ${EndIf}
+FunctionEnd
+
+Section "Uninstall"
+  ; This account's running driver ends first and saves (its --quit waits).
+  IfFileExists "$INSTDIR\${EXE}" 0 +2
+    ExecWait '"$INSTDIR\${EXE}" --quit'
+
+  DeleteRegValue SHCTX "${RUN_KEY}" "${PRODUCT}"
+  Delete "$SMPROGRAMS\${LINK_MAIN}"
+  Delete "$SMPROGRAMS\${LINK_CALIBRATE}"
+  Delete "$SMPROGRAMS\${LINK_QUIT}"
+  ; Another account's driver may still run from Program Files: what it holds
+  ; open goes at the next restart.
+  Delete /REBOOTOK "$INSTDIR\${EXE}"
+  Delete "$INSTDIR\${UNINSTALLER}"
+  RMDir /REBOOTOK "$INSTDIR"
+
+  ${If} $RemoveCalibration == 1
+    DeleteRegKey HKCU "${SETTINGS_KEY}"
+    ${If} $AllUsers == 1
+      ; The calibration saved for every account (--save-for-all-users).
+      DeleteRegKey HKLM "${SETTINGS_KEY}"
+    ${EndIf}
+  ${EndIf}
+  ; Last, so that an uninstall cut short can be run again from "Apps".
+  DeleteRegKey SHCTX "${UNINSTALL_KEY}"
+SectionEnd

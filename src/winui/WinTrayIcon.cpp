@@ -1,0 +1,198 @@
+#include "winui/WinTrayIcon.h"
+
+#include "platform/windows/WideText.h"
+
+#include <array>
+#include <cstdint>
+#include <cwchar>
+
+namespace oru {
+
+namespace {
+
+constexpr UINT kIconId = 1;
+
+// 0x00BBGGRR of any colour: direct colours are COLORREFs already, palette
+// colours are the desktop's.
+std::uint32_t toRgb(TColor color)
+{
+    if (isSystemColor(color)) return GetSysColor(color & 0xFF) & kRgbMask;
+    return static_cast<std::uint32_t>(color) & kRgbMask;
+}
+
+// A DIB pixel (0xAARRGGBB) of a COLORREF.
+std::uint32_t dibPixel(std::uint32_t rgb)
+{
+    return ((rgb & 0xFF) << 16) | (rgb & 0xFF00) | ((rgb >> 16) & 0xFF);
+}
+
+template <std::size_t N>
+void copyText(wchar_t (&field)[N], const std::wstring& text)
+{
+    std::wcsncpy(field, text.c_str(), N - 1);
+    field[N - 1] = L'\0';
+}
+
+} // namespace
+
+WinTrayIcon::WinTrayIcon(HWND owner, UINT callbackMessage) : owner_(owner), callbackMessage_(callbackMessage) {}
+
+WinTrayIcon::~WinTrayIcon()
+{
+    remove();
+    if (icon_) DestroyIcon(icon_);
+}
+
+HICON WinTrayIcon::paintIcon(const TrayIconLook& look)
+{
+    constexpr int n = kTrayIconSizePx;
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    ReleaseDC(nullptr, screen);
+
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = n;
+    info.bmiHeader.biHeight = -n;  // top-down rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP color = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ oldBitmap = SelectObject(dc, color);
+    // Pure font and fill pixels only: clNone's transparent colour is matched
+    // exactly, which smoothed edges would spoil.
+    HFONT font = CreateFontW(-9, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+                             CLIP_DEFAULT_PRECIS, NONANTIALIASED_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Small Fonts");
+    HGDIOBJ oldFont = SelectObject(dc, font);
+
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    const TrayTextMeasurer measure{[dc](const std::string& line) {
+                                       const std::wstring wide = widen(line);
+                                       SIZE size{};
+                                       GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
+                                       return static_cast<int>(size.cx);
+                                   },
+                                   static_cast<int>(metrics.tmHeight), &toRgb};
+    const TrayIconLayout layout = layoutTrayIcon(look, measure);
+
+    const RECT square{0, 0, n, n};
+    HBRUSH fill = CreateSolidBrush(layout.fillRgb);
+    FillRect(dc, &square, fill);
+    DeleteObject(fill);
+    SetBkMode(dc, OPAQUE);
+    SetBkColor(dc, layout.fillRgb);
+    SetTextColor(dc, layout.fontRgb);
+    // TextOutW's origin is the top-left of the text cell, as the layout's.
+    for (const auto& line : layout.lines) {
+        const std::wstring wide = widen(line.text);
+        TextOutW(dc, line.x, line.y, wide.c_str(), static_cast<int>(wide.size()));
+    }
+    if (!layout.border.empty()) {
+        HBRUSH frame = CreateSolidBrush(layout.borderRgb);
+        for (const TrayRect& rect : layout.border) {
+            const RECT r{rect.x, rect.y, rect.x + rect.width, rect.y + rect.height};
+            FillRect(dc, &r, frame);
+        }
+        DeleteObject(frame);
+    }
+    GdiFlush();
+
+    // GDI leaves the alpha byte 0; the icon's own alpha decides, with the
+    // mask for shells without it: opaque but for clNone's colour.
+    auto* pixels = static_cast<std::uint32_t*>(bits);
+    std::array<std::uint8_t, 2 * n> mask{};  // 1 bit a pixel, rows of one WORD
+    const bool anyTransparent = layout.transparentRgb.has_value();
+    const std::uint32_t transparent = anyTransparent ? dibPixel(*layout.transparentRgb) : 0;
+    for (int y = 0; y < n; ++y) {
+        for (int x = 0; x < n; ++x) {
+            std::uint32_t& pixel = pixels[y * n + x];
+            if (anyTransparent && (pixel & 0xFFFFFF) == transparent) {
+                pixel = 0;
+                mask[y * 2 + x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
+            } else {
+                pixel |= 0xFF000000u;
+            }
+        }
+    }
+    SelectObject(dc, oldFont);
+    DeleteObject(font);
+    SelectObject(dc, oldBitmap);
+    DeleteDC(dc);
+
+    HBITMAP maskBitmap = CreateBitmap(n, n, 1, 1, mask.data());
+    ICONINFO iconInfo{};
+    iconInfo.fIcon = TRUE;
+    iconInfo.hbmMask = maskBitmap;
+    iconInfo.hbmColor = color;
+    HICON icon = CreateIconIndirect(&iconInfo);
+    DeleteObject(maskBitmap);
+    DeleteObject(color);
+    return icon;
+}
+
+NOTIFYICONDATAW WinTrayIcon::record(UINT flags) const
+{
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof data;
+    data.hWnd = owner_;
+    data.uID = kIconId;
+    data.uFlags = flags;
+    data.uCallbackMessage = callbackMessage_;
+    data.hIcon = icon_;
+    return data;
+}
+
+void WinTrayIcon::add()
+{
+    // No tip: the icon shows none. The shell's answers are not acted on: an
+    // add without a taskbar comes back with TaskbarCreated.
+    NOTIFYICONDATAW data = record(NIF_MESSAGE | NIF_ICON);
+    added_ = Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
+    // Version 0: the callback's lParam is the mouse message itself.
+    data.uVersion = 0;
+    Shell_NotifyIconW(NIM_SETVERSION, &data);
+}
+
+void WinTrayIcon::paint(const TrayIconLook& look)
+{
+    HICON fresh = paintIcon(look);
+    if (!fresh) {
+        diagnostic("the tray icon could not be painted (" + windowsErrorText(GetLastError()) + ")");
+        return;
+    }
+    HICON old = icon_;
+    icon_ = fresh;
+    if (added_) {
+        NOTIFYICONDATAW data = record(NIF_ICON);
+        Shell_NotifyIconW(NIM_MODIFY, &data);
+    } else {
+        add();
+    }
+    if (old) DestroyIcon(old);
+}
+
+void WinTrayIcon::addAgain()
+{
+    if (icon_) add();
+}
+
+void WinTrayIcon::showBalloon(const std::string& text)
+{
+    NOTIFYICONDATAW data = record(NIF_INFO);
+    copyText(data.szInfoTitle, L"oruDriver");
+    copyText(data.szInfo, widen(text));
+    data.dwInfoFlags = NIIF_INFO;
+    Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
+void WinTrayIcon::remove()
+{
+    if (!added_) return;
+    NOTIFYICONDATAW data = record(0);
+    Shell_NotifyIconW(NIM_DELETE, &data);
+    added_ = false;
+}
+
+} // namespace oru

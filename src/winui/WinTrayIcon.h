@@ -1,0 +1,49 @@
+#pragma once
+
+#include "tray/TrayIconLayout.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+
+namespace oru {
+
+/// The notification-area icon of the main window (Shell_NotifyIconW): a 16 x 16
+/// square painted with GDI from the core's layout, "oru" in 9-pixel "Small
+/// Fonts". The shell sends mouse events as callbackMessage to the owner window
+/// (version 0 messages: lParam is the mouse message), which opens the menu.
+class WinTrayIcon {
+public:
+    WinTrayIcon(HWND owner, UINT callbackMessage);
+    ~WinTrayIcon();
+    WinTrayIcon(const WinTrayIcon&) = delete;
+    WinTrayIcon& operator=(const WinTrayIcon&) = delete;
+
+    /// Repaints the square (every time, as the colour setter does) and shows
+    /// the new image; the first call adds the icon.
+    void paint(const TrayIconLook& look);
+    /// The taskbar was created again (explorer restarted): add the icon again.
+    void addAgain();
+    /// A balloon titled "oruDriver" (Windows cuts the text at 255 characters).
+    void showBalloon(const std::string& text);
+    /// The icon leaves the notification area.
+    void remove();
+
+    /// The square as painted now (tests, and the shell's add).
+    HICON icon() const { return icon_; }
+
+    /// The 16 x 16 square of look as an icon; the caller destroys it.
+    static HICON paintIcon(const TrayIconLook& look);
+
+private:
+    NOTIFYICONDATAW record(UINT flags) const;
+    void add();
+
+    HWND owner_;
+    UINT callbackMessage_;
+    HICON icon_ = nullptr;
+    bool added_ = false;
+};
+
+} // namespace oru
