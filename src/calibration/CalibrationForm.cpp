@@ -79,12 +79,12 @@ QPixmap TcalibrationForm::crosshair(const QColor& color)
     painter.setBrush(color);
     const int centre = kTargetImagePx / 2;
     // Two-pixel lines covering pixels centre-1 and centre: they cross at (36, 36).
-    painter.drawRect(0, centre - 1, kTargetImagePx, 2);
-    painter.drawRect(centre - 1, 0, 2, kTargetImagePx);
+    painter.drawRect(0, centre - 1, kTargetImagePx, kCrosshairLinePx);
+    painter.drawRect(centre - 1, 0, kCrosshairLinePx, kTargetImagePx);
     painter.setBrush(Qt::NoBrush);
-    painter.setPen(QPen(color, 2));
+    painter.setPen(QPen(color, kCrosshairLinePx));
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.drawEllipse(QPointF(centre, centre), 20, 20);
+    painter.drawEllipse(QPointF(centre, centre), kCrosshairCirclePx / 2, kCrosshairCirclePx / 2);
     return image;
 }
 

@@ -15,18 +15,6 @@ class QLabel;
 
 namespace oru {
 
-/// The window manager would not put the calibration window over the whole
-/// board screen: a run there would map the board off by the difference.
-class ECalibrationWindowMisplaced : public std::runtime_error {
-public:
-    ECalibrationWindowMisplaced()
-        : std::runtime_error("Kalibrasyon penceresi tahta ekranının tamamını kaplayamadı; kalibrasyon yapılmadı, "
-                             "önceki kalibrasyon geçerli. Masaüstünün tam ekran pencerelere izin verdiğinden emin "
-                             "olun ve yeniden kalibre edin.")
-    {
-    }
-};
-
 /// The full-screen calibration window: borderless over the whole board's
 /// screen (the primary one until the main window names another), pointer
 /// hidden, a red and a blue crosshair that it moves from target to target.
@@ -38,7 +26,7 @@ class TcalibrationForm : public QDialog, public CalibrationView {
 
 public:
     /// Crosshair images are this many pixels square, centred on their target.
-    static constexpr int kTargetImagePx = 72;
+    static constexpr int kTargetImagePx = kCrosshairImagePx;
     /// How long after the show the window manager has to put the window over
     /// the board screen before the run is refused.
     static constexpr int kPlacementWaitMs = 2500;

@@ -48,6 +48,26 @@ public:
         : std::runtime_error("Hedeflere sırasıyla dokunulmadı. Lütfen yeniden kalibre edin.") {}
 };
 
+/// The window system would not put the calibration window over the whole
+/// board screen: a run there would map the board off by the difference.
+class ECalibrationWindowMisplaced : public std::runtime_error {
+public:
+    ECalibrationWindowMisplaced()
+        : std::runtime_error("Kalibrasyon penceresi tahta ekranının tamamını kaplayamadı; kalibrasyon yapılmadı, "
+                             "önceki kalibrasyon geçerli. Masaüstünün tam ekran pencerelere izin verdiğinden emin "
+                             "olun ve yeniden kalibre edin.")
+    {
+    }
+};
+
+/// The crosshair images of the calibration window: this many pixels square,
+/// two lines of kCrosshairLinePx across the whole image covering pixels
+/// centre - 1 and centre (they cross at (36, 36)), and a circle of
+/// kCrosshairCirclePx diameter around the crossing.
+inline constexpr int kCrosshairImagePx = 72;
+inline constexpr int kCrosshairLinePx = 2;
+inline constexpr int kCrosshairCirclePx = 40;
+
 /// The four-target calibration run: for each target, waits for the pen to be
 /// lifted, then for 22 successive pen-down samples each within 14 board units
 /// of the one before; then fits the warp. Reads PenState/RawX/RawY, which the

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "app/MainFormState.h"
+#include "calibration/CalibrationClose.h"
 #include "calibration/CalibrationProcedure.h"
 #include "display/DesktopScreens.h"
+
+#include <windows.h>
 
 #include <optional>
 
@@ -12,6 +15,10 @@ namespace oru {
 /// monitor, a red and a blue crosshair drawn with GDI at the target's screen
 /// point, ESC cancels. Shown modally by exec(); the run starts 500 ms after the
 /// show (Timer1) and pumps the message loop while it waits for the pen.
+///
+/// Everything is in physical pixels (the program is per-monitor DPI aware):
+/// the board screen's geometry, the target points and the crosshairs, which
+/// are drawn at their own size at any scale factor.
 class WinCalibrationWindow : public CalibrationView {
 public:
     WinCalibrationWindow(TMainFormState& state, CalibrationHost& host);
@@ -25,7 +32,8 @@ public:
     bool underWay() const;
     /// Brings the window under way to the front.
     void raise();
-    /// The board's screen: the next show opens there and takes its size.
+    /// The board's screen (its geometry in physical pixels of the virtual
+    /// screen): the next show opens there and takes its size.
     void setBoardScreen(const DesktopScreen& board) { board_ = board; }
     /// The program is ending: a running calibration stops as if cancelled.
     void setQuitRequested() { quitRequested_ = true; }
@@ -39,10 +47,43 @@ public:
     int screenHeightPx() const override;
     bool quitRequested() const override { return quitRequested_; }
 
+    /// The window's handle (made at construction; hidden when not shown).
+    HWND handle() const { return window_; }
+
 private:
+    static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    void FormShow();
+    void FormKeyPress(WPARAM key);
+    void Timer1Timer();
+    void paint(HDC dc) const;
+    /// The board monitor in the virtual screen, physical pixels.
+    RECT boardRect() const;
+    /// Every target's screen point lies inside the window as it is placed.
+    bool coversTargets() const;
+    /// The shown crosshairs' rectangle in the window, empty when none.
+    RECT crosshairRect() const;
+    /// Hides the window and ends the modal loop.
+    void closeNow();
+    /// Takes a WM_QUIT out of a nested loop: it is posted again once the
+    /// loop the program ends from gets control back.
+    void quitSeen(WPARAM exitCode);
+    void passQuitOn();
+
     TMainFormState& state_;
-    CalibrationHost& host_;
+    CalibrationProcedure procedure_;
+    CalibrationClose close_;
     std::optional<DesktopScreen> board_;
+    HWND window_ = nullptr;
+    HFONT labelFont_ = nullptr;
+    std::optional<TPoint> shownTarget_;  // board screen px
+    bool redVisible_ = false;
+    bool blueVisible_ = false;
+    bool closed_ = true;       // the modal loop ends
+    int modalLoops_ = 0;       // exec() calls under way
+    bool quitPending_ = false;  // a WM_QUIT taken out of a nested loop
+    WPARAM quitCode_ = 0;
     bool quitRequested_ = false;
 };
 

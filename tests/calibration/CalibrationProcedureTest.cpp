@@ -1,5 +1,6 @@
 #include "calibration/CalibrationProcedure.h"
 
+#include "calibration/RecordingCalibrationHost.h"
 #include "common/ArithmeticError.h"
 
 #include <gtest/gtest.h>
@@ -57,20 +58,6 @@ private:
     TMainFormState& state_;
 };
 
-class RecordingHost final : public CalibrationHost {
-public:
-    std::vector<CalibrationTexts> stored;
-    std::vector<TColor> colors;
-    int completions = 0;
-    void storeCalibrationTexts(const CalibrationTexts& texts) override { stored.push_back(texts); }
-    void setTrayColors(TColor color, TColor font) override
-    {
-        colors.push_back(color);
-        EXPECT_EQ(font, clWhite);
-    }
-    void calibrationCompleted() override { ++completions; }
-};
-
 class CalibrationRun : public ::testing::Test {
 protected:
     CalibrationRun()
@@ -90,7 +77,7 @@ protected:
 
     TMainFormState state;
     ScriptedView view{state};
-    RecordingHost host;
+    testing::RecordingCalibrationHost host;
     CalibrationProcedure procedure{state, view, host};
 };
 
