@@ -6,10 +6,10 @@
 #include "common/HandlerErrors.h"
 #include "platform/HidSystem.h"
 #include "platform/RegistryStore.h"
-#include "platform/NullPointerOutput.h"
 #include "platform/windows/WideText.h"
 #include "platform/windows/WinHidSystem.h"
 #include "platform/windows/WinMachineCalibration.h"
+#include "platform/windows/WinPointerOutput.h"
 #include "platform/windows/WinRegistryStore.h"
 #include "platform/windows/WinSingleInstance.h"
 #include "winui/WinAboutBox.h"
@@ -21,7 +21,6 @@
 #include <shellapi.h>
 
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -141,11 +140,9 @@ int main()
     setHandlerErrorReporter(showErrorBox);
     try {
         const HINSTANCE module = GetModuleHandleW(nullptr);
-        // ---- STAND-INS: the lead plugs in WinPointerOutput, WinRegistryStore and WinHidSystem here ----
-        NullPointerOutput pointer;
+        WinPointerOutput pointer;
         WinRegistryStore store;
         WinHidSystem hid;
-        // ---- end of the stand-ins ----
 
         auto mainForm = std::make_unique<WinMainWindow>(module, WinMainWindow::Services{pointer, store, hid});
         auto calibrationForm = std::make_unique<WinCalibrationWindow>(mainForm->state, mainForm->calibrationHost());
