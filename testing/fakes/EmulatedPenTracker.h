@@ -64,13 +64,24 @@ constexpr Report makeReport(int penState, int distanceA, int distanceB, std::uin
     return report;
 }
 
-/// The report of a pen at board point (x, y) in report units (y <= 0: below
-/// the receivers' line, receiver B at (receiverBaseline, 0)), distances
-/// rounded to whole units.
+/// The distances of a pen at board point (x, y) in report units (y <= 0:
+/// below the receivers' line, receiver A at (0, 0), receiver B at
+/// (receiverBaseline, 0)) from the two receivers, rounded to whole units.
+struct Distances {
+    int a;
+    int b;
+};
+inline Distances distancesAt(double x, double y, double receiverBaseline = 634.065)
+{
+    return {static_cast<int>(std::lround(std::hypot(x, y))),
+            static_cast<int>(std::lround(std::hypot(x - receiverBaseline, y)))};
+}
+
+/// The report of a pen at board point (x, y), as distancesAt measures it.
 inline Report reportAt(int penState, double x, double y, double receiverBaseline = 634.065)
 {
-    return makeReport(penState, static_cast<int>(std::lround(std::hypot(x, y))),
-                      static_cast<int>(std::lround(std::hypot(x - receiverBaseline, y))));
+    const Distances d = distancesAt(x, y, receiverBaseline);
+    return makeReport(penState, d.a, d.b);
 }
 
 inline std::vector<std::uint8_t> bytesFromHex(std::string_view hex)
