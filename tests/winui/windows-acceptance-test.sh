@@ -6,7 +6,7 @@
 #      window comes up, the pen held on each target calibrates it, the
 #      square turns blue;
 #   2. the pen puts the pointer within 3 px of its screen point, and its tip
-#      and second button click a window there;
+#      (a click, a stroke) and second button reach a window there;
 #   3. "Kalibre" in the tray menu opens the calibration window, ESC cancels it;
 #   4. the tracker unplugged: red; plugged again: green, and the pen maps;
 #   5. --quit ends it (0) with the calibration stored; a second start shows no
@@ -34,13 +34,13 @@ export ORU_HID_STANDIN=oru-acceptance-$$ ORU_WINEDLLOVERRIDES="hid,setupapi=n,b"
 
 # The pen on the board: "X Y A B" per screen point, the calibration targets first.
 points=(200 150 640 400 1100 700 90 760 1200 60)
-left_click=(420 330) right_click=(820 520)
+left_click=(420 330) right_click=(820 520) stroke_end=(610 455)
 declare -A distance
 targets=()
 while read -r x y a b; do
   distance[$x,$y]="$a $b"
   ((${#targets[@]} < 8)) && targets+=("$x" "$y")
-done < <("$run" "$prefix" "$helper" board "${points[@]}" "${left_click[@]}" "${right_click[@]}" | tr -d '\r')
+done < <("$run" "$prefix" "$helper" board "${points[@]}" "${left_click[@]}" "${right_click[@]}" "${stroke_end[@]}" | tr -d '\r')
 ((${#targets[@]} == 8)) || fail "oru-acceptance-helper.exe gave no board points"
 
 # The stand-in: one command a line, one reply a line once it has taken effect.
@@ -71,6 +71,7 @@ pen_maps() {
   local end=$((SECONDS + 20))
   until pen 0 "$1" "$2" 5 && [[ $standin_said != "ok sent 0" ]] && wait_briefly 20 pointer_near "$1" "$2"; do
     ((SECONDS < end)) || fail "the pen at $1,$2 left the pointer at $pointer_at"
+    echo "the pen at $1,$2 left the pointer at $pointer_at ($standin_said); again"
   done
 }
 
@@ -115,12 +116,15 @@ wait_until "the square turns blue after the first calibration" square_is 0000FF
 
 step "the pen maps and clicks"
 for ((i = 0; i < ${#points[@]}; i += 2)); do pen_maps "${points[i]}" "${points[i + 1]}"; done
-coproc clicks { exec "$run" "$prefix" "$helper" clicks 300 200 1000 600; }
-pids+=("$clicks_PID")
-IFS= read -r -t 20 line <&"${clicks[0]}" && [[ ${line%$'\r'} == ready ]] || fail "the click window did not come up"
+mkfifo "$work/clicks.in" "$work/clicks.out"
+"$run" "$prefix" "$helper" clicks 300 200 1000 600 <"$work/clicks.in" >"$work/clicks.out" &
+clicks_pid=$!
+pids+=("$clicks_pid")
+exec {clicks_in}>"$work/clicks.in" {clicks_out}<"$work/clicks.out"
+IFS= read -r -t 20 line <&"$clicks_out" && [[ ${line%$'\r'} == ready ]] || fail "the click window did not come up"
 expect_click() {  # "left down" X Y: the next button message, within 3 px
   local line button change x y
-  IFS= read -r -t 20 line <&"${clicks[0]}" || fail "no $1 message reached the window"
+  IFS= read -r -t 20 line <&"$clicks_out" || fail "no $1 message reached the window"
   read -r button change x y <<<"${line%$'\r'}"
   [[ "$button $change" == "$1" ]] && (((x - $2) ** 2 + (y - $3) ** 2 <= 9)) || fail "expected $1 at $2,$3, the window got: $line"
 }
@@ -129,22 +133,31 @@ pen 1 "${left_click[@]}"
 pen 0 "${left_click[@]}"
 expect_click "left down" "${left_click[@]}"
 expect_click "left up" "${left_click[@]}"
+# A stroke: pressed at the click's point, drawn to its end, lifted there.
+pen 1 "${left_click[@]}"
+pen 1 "${stroke_end[@]}" 5
+pen 0 "${stroke_end[@]}"
+expect_click "left down" "${left_click[@]}"
+expect_click "left up" "${stroke_end[@]}"
 pen_maps "${right_click[@]}"
 pen 2 "${right_click[@]}"
 pen 0 "${right_click[@]}"
 expect_click "right down" "${right_click[@]}"
 expect_click "right up" "${right_click[@]}"
-exec {clicks[1]}>&-
-wait "$clicks_PID" || true
+exec {clicks_in}>&- {clicks_out}<&-
+wait "$clicks_pid" || fail "the click window ended with an error"
 
 step "\"Kalibre\" in the tray menu, ESC"
 open_menu
 xdotool key Down Return
 wait_until "\"Kalibre\" opens the calibration window" calibration_shown
+# ESC once the run has begun (its first target shows): an ESC before leaves
+# pointer output off until the run's start, half a second after the show.
+wait_until "\"Kalibre\" shows the first target" crosshair_at "${targets[0]}" "${targets[1]}"
 xdotool mousemove 640 400 key Escape
 wait_until "ESC closes the calibration window" not calibration_shown
 wait_until "the square stays blue after the cancelled calibration" square_is 0000FF
-pen_maps 640 400
+pen_maps 1100 700
 
 step "unplug, plug"
 standin unplug 0
