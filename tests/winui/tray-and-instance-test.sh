@@ -10,13 +10,6 @@
 # polled and bounded.
 set -euo pipefail
 run=$1 prefix=$2 driver=$3
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
 
 source "$(dirname "$0")/wine-desktop.sh"
 start_tray_host
@@ -86,10 +79,7 @@ read -r bx by bw bh < <(geometry "$(xdotool search --onlyvisible --name '^oruDri
 xdotool mousemove $((bx + bw / 2)) $((by + bh / 2)) key Return
 wait_until "the error box closes on Enter" not windows_named oruDriver
 running || fail "the driver ended with the first show's error"
-quit=0
-"$run" "$prefix" "$driver" --quit || quit=$?
-[[ $quit == 0 ]] || fail "--quit said $quit with a driver running"
-wait_until "the driver ends after --quit said 0" not running
+quit_driver
 
 step "the first calibration"
 # Nothing stored: the first show calibrates; once its window has closed (ESC),
@@ -112,13 +102,7 @@ wait_until "the blue square after the first calibration" close_calibration_or_se
 # --quit ends it and says 0, also while its tray menu is open; with none
 # running it says 3.
 open_menu
-quit=0
-"$run" "$prefix" "$driver" --quit || quit=$?
-[[ $quit == 0 ]] || fail "--quit said $quit with a driver running"
-# Windows' process has ended; wine's process around it follows.
-wait_until "the driver ends after --quit said 0" not running
-status=$(driver_status)
-[[ $status == 0 ]] || fail "the driver ended with $status after --quit"
+quit_driver
 quit=0
 "$run" "$prefix" "$driver" --quit 2>/dev/null || quit=$?
 [[ $quit == 3 ]] || fail "--quit said $quit with no driver running"

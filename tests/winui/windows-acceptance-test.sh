@@ -17,13 +17,6 @@
 # wait is for the event itself (a window, pixels, the pointer), bounded.
 set -euo pipefail
 run=$1 prefix=$2 built_driver=$3 standin_dir=$4 helper=$5
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
 source "$(dirname "$0")/wine-desktop.sh"
 
 # The driver finds the stand-ins in its own folder.
@@ -167,12 +160,7 @@ wait_until "the square turns green when the tracker is plugged in again" square_
 pen_maps 200 150
 
 step "--quit, the stored calibration"
-quit=0
-"$run" "$prefix" "$driver" --quit || quit=$?
-[[ $quit == 0 ]] || fail "--quit said $quit with a driver running"
-wait_until "the driver ends after --quit" not running
-status=$(driver_status)
-[[ $status == 0 ]] || fail "the driver ended with $status after --quit"
+quit_driver
 stored=$("$run" "$prefix" reg query 'HKCU\Software\oruDriver' 2>/dev/null | tr -d '\r')
 for n in 1 2 3 4 5 6 7 8; do
   grep -Eq "^ +Edit${n}_Text +REG_SZ +-?[0-9]+$" <<<"$stored" || fail "no calibration text Edit${n}_Text stored: $stored"
@@ -184,6 +172,5 @@ wait_until "the second start claims the tracker" square_is 008000
 calibration_shown && fail "the second start shows the calibration window"
 pen_maps 1100 700
 calibration_shown && fail "the second start shows the calibration window"
-"$run" "$prefix" "$driver" --quit || fail "--quit failed at the end"
-wait_until "the driver ends after --quit" not running
+quit_driver
 step "done"

@@ -1,8 +1,15 @@
 # Shell helpers of the tests that drive the Windows driver on the wine
-# prefix's X server from the X side, sourced after these are set:
-#   run (scripts/wine-run.sh), prefix (the wine prefix), driver (oru-driver.exe),
-#   work (a scratch folder), pids (an array: the background processes the
-#   test's cleanup ends).
+# prefix's X server from the X side, sourced once run (scripts/wine-run.sh)
+# and prefix (the wine prefix) are set; start_driver starts $driver. It makes
+# the scratch folder $work and ends the background processes in pids at exit.
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
 # Every wait is for the event itself (a window mapped, a colour on screen),
 # polled and bounded.
 
@@ -40,6 +47,17 @@ start_driver() {
 }
 driver_status() { local status=0; wait "$driver_pid" || status=$?; echo "$status"; }
 running() { kill -0 "$driver_pid" 2>/dev/null; }
+# A second start with --quit says 0 and the running driver ends, with status 0.
+quit_driver() {
+  local quit=0
+  "$run" "$prefix" "$driver" --quit || quit=$?
+  [[ $quit == 0 ]] || fail "--quit said $quit with a driver running"
+  # Windows' process has ended; wine's process around it follows.
+  wait_until "the driver ends after --quit said 0" not running
+  local status
+  status=$(driver_status)
+  [[ $status == 0 ]] || fail "the driver ended with $status after --quit"
+}
 
 # The driver's windows that show on screen (X windows of its process).
 shown_windows() { xdotool search --onlyvisible --class oru-driver.exe 2>/dev/null || true; }
