@@ -2,10 +2,10 @@
 //
 //   oru-acceptance-helper.exe board [X Y]...
 //       The pen on the virtual board (testing/harness/BoardModel) of the
-//       primary screen: one line "X Y A B" per screen point, the receivers'
-//       distances A and B (report units) of the board point under it; first
-//       the four calibration targets as the driver places them, then the
-//       points given.
+//       primary screen: one line "X Y A B BX BY" per screen point, the
+//       receivers' distances A and B (report units) of the board point BX, BY
+//       under it; first the four calibration targets as the driver places
+//       them, then the points given.
 //   oru-acceptance-helper.exe clicks LEFT TOP RIGHT BOTTOM
 //       A topmost window over that part of the screen that prints
 //       "ready", then "left down X Y", "left up X Y", "right down X Y",
@@ -37,7 +37,7 @@ int printBoardPoints(int count, char** coordinates)
     const auto print = [&](double x, double y) {
         const oru::harness::PointD onBoard = board.boardFromScreen({x, y});
         const auto distances = oru::emulated::distancesAt(onBoard.x, onBoard.y);
-        std::printf("%.0f %.0f %d %d\n", x, y, distances.a, distances.b);
+        std::printf("%.0f %.0f %d %d %.0f %.0f\n", x, y, distances.a, distances.b, onBoard.x, onBoard.y);
     };
     for (const oru::TPoint& target : oru::targetPoints(width, height, oru::kInsetRatio)) print(target.x, target.y);
     for (int i = 0; i + 1 < count; i += 2) print(std::atof(coordinates[i]), std::atof(coordinates[i + 1]));

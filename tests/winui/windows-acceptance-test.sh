@@ -25,14 +25,15 @@ cp "$built_driver" "$standin_dir/hid.dll" "$standin_dir/setupapi.dll" "$work/bin
 driver=$work/bin/oru-driver.exe
 export ORU_HID_STANDIN=oru-acceptance-$$ ORU_WINEDLLOVERRIDES="hid,setupapi=n,b"
 
-# The pen on the board: "X Y A B" per screen point, the calibration targets first.
+# The pen on the board: "X Y A B BX BY" per screen point (distances A, B of
+# board point BX, BY), the calibration targets first.
 points=(200 150 640 400 1100 700 90 760 1200 60)
 left_click=(420 330) right_click=(820 520) stroke_end=(610 455)
 declare -A distance
-targets=()
-while read -r x y a b; do
+targets=() target_board=()
+while read -r x y a b board_x board_y; do
   distance[$x,$y]="$a $b"
-  ((${#targets[@]} < 8)) && targets+=("$x" "$y")
+  ((${#targets[@]} < 8)) && targets+=("$x" "$y") target_board+=("$board_x" "$board_y")
 done < <("$run" "$prefix" "$helper" board "${points[@]}" "${left_click[@]}" "${right_click[@]}" "${stroke_end[@]}" | tr -d '\r')
 ((${#targets[@]} == 8)) || fail "oru-acceptance-helper.exe gave no board points"
 
@@ -162,8 +163,13 @@ pen_maps 200 150
 step "--quit, the stored calibration"
 quit_driver
 stored=$("$run" "$prefix" reg query 'HKCU\Software\oruDriver' 2>/dev/null | tr -d '\r')
+# Edit1..Edit8: board x and y of targets 0..3, where the pen was held (within
+# the trilateration's rounding of whole-unit distances).
 for n in 1 2 3 4 5 6 7 8; do
-  grep -Eq "^ +Edit${n}_Text +REG_SZ +-?[0-9]+$" <<<"$stored" || fail "no calibration text Edit${n}_Text stored: $stored"
+  value=$(sed -nE "s/^ +Edit${n}_Text +REG_SZ +(-?[0-9]+)$/\1/p" <<<"$stored")
+  [[ -n $value ]] || fail "no calibration text Edit${n}_Text stored: $stored"
+  expected=${target_board[n - 1]}
+  ((value - expected <= 3 && expected - value <= 3)) || fail "Edit${n}_Text is $value, the pen was at $expected"
 done
 
 step "second start with the stored calibration"
