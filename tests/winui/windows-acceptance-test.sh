@@ -58,16 +58,14 @@ pointer_near() {  # X Y: the pointer within 3 px
   pointer_at="$x,$y"
   (((x - $1) ** 2 + (y - $2) ** 2 <= 9))
 }
-# The pen hovers at X, Y until the pointer is there. A driver that has just
-# claimed the tracker may not read yet: the stand-in then says no handle took
-# the reports, and they go again.
+# The pen hovers at X, Y: the pointer goes there.
 pen_maps() {
-  local end=$((SECONDS + 20))
-  until pen 0 "$1" "$2" 5 && [[ $standin_said != "ok sent 0" ]] && wait_briefly 20 pointer_near "$1" "$2"; do
-    ((SECONDS < end)) || fail "the pen at $1,$2 left the pointer at $pointer_at"
-    echo "the pen at $1,$2 left the pointer at $pointer_at ($standin_said); again"
-  done
+  pen 0 "$1" "$2" 5
+  [[ $standin_said != "ok sent 0" ]] || fail "the driver has the pen tracker open no more"
+  wait_briefly 200 pointer_near "$1" "$2" || fail "the pen at $1,$2 left the pointer at $pointer_at"
 }
+# The driver's reader has the tracker open: it opens it once the square is green.
+reader_open() { standin handles 0 && [[ $standin_said != "ok handles 0" ]]; }
 
 # A target's crosshair (blue while it waits, red while the pen is held on it)
 # in the pixels around its screen point.
@@ -158,6 +156,7 @@ standin unplug 0
 wait_until "the square turns red when the tracker is unplugged" square_is FF0000
 standin plug 0
 wait_until "the square turns green when the tracker is plugged in again" square_is 008000
+wait_until "the driver reads the tracker plugged in again" reader_open
 pen_maps 200 150
 
 step "--quit, the stored calibration"
@@ -175,6 +174,7 @@ done
 step "second start with the stored calibration"
 start_driver
 wait_until "the second start claims the tracker" square_is 008000
+wait_until "the second start reads the tracker" reader_open
 calibration_shown && fail "the second start shows the calibration window"
 pen_maps 1100 700
 calibration_shown && fail "the second start shows the calibration window"
