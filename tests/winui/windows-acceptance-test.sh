@@ -40,15 +40,16 @@ done < <("$run" "$prefix" "$helper" board "${points[@]}" "${left_click[@]}" "${r
 # The stand-in: one command a line, one reply a line once it has taken effect.
 coproc standin { exec "$run" "$prefix" "$standin_dir/oru-pen-standin.exe" 2>"$work/standin.err"; }
 pids+=("$standin_PID")
-standin_reply() {
+standin_reply() {  # [COMMAND]
   local reply
-  IFS= read -r -t 20 reply <&"${standin[0]}" || fail "the pen stand-in did not answer ($(cat "$work/standin.err"))"
+  IFS= read -r -t 20 reply <&"${standin[0]}" ||
+    fail "the pen stand-in did not answer ${1:-its start} within 20 s ($(cat "$work/standin.err"))"
   reply=${reply%$'\r'}
   [[ $reply == ok* ]] || fail "the pen stand-in answered: $reply"
   standin_said=$reply
 }
 standin_reply
-standin() { echo "$*" >&"${standin[1]}"; standin_reply; }
+standin() { echo "$*" >&"${standin[1]}"; standin_reply "\"$*\""; }
 # pen STATE X Y [COUNT [INTERVAL_MS]]: reports of the pen at screen point X, Y.
 pen() { standin pen 0 "$1" ${distance[$2,$3]:?no board point for $2,$3} "${@:4}"; }
 

@@ -322,7 +322,16 @@ private:
                 std::cerr << "oru-pen-standin: cannot serve " << narrowAscii(path) << '\n';
                 return;
             }
-            if (ready_.exchange(true) == false) readyEvent_.notify_all();
+            if (!ready_) {
+                // Set under the waiter's mutex: set between its look at the
+                // flag and its sleep, the notification would be lost and the
+                // program would never say it is ready.
+                {
+                    const std::lock_guard lock(readyMutex_);
+                    ready_ = true;
+                }
+                readyEvent_.notify_all();
+            }
             if (::ConnectNamedPipe(pipe, nullptr) || ::GetLastError() == ERROR_PIPE_CONNECTED) {
                 char request[64];
                 DWORD got = 0;
