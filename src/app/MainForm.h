@@ -154,6 +154,10 @@ private:
     void persistTexts() override { FormStorage1.PersistState(); }
     void saveAtEnd() override;
     void saveAtSessionEnd() override;
+    std::string settingsPlace() const override
+    {
+        return "the settings folder ($XDG_CONFIG_HOME/oruDriver, else ~/.config/oruDriver)";
+    }
     void removeTray() override;
     void unwatchDevices() override;
 

@@ -6,6 +6,7 @@
 #include "device/HidDevice.h"
 #include "device/HidDeviceController.h"
 #include "device/PenTrackerAttachment.h"
+#include "platform/HidSystem.h"
 #include "platform/PointerOutput.h"
 
 #include <algorithm>
@@ -39,6 +40,7 @@ MainWindowController::~MainWindowController()
 
 THidDeviceController& MainWindowController::attachDevices(HidSystem& hid, MainThreadWaker& waker)
 {
+    hid_ = &hid;
     devices_ = std::make_unique<THidDeviceController>(hid, waker);
     attachment_ = std::make_unique<PenTrackerAttachment>(
         state_.PenDevice, *devices_, THidDataEvent::bind<&MainWindowController::ShowRead>(*this), *this);
@@ -80,15 +82,13 @@ void MainWindowController::reportStorageError(const std::exception& error)
     }
     std::fprintf(stderr,
                  "oruDriver: the settings were not saved at the end (%s); a calibration made in this run is lost. "
-                 "Make the settings folder ($XDG_CONFIG_HOME/oruDriver, else ~/.config/oruDriver) writable for "
-                 "this user, then calibrate again.\n",
-                 error.what());
+                 "Make %s writable for this user, then calibrate again.\n",
+                 error.what(), shell_.settingsPlace().c_str());
 }
 
 void MainWindowController::tellNoAccess()
 {
-    shell_.showNotice(std::string("Kalem izleyici bulundu ama okunamıyor. Yöneticinize ") + kPenTrackerUdevRule +
-                      " udev kuralını kurdurun, sonra izleyiciyi çıkarıp yeniden takın.");
+    if (hid_) shell_.showNotice(hid_->noAccessNotice());
 }
 
 void MainWindowController::firstShow()

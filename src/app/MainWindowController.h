@@ -85,6 +85,8 @@ public:
     virtual void saveAtEnd() = 0;
     /// The desktop session's end: saves the stored texts (errors as saveAtEnd).
     virtual void saveAtSessionEnd() = 0;
+    /// Where the stored texts are kept, for an administrator's line.
+    virtual std::string settingsPlace() const { return "the settings store"; }
 
     // The end.
     /// The tray icon goes: nothing may paint it any more.
@@ -183,6 +185,7 @@ private:
     MainWindowShell& shell_;
     Clock now_;
     PenPipeline pipeline_;
+    HidSystem* hid_ = nullptr;
     std::unique_ptr<THidDeviceController> devices_;
     std::unique_ptr<PenTrackerAttachment> attachment_;
     std::function<std::optional<CalibrationTexts>()> loadMachineCalibration_;

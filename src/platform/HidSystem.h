@@ -114,6 +114,13 @@ public:
         return "check that " + path + " is the pen tracker's device.";
     }
     /// The device keeps failing: where the system logs its errors.
+    /// The notice the user sees (Turkish) when the pen tracker was found but
+    /// can't be opened: what to have done about it.
+    virtual std::string noAccessNotice() const
+    {
+        return "Kalem izleyici bulundu ama okunamıyor. Yöneticinizden izleyiciye okuma ve yazma izni vermesini "
+               "isteyin, sonra izleyiciyi çıkarıp yeniden takın.";
+    }
     virtual std::string deviceErrorsAdvice() const { return "look for USB errors in the system's log."; }
 };
 

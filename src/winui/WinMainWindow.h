@@ -112,6 +112,7 @@ private:
     void persistTexts() override { FormStorage1_.PersistState(); }
     void saveAtEnd() override;
     void saveAtSessionEnd() override;
+    std::string settingsPlace() const override { return "the registry key HKEY_CURRENT_USER\\Software\\oruDriver"; }
     void removeTray() override;
     void unwatchDevices() override;
 

@@ -7,6 +7,7 @@
 #include "platform/HidSystem.h"
 #include "platform/RegistryStore.h"
 #include "platform/windows/WideText.h"
+#include "platform/windows/WinDebugOutput.h"
 #include "platform/windows/WinHidSystem.h"
 #include "platform/windows/WinMachineCalibration.h"
 #include "platform/windows/WinPointerOutput.h"
@@ -22,6 +23,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -117,6 +119,11 @@ int main()
         diagnostic("no driver runs for this user; nothing to end");
         return kCommandNoDriver;
     }
+
+    // From here on the program has no console to answer on: what the core
+    // writes to stderr goes to the debugger's output (DebugView).
+    std::optional<WinDebugOutput> debugOutput;
+    if (!WinDebugOutput::stderrAttached()) debugOutput.emplace();
 
     // Taken before any window is made, so that a second start racing this one
     // never shows a tray icon of its own.

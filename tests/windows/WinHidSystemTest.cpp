@@ -35,10 +35,12 @@ using Clock = std::chrono::steady_clock;
 constexpr char kPenIds[] = "0020 0002 0100 6";
 constexpr char kForeignIds[] = "046d c077 0111 5";  // a mouse: IDs only, never read here
 
-// A stand-in world of this test's own: parallel tests don't share devices.
+// A stand-in world of this test's own: parallel tests don't share devices
+// (wine reuses process ids, hence the time).
 std::wstring worldName(const char* test)
 {
-    return L"oru-hid-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::wstring(test, test + std::strlen(test));
+    return L"oru-hid-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(::GetTickCount64()) +
+           L"-" + std::wstring(test, test + std::strlen(test));
 }
 
 std::string pathOfPlug(const std::string& reply)

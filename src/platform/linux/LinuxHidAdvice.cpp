@@ -19,6 +19,12 @@ std::string LinuxHidSystem::grantAccessAdvice() const
            "tracker and plug it in again.";
 }
 
+std::string LinuxHidSystem::noAccessNotice() const
+{
+    return std::string("Kalem izleyici bulundu ama okunamıyor. Yöneticinize ") + kPenTrackerUdevRule +
+           " udev kuralını kurdurun, sonra izleyiciyi çıkarıp yeniden takın.";
+}
+
 std::string LinuxHidSystem::refusedAccessAdvice(const std::string& path) const
 {
     return "its file permissions allow it, so a security policy (AppArmor, SELinux or a sandbox) refuses it: "

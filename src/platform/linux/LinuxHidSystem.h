@@ -35,6 +35,7 @@ public:
     // udev's rule, the hidraw node and the kernel log (LinuxHidAdvice.cpp).
     std::string unavailableAdvice() const override;
     std::string grantAccessAdvice() const override;
+    std::string noAccessNotice() const override;
     std::string refusedAccessAdvice(const std::string& path) const override;
     std::string unopenableNodeAdvice(const std::string& path) const override;
     std::string deviceErrorsAdvice() const override;

@@ -1,5 +1,7 @@
 #include "platform/windows/WideText.h"
 
+#include "platform/windows/WinDebugOutput.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -47,7 +49,8 @@ std::string windowsErrorText(unsigned long code)
 void diagnostic(const std::string& line)
 {
     const std::string text = "oruDriver: " + line + "\n";
-    OutputDebugStringW(widen(text).c_str());
+    // A forwarder takes stderr's lines to the debugger already.
+    if (!WinDebugOutput::active()) OutputDebugStringW(widen(text).c_str());
     // A -mwindows program has no console; stderr is only there when redirected.
     if (std::fputs(text.c_str(), stderr) >= 0) std::fflush(stderr);
 }

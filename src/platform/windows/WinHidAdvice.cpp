@@ -18,6 +18,12 @@ std::string WinHidSystem::grantAccessAdvice() const
            "unplug the pen tracker and plug it in again.";
 }
 
+std::string WinHidSystem::noAccessNotice() const
+{
+    return "Kalem izleyici bulundu ama açılamıyor. İzleyiciyi kullanan başka bir programı (başka bir tahta "
+           "sürücüsü gibi) kapatın, sonra izleyiciyi çıkarıp yeniden takın.";
+}
+
 std::string WinHidSystem::refusedAccessAdvice(const std::string& path) const
 {
     return "Windows refuses to open it for reading, so another program holds it exclusively or a security "

@@ -45,6 +45,7 @@ public:
     // event log (WinHidAdvice.cpp).
     std::string unavailableAdvice() const override;
     std::string grantAccessAdvice() const override;
+    std::string noAccessNotice() const override;
     std::string refusedAccessAdvice(const std::string& path) const override;
     std::string unopenableNodeAdvice(const std::string& path) const override;
     std::string deviceErrorsAdvice() const override;

@@ -23,7 +23,8 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool writeLine(const std::string& line);
-    /// The next output line without its line break; empty at the end.
+    /// The next output line without its line break; empty at the end or
+    /// when none comes within 30 s.
     std::string readLine();
     /// The next output line, when it is complete within timeoutMs; a part
     /// read meanwhile is kept for the next call.

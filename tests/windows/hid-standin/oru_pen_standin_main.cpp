@@ -319,19 +319,12 @@ private:
                                                    PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
                                                    PIPE_UNLIMITED_INSTANCES, 64 * 1024, 64 * 1024, 0, nullptr);
             if (pipe == INVALID_HANDLE_VALUE) {
-                std::cerr << "oru-pen-standin: cannot serve " << narrowAscii(path) << '\n';
+                std::cerr << "oru-pen-standin: cannot serve " << narrowAscii(path) << ": error " << ::GetLastError()
+                          << '\n';
+                setReady(false);
                 return;
             }
-            if (!ready_) {
-                // Set under the waiter's mutex: set between its look at the
-                // flag and its sleep, the notification would be lost and the
-                // program would never say it is ready.
-                {
-                    const std::lock_guard lock(readyMutex_);
-                    ready_ = true;
-                }
-                readyEvent_.notify_all();
-            }
+            setReady(true);
             if (::ConnectNamedPipe(pipe, nullptr) || ::GetLastError() == ERROR_PIPE_CONNECTED) {
                 char request[64];
                 DWORD got = 0;
@@ -347,11 +340,24 @@ private:
         }
     }
 
+    void setReady(bool serving)
+    {
+        {
+            const std::lock_guard lock(readyMutex_);
+            if (ready_) return;
+            ready_ = true;
+            serving_ = serving;
+        }
+        readyEvent_.notify_all();
+    }
+
 public:
-    void waitReady()
+    /// Whether the device list is served (false: the control pipe can't be made).
+    bool waitReady()
     {
         std::unique_lock lock(readyMutex_);
-        readyEvent_.wait(lock, [this] { return ready_.load(); });
+        readyEvent_.wait(lock, [this] { return ready_; });
+        return serving_;
     }
 
 private:
@@ -359,7 +365,8 @@ private:
     std::map<unsigned, std::unique_ptr<EmulatedDevice>> devices_;
     ULONGLONG lastArrival_ = 0;
     std::thread control_;
-    std::atomic<bool> ready_{false};
+    bool ready_ = false;
+    bool serving_ = false;
     std::mutex readyMutex_;
     std::condition_variable readyEvent_;
 };
@@ -438,7 +445,10 @@ int main()
 {
     std::ios::sync_with_stdio(false);
     Standin standin;
-    standin.waitReady();
+    if (!standin.waitReady()) {
+        std::cout << "error cannot serve the device list" << std::endl;
+        ::ExitProcess(1);
+    }
     std::cout << "ok ready" << std::endl;
     std::string line;
     bool quit = false;
