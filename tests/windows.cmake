@@ -54,4 +54,3 @@ if(TARGET oru-driver)
   set_tests_properties(winui_tray_and_instance_test PROPERTIES LABELS windows FIXTURES_REQUIRED wine
                        RUN_SERIAL TRUE TIMEOUT 120)
 endif()
-
