@@ -130,6 +130,15 @@ part_udev_rule() {
   return "$failed"
 }
 
+# node_open_by PID NODE: the process has NODE open.
+node_open_by() {
+  local fd
+  for fd in /proc/"$1"/fd/*; do
+    [[ $(readlink "$fd" 2>/dev/null) == "$2" ]] && return 0
+  done
+  return 1
+}
+
 # record_row KIND USER: oru-record as USER with a tracker of KIND (uhid|usb)
 # that sends three reports; checks its lines.
 record_row() {
@@ -145,9 +154,15 @@ record_row() {
   pid=$!
   local verdict=ok detail=
   if [[ $user == "$test_user" ]]; then
-    # It has started reading once it wrote its header line.
+    # It reads once its reader thread has the node open: hidraw keeps reports
+    # only for readers that have it open, and the header line comes before
+    # that. Seen open at two looks in a row: the access check's open is brief.
     deadline=$((SECONDS + limit))
-    until [[ -s $out ]] || ((SECONDS >= deadline)) || ! kill -0 "$pid" 2>/dev/null; do sleep 0.05; done
+    local seen=0
+    until ((seen >= 2)) || ((SECONDS >= deadline)) || ! kill -0 "$pid" 2>/dev/null; do
+      if node_open_by "$pid" "$node"; then seen=$((seen + 1)); else seen=0; fi
+      ((seen >= 2)) || sleep 0.05
+    done
     local reports=("41 02 10 20 AB" "00 00 00 00 00" "5E 00 0A FF 80")
     for report in "${reports[@]}"; do
       case $kind in
