@@ -54,7 +54,8 @@ public:
 
     /// Whether a report waits in the device to be read, without reading or
     /// waiting. Any thread: the main thread asks while the reader may be held
-    /// up. A port that can't tell says false.
+    /// up. A port that can't see into the device before the reader asks it
+    /// again says true until then. A port that can't tell says false.
     virtual bool reportWaiting() const { return false; }
     /// Waits timeoutMs, or less when wake() is called; used to pace retries.
     virtual void pause(int timeoutMs) = 0;

@@ -166,6 +166,11 @@ TEST(WinHidSystem, ReadsOneWholeReportPerReadAndWakesPromptly)
         EXPECT_EQ(result.bytes, 6u);
         EXPECT_EQ(buffer, report);
     }
+    // A report taken and the device not asked again: the next one may be
+    // there already (the release watchdog waits for the reader to look).
+    EXPECT_TRUE(port->reportWaiting());
+    EXPECT_EQ(port->waitForReport(50).status, HidReadStatus::TimedOut);
+    EXPECT_FALSE(port->reportWaiting());
 
     // waitForReport leaves the report for the next read, which takes it at once.
     ASSERT_EQ(standin.command("pen 1 0 100 200"), "ok sent 1");

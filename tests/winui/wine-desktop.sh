@@ -17,7 +17,12 @@ trap cleanup EXIT
 DISPLAY=$("$run" "$prefix" --display)
 export DISPLAY
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
+fail() {
+  echo "FAIL: $*" >&2
+  # What the driver said, for the cause.
+  [[ -s $work/driver.out ]] && sed 's/^/  driver: /' "$work/driver.out" >&2
+  exit 1
+}
 step() { echo "-- $SECONDS s: $*"; }
 # wait_until WHAT COMMAND...: COMMAND succeeds within 20 s.
 wait_until() {
@@ -41,7 +46,7 @@ not() { ! "$@"; }
 wine_reg() { "$run" "$prefix" reg "$@" >/dev/null 2>&1; }
 
 start_driver() {
-  "$run" "$prefix" "$driver" >"$work/driver.out" 2>&1 &
+  "$run" "$prefix" "$driver" >>"$work/driver.out" 2>&1 &
   driver_pid=$!
   pids+=("$driver_pid")
 }

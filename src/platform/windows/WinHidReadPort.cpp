@@ -62,6 +62,7 @@ public:
         finishOutstandingRead();
         device_.reset();
         staged_.store(0, std::memory_order_release);
+        askAgain_.store(false, std::memory_order_release);
     }
 
     bool isOpen() const override { return static_cast<bool>(device_); }
@@ -75,6 +76,9 @@ public:
         if (ready.status != HidReadStatus::Report) return ready;
         const std::size_t bytes = std::min(staged_.load(std::memory_order_acquire), length);
         std::memcpy(buffer, buffer_.data(), bytes);
+        // Until the reader asks the device again, nobody can tell whether the
+        // pen's next report is there: a HID device has no look without a read.
+        askAgain_.store(true, std::memory_order_release);
         staged_.store(0, std::memory_order_release);
         return {HidReadStatus::Report, bytes, {}};
     }
@@ -90,6 +94,7 @@ public:
         if (!outstanding_) {
             if (const HidReadResult refused = issueRead(); refused.status != HidReadStatus::Report) return refused;
         }
+        askAgain_.store(false, std::memory_order_release);
         // The stop event first: a wake-up wins over a report that completed
         // at the same time, which stays outstanding for the next wait.
         const HANDLE events[2] = {stopEvent_.get(), readEvent_.get()};
@@ -107,7 +112,7 @@ public:
     {
         // The read's event stays set from its completion until the reader
         // collects it; both handles live as long as the port.
-        return staged_.load(std::memory_order_acquire) != 0 ||
+        return askAgain_.load(std::memory_order_acquire) || staged_.load(std::memory_order_acquire) != 0 ||
                ::WaitForSingleObject(readEvent_.get(), 0) == WAIT_OBJECT_0;
     }
 
@@ -190,6 +195,7 @@ private:
     bool outstanding_ = false;
     std::vector<std::uint8_t> buffer_;
     std::atomic<std::size_t> staged_{0};  // bytes of a completed read not yet taken by read()
+    std::atomic<bool> askAgain_{false};   // a report was taken; the device not asked again yet
 };
 
 } // namespace
