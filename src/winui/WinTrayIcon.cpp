@@ -1,6 +1,7 @@
 #include "winui/WinTrayIcon.h"
 
 #include "platform/windows/WideText.h"
+#include "platform/windows/WinGdi.h"
 
 #include <array>
 #include <cstdint>
@@ -50,15 +51,8 @@ HICON WinTrayIcon::paintIcon(const TrayIconLook& look)
     HDC dc = CreateCompatibleDC(screen);
     ReleaseDC(nullptr, screen);
 
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = n;
-    info.bmiHeader.biHeight = -n;  // top-down rows
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    HBITMAP color = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP color = createTopDownBitmap(dc, n, n, &bits);
     HGDIOBJ oldBitmap = SelectObject(dc, color);
     // Pure font and fill pixels only: clNone's transparent colour is matched
     // exactly, which smoothed edges would spoil.

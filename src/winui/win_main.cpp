@@ -8,6 +8,7 @@
 #include "platform/RegistryStore.h"
 #include "platform/windows/WideText.h"
 #include "platform/windows/WinDebugOutput.h"
+#include "platform/windows/WinGdi.h"
 #include "platform/windows/WinHidSystem.h"
 #include "platform/windows/WinMachineCalibration.h"
 #include "platform/windows/WinPointerOutput.h"
@@ -44,20 +45,13 @@ std::vector<std::string> commandLineWords()
     return words;
 }
 
-// Whether the program has somewhere to write: a console or redirected output.
-bool hasStream(DWORD which)
-{
-    const HANDLE handle = GetStdHandle(which);
-    return handle && handle != INVALID_HANDLE_VALUE && GetFileType(handle) != FILE_TYPE_UNKNOWN;
-}
-
 // The answer of --help, --version or a usage error: on the output when the
 // program has one (started from a console with its output redirected, a
 // script), else in a message box, since a program without a console shows no
 // text otherwise.
 void tell(const std::string& out, const std::string& err)
 {
-    if (hasStream(STD_OUTPUT_HANDLE) || hasStream(STD_ERROR_HANDLE)) {
+    if (standardStreamAttached(STD_OUTPUT_HANDLE) || standardStreamAttached(STD_ERROR_HANDLE)) {
         std::fputs(out.c_str(), stdout);
         std::fputs(err.c_str(), stderr);
         std::fflush(nullptr);
@@ -100,7 +94,7 @@ int main()
         std::string line;
         const int status = saveCalibrationForAllUsersWindows(&line);
         // Without a console the line would reach nobody but a debugger.
-        if (!hasStream(STD_OUTPUT_HANDLE) && !hasStream(STD_ERROR_HANDLE) && !line.empty()) {
+        if (!standardStreamAttached(STD_OUTPUT_HANDLE) && !standardStreamAttached(STD_ERROR_HANDLE) && !line.empty()) {
             MessageBoxW(nullptr, widen(line).c_str(), L"oruDriver",
                         MB_OK | (status == 0 ? MB_ICONINFORMATION : MB_ICONERROR));
         }

@@ -6,6 +6,7 @@
 #include "winui/WinDesktopTesting.h"
 #include "calibration/RecordingCalibrationHost.h"
 #include "common/HandlerErrors.h"
+#include "platform/windows/WinGdi.h"
 #include "winui/WinCalibrationWindow.h"
 
 #include <gtest/gtest.h>
@@ -35,15 +36,8 @@ public:
         const int height = area.bottom - area.top;
         HDC screen = GetDC(nullptr);
         HDC memory = CreateCompatibleDC(screen);
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;  // top-down rows
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
         void* bits = nullptr;
-        HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        HBITMAP bitmap = createTopDownBitmap(screen, width, height, &bits);
         HGDIOBJ old = SelectObject(memory, bitmap);
         BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
         GdiFlush();

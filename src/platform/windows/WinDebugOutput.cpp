@@ -1,6 +1,7 @@
 #include "platform/windows/WinDebugOutput.h"
 
 #include "platform/windows/WideText.h"
+#include "platform/windows/WinGdi.h"
 
 #include <windows.h>
 #include <fcntl.h>
@@ -18,8 +19,7 @@ std::atomic<bool> forwarding{false};
 
 bool WinDebugOutput::stderrAttached()
 {
-    const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
-    return handle && handle != INVALID_HANDLE_VALUE && GetFileType(handle) != FILE_TYPE_UNKNOWN;
+    return standardStreamAttached(STD_ERROR_HANDLE);
 }
 
 bool WinDebugOutput::active()
