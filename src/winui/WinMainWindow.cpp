@@ -383,7 +383,7 @@ void WinMainWindow::showAboutBox()
 void WinMainWindow::paintTray(TColor color, TColor fontColor)
 {
     if (!TrayIcon1_) return;  // the window's end: the icon goes before the device layer
-    // The square's colour repaints every time; the font's only when it differs.
+    // Every call repaints the square, also with the colours it has.
     trayColor_ = color;
     trayFontColor_ = fontColor;
     TrayIcon1_->paint(trayLook());
