@@ -11,83 +11,74 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusReply>
-#include <QDBusServiceWatcher>
-#include <QEventLoop>
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <sys/stat.h>
 
 namespace oru {
 
-namespace {
-
-constexpr const char* kDriverBusInterface = "org.oruDriver.Driver";
-// A driver that holds the lock registers its name within its start; under
-// load a start of Qt takes seconds.
-constexpr int kStartingDriverWaitMs = 20000;
-// The driver answers from its event loop.
-constexpr int kCallTimeoutMs = 10000;
-// "Çıkış" saves before the process ends; a message box about a failed save
-// waits for the user.
-constexpr int kEndWaitMs = 60000;
-
-bool driverNameOwned(const QDBusConnection& bus)
+std::string describeProcess(std::int64_t pid)
 {
-    const QDBusReply<bool> owned = bus.interface()->isServiceRegistered(QString::fromLatin1(kDriverBusService));
-    return owned.isValid() && owned.value();
+    std::string name;
+    if (std::FILE* comm = std::fopen(("/proc/" + std::to_string(pid) + "/comm").c_str(), "re")) {
+        char text[64] = {};
+        if (std::fgets(text, sizeof text, comm)) name = text;
+        std::fclose(comm);
+    }
+    while (!name.empty() && name.back() == '\n') name.pop_back();
+    return "process " + std::to_string(pid) + (name.empty() ? "" : " (" + name + ")");
 }
 
-// Waits, at most timeoutMs, until the driver's name is owned (owned true) or
-// has no owner any more; true when it is so.
-bool waitForDriverName(const QDBusConnection& bus, bool owned, int timeoutMs)
+std::optional<std::string> sessionBusMissing()
 {
-    QDBusServiceWatcher watcher(QString::fromLatin1(kDriverBusService), bus,
-                                owned ? QDBusServiceWatcher::WatchForRegistration
-                                      : QDBusServiceWatcher::WatchForUnregistration);
-    QEventLoop loop;
-    QObject::connect(&watcher, &QDBusServiceWatcher::serviceOwnerChanged, &loop, &QEventLoop::quit);
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    // Asked after the watch is in place, so that no change falls between.
-    if (driverNameOwned(bus) == owned) return true;
-    loop.exec();
-    return driverNameOwned(bus) == owned;
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address && *address) return std::nullopt;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && runtime[0] == '/') {
+        const std::string socket = std::string(runtime) + "/bus";
+        struct stat st {};
+        if (::stat(socket.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) {
+            ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + socket).c_str(), 1);
+            return std::nullopt;
+        }
+    }
+    return std::string("DBUS_SESSION_BUS_ADDRESS is not set");
 }
-
-bool noOwnerError(const QDBusMessage& reply)
-{
-    return reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
-           reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner");
-}
-
-} // namespace
 
 DriverBusService::DriverBusService(TMainForm& form) : QObject(&form), form_(form) {}
 
-void DriverBusService::publish()
+bool DriverBusService::publish()
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    const auto missing = sessionBusMissing();
+    QDBusConnection bus = missing ? QDBusConnection(QString()) : QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         std::fprintf(stderr,
                      "oruDriver: no D-Bus session bus (%s); \"oru-driver --calibrate\", \"oru-driver --quit\" and "
                      "the desktop entry's actions can't reach this driver. Start it in the desktop session, where "
                      "DBUS_SESSION_BUS_ADDRESS is set\n",
-                     qPrintable(bus.lastError().message()));
-        return;
+                     missing ? missing->c_str() : qPrintable(bus.lastError().message()));
+        return false;
     }
+    const QString name = QString::fromLatin1(kDriverBusService);
     if (!bus.registerObject(QString::fromLatin1(kDriverBusPath), this, QDBusConnection::ExportScriptableSlots) ||
-        !bus.registerService(QString::fromLatin1(kDriverBusService))) {
+        !bus.registerService(name)) {
+        const QDBusReply<uint> owner = bus.interface()->servicePid(name);
+        const std::string who = owner.isValid() ? describeProcess(owner.value()) : bus.lastError().message().toStdString();
         std::fprintf(stderr,
                      "oruDriver: the name %s on the session bus belongs to another process (%s); "
-                     "\"oru-driver --calibrate\" and \"--quit\" reach that one, not this driver. End the other "
-                     "process, then start the driver again\n",
-                     kDriverBusService, qPrintable(bus.lastError().message()));
+                     "\"oru-driver --calibrate\" and \"--quit\" refuse to talk to it, so they can't reach this "
+                     "driver. End the other process, then start the driver again\n",
+                     kDriverBusService, who.c_str());
     }
+    return true;
 }
 
 void DriverBusService::withdraw()
 {
     withdrawn_ = true;
-    QDBusConnection::sessionBus().unregisterObject(QString::fromLatin1(kDriverBusPath));
 }
 
 void DriverBusService::later(std::function<void()> handler)
@@ -102,62 +93,14 @@ void DriverBusService::later(std::function<void()> handler)
 
 void DriverBusService::Calibrate()
 {
+    if (withdrawn_) return sendErrorReply(QString::fromLatin1(kDriverEndingError), QStringLiteral("the driver is ending"));
     later([this] { form_.Kalibre1Click(); });
 }
 
 void DriverBusService::Quit()
 {
+    if (withdrawn_) return sendErrorReply(QString::fromLatin1(kDriverEndingError), QStringLiteral("the driver is ending"));
     later([this] { form_.k1Click(); });
-}
-
-int sendDriverCommand(DriverCommand command, bool driverHoldsLock)
-{
-    const char* option = command == DriverCommand::Calibrate ? "--calibrate" : "--quit";
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        std::fprintf(stderr,
-                     "oru-driver %s: no D-Bus session bus to reach the driver through (%s). Run the command in the "
-                     "driver's desktop session, where DBUS_SESSION_BUS_ADDRESS is set\n",
-                     option, qPrintable(bus.lastError().message()));
-        return kExitNoSessionBus;
-    }
-    if (!driverNameOwned(bus)) {
-        if (!driverHoldsLock) {
-            std::fprintf(stderr, "oru-driver %s: no driver runs in this desktop session; nothing to end\n", option);
-            return kExitNoDriverRunning;
-        }
-        if (!waitForDriverName(bus, true, kStartingDriverWaitMs)) {
-            std::fprintf(stderr,
-                         "oru-driver %s: a driver of this user runs (it holds the single-instance lock) but does "
-                         "not answer on this session bus: it was started in another session or without a bus. "
-                         "Use its tray menu, or end it (\"oru-driver --quit\" in its session) and start it here\n",
-                         option);
-            return kExitNoAnswer;
-        }
-    }
-    const QDBusMessage reply = bus.call(
-        QDBusMessage::createMethodCall(QString::fromLatin1(kDriverBusService), QString::fromLatin1(kDriverBusPath),
-                                       QString::fromLatin1(kDriverBusInterface),
-                                       command == DriverCommand::Calibrate ? QStringLiteral("Calibrate")
-                                                                           : QStringLiteral("Quit")),
-        QDBus::Block, kCallTimeoutMs);
-    if (reply.type() == QDBusMessage::ErrorMessage) {
-        if (command == DriverCommand::Quit && noOwnerError(reply)) {
-            std::fprintf(stderr, "oru-driver %s: no driver runs in this desktop session; nothing to end\n", option);
-            return kExitNoDriverRunning;
-        }
-        std::fprintf(stderr, "oru-driver %s: the driver did not take the command (%s: %s)\n", option,
-                     qPrintable(reply.errorName()), qPrintable(reply.errorMessage()));
-        return kExitNoAnswer;
-    }
-    if (command == DriverCommand::Quit && !waitForDriverName(bus, false, kEndWaitMs)) {
-        std::fprintf(stderr,
-                     "oru-driver --quit: the driver was asked to end but still runs after %d s; a message box "
-                     "about its settings may wait for an answer on the screen\n",
-                     kEndWaitMs / 1000);
-        return kExitNoAnswer;
-    }
-    return 0;
 }
 
 void tellCommandsWithoutTray()

@@ -1,8 +1,13 @@
 #pragma once
 
+#include "app/DriverCommands.h"
+
+#include <QDBusContext>
 #include <QObject>
 
 #include <functional>
+#include <optional>
+#include <string>
 
 namespace oru {
 
@@ -13,12 +18,14 @@ class TMainForm;
 /// `oru-driver --calibrate` / `oru-driver --quit` call them.
 inline constexpr const char* kDriverBusService = "org.oruDriver.Driver";
 inline constexpr const char* kDriverBusPath = "/org/oruDriver/Driver";
+/// The error a driver whose end has begun answers every command with.
+inline constexpr const char* kDriverEndingError = "org.oruDriver.Driver.Error.Ending";
 
 /// Offers the tray menu's "Kalibre" and "Çıkış" as the methods Calibrate and
 /// Quit of the interface org.oruDriver.Driver. A call is answered at once and
 /// its handler runs afterwards from the event loop: a calibration runs a loop
 /// of its own for as long as the pen takes, longer than a caller waits.
-class DriverBusService : public QObject {
+class DriverBusService : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.oruDriver.Driver")
 
@@ -26,11 +33,12 @@ public:
     explicit DriverBusService(TMainForm& form);
 
     /// Puts the object and the name on the session bus; says on stderr why
-    /// the commands can't reach this driver when that fails.
-    void publish();
-    /// The driver's end has begun: calls are refused from now on, and those
-    /// already taken do nothing. The name stays until the process ends, so
-    /// that "--quit" sees the end, saves and all.
+    /// the commands can't reach this driver when that fails. False when this
+    /// driver has no session bus at all.
+    bool publish();
+    /// The driver's end has begun: calls are answered with kDriverEndingError
+    /// from now on, and those already taken do nothing. The name stays until
+    /// the process ends.
     void withdraw();
 
 public Q_SLOTS:
@@ -45,20 +53,25 @@ private:
     bool withdrawn_ = false;
 };
 
-enum class DriverCommand { Calibrate, Quit };
+/// The word a driver without a session bus leaves in its single-instance
+/// lock file, so that a command tells so at once.
+inline constexpr const char* kNoSessionBusNote = "no-session-bus";
 
-/// Exit statuses of `--calibrate` and `--quit` besides 0 (done), 1 (the
-/// driver's start refused) and 2 (usage).
-inline constexpr int kExitNoDriverRunning = 3;  // --quit: nothing to end
-inline constexpr int kExitNoSessionBus = 4;     // no session bus to reach a driver through
-inline constexpr int kExitNoAnswer = 5;         // the driver did not take the command, or did not end
+/// "process 1234 (oru-driver)": who a message is about.
+std::string describeProcess(std::int64_t pid);
 
-/// Hands a command to the driver of this desktop session over the session bus
-/// and returns the exit status; says on stderr why it failed. driverHoldsLock:
-/// a driver of this user runs (it holds the single-instance lock), so its name
-/// is waited for while it may still be starting. Quit returns once the driver
-/// has ended. Needs a QCoreApplication, no display.
-int sendDriverCommand(DriverCommand command, bool driverHoldsLock);
+/// Why this process has no session bus to use, nothing when it has one.
+/// libdbus starts a bus of its own when no address is set ("autolaunch"): a
+/// bus nobody else is on, left running after the command. A systemd user
+/// session has its bus at $XDG_RUNTIME_DIR/bus, which libdbus would find
+/// itself: it is set as the address here, so that nothing else is tried.
+std::optional<std::string> sessionBusMissing();
+
+/// Hands a command to the driver that holds this user's single-instance lock
+/// ("oruDriver") over the session bus (runDriverCommand), and returns the exit
+/// status or kStartCalibratingDriver. Never starts a bus of its own. Needs a
+/// QCoreApplication, no display.
+int sendDriverCommand(DriverCommand command);
 
 /// How long after the start the driver looks for a tray host before it tells
 /// the user where the commands are: at a login the panel starts beside the

@@ -147,6 +147,13 @@ int saveCalibrationForAllUsers()
     case StoreFileRead::State::Missing:
         break;
     case StoreFileRead::State::Unreadable:
+        if (read.late) {
+            say("nothing saved: " + user->name + "'s settings " + own.string() + " could not be read in time (" +
+                read.problem + "); run the command again, and keep " + user->name +
+                "'s processes from being stopped meanwhile");
+            return 1;
+        }
+        [[fallthrough]];
     case StoreFileRead::State::Untrusted:
         say("nothing saved: cannot read " + user->name + "'s settings " + own.string() +
             (user->underSudo ? " with " + user->name + "'s rights (" : " (") + read.problem + "); give the file to " +
@@ -184,8 +191,14 @@ int saveCalibrationForAllUsers()
         return 1;
     }
     if (!written.repaired.empty()) say(written.repaired);
-    std::printf("oruDriver: %s's calibration is saved for every account on this machine in %s\n", user->name.c_str(),
-                (target / FileRegistryStore::kFileName).c_str());
+    const std::string saved = user->name + "'s calibration is saved for every account on this machine in " +
+                              (target / FileRegistryStore::kFileName).string();
+    if (std::printf("oruDriver: %s\n", saved.c_str()) < 0 || std::fflush(stdout) != 0) {
+        // The save stands; only its line was lost (a full disk, a closed pipe).
+        const int error = errno;
+        say(saved + ", but this could not be written to standard output (" + std::strerror(error) + ")");
+        return 1;
+    }
     return 0;
 }
 

@@ -32,8 +32,10 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -135,7 +137,7 @@ int main(int argc, char** argv)
     // Reaches the running driver over the session bus: no display, no lock.
     if (parsed.has("--quit")) {
         QCoreApplication client(argc, argv);
-        return sendDriverCommand(DriverCommand::Quit, false);
+        return sendDriverCommand(DriverCommand::Quit);
     }
     const bool calibrateAtStart = parsed.has("--calibrate");
 
@@ -165,8 +167,17 @@ int main(int argc, char** argv)
         if (calibrateAtStart) {
             // Nothing to end in order here: a quit signal ends the waiting command.
             for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) std::signal(signalNumber, SIG_DFL);
-            QCoreApplication client(argc, argv);
-            return sendDriverCommand(DriverCommand::Calibrate, true);
+            int status = 0;
+            {
+                QCoreApplication client(argc, argv);
+                status = sendDriverCommand(DriverCommand::Calibrate);
+            }
+            if (status != kStartCalibratingDriver) return status;
+            // The driver asked ended meanwhile: this start becomes the one
+            // that calibrates, as a start from the beginning.
+            ::execv("/proc/self/exe", argv);
+            std::fprintf(stderr, "oruDriver: cannot start again (%s)\n", std::strerror(errno));
+            return kExitNoAnswer;
         }
         return 0;
     case SingleInstanceLock::State::NoPlace:
@@ -216,7 +227,7 @@ int main(int argc, char** argv)
 
     // "Kalibre" and "Çıkış" for desktops without a tray host.
     auto* const busService = new DriverBusService(*form);
-    busService->publish();
+    if (!busService->publish()) instanceLock.note(kNoSessionBusNote);
     if (calibrateAtStart) {
         // After the first show, which may have started a calibration already.
         QMetaObject::invokeMethod(form, [form] { guarded([form] { form->Kalibre1Click(); }); }, Qt::QueuedConnection);

@@ -1,9 +1,11 @@
 // A desktop's notification service for the program tests: owns
 // org.freedesktop.Notifications on the session bus and appends each Notify
 // call to the file given, one line "APP<TAB>ICON<TAB>SUMMARY<TAB>BODY",
-// flushed before the call is answered.
+// flushed before the call is answered. With --squat it owns the driver's
+// name instead and takes its commands without doing anything (Quit ends it),
+// as a process that is not the driver might.
 //
-//   oru-notifications-standin FILE
+//   oru-notifications-standin FILE | --squat
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -44,21 +46,40 @@ private:
     uint lastId_ = 0;
 };
 
+class Squatter : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.oruDriver.Driver")
+
+public Q_SLOTS:
+    Q_SCRIPTABLE void Calibrate() {}
+    Q_SCRIPTABLE void Quit() { QCoreApplication::quit(); }
+};
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     if (argc != 2) {
-        std::fprintf(stderr, "usage: oru-notifications-standin FILE\n");
+        std::fprintf(stderr, "usage: oru-notifications-standin FILE | --squat\n");
         return 2;
+    }
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    Squatter squatter;
+    if (argv[1] == QLatin1String("--squat")) {
+        if (!bus.registerObject(QStringLiteral("/org/oruDriver/Driver"), &squatter,
+                                QDBusConnection::ExportScriptableSlots) ||
+            !bus.registerService(QStringLiteral("org.oruDriver.Driver"))) {
+            std::fprintf(stderr, "oru-notifications-standin: %s\n", qPrintable(bus.lastError().message()));
+            return 1;
+        }
+        return app.exec();
     }
     Notifications service(QString::fromLocal8Bit(argv[1]));
     if (!service.open()) {
         std::fprintf(stderr, "oru-notifications-standin: cannot write %s\n", argv[1]);
         return 1;
     }
-    QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service,
                             QDBusConnection::ExportScriptableSlots) ||
         !bus.registerService(QStringLiteral("org.freedesktop.Notifications"))) {

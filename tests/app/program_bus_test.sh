@@ -130,7 +130,12 @@ calibrate_starts_a_driver() {
 
 commands_that_find_no_driver() {
   calibrated_account none
-  run_command --quit 3 "no driver runs in this desktop session"
+  run_command --quit 3 "no driver of this user runs"
+  # No address at all: no bus is started for the command (libdbus's autolaunch).
+  local launched
+  launched=$(pgrep -c -x 'dbus-launch|dbus-daemon' || true)
+  (unset DBUS_SESSION_BUS_ADDRESS; run_command --quit 4 "DBUS_SESSION_BUS_ADDRESS is not set")
+  (($(pgrep -c -x 'dbus-launch|dbus-daemon' || true) == launched)) || fail "a command without a bus address started a bus"
   # Without a bus --calibrate still starts a driver that calibrates; it holds
   # the lock, so a second --calibrate knows it runs, and neither command can
   # reach it.
@@ -142,11 +147,67 @@ commands_that_find_no_driver() {
   local option
   for option in --quit --calibrate; do
     DBUS_SESSION_BUS_ADDRESS=unix:path=$work/nobus run_command "$option" 4 "no D-Bus session bus"
+    # From the session bus: it runs, but nothing reaches it.
+    run_command "$option" 5 "started without a session bus"
   done
   kill -0 "$pid" || fail "the driver without a bus ended"
 }
 
+# Whoever owns the driver's name without holding the lock is never believed.
+squatter_is_not_the_driver() {
+  calibrated_account squat
+  "$standin" --squat &
+  pids+=($!)
+  wait_for 10 driver_on_bus || fail "the squatter did not take the name"
+  run_command --quit 3 "answers in the driver's name, but it is not the driver"
+  "$driver" 2>>"$log" &
+  pid=$!
+  pids+=("$pid")
+  wait_for 20 said "belongs to another process (process [0-9]* (oru-notificati" || fail "the driver does not name the squatter"
+  run_command --calibrate 5 "answers in its name; nothing was sent"
+  run_command --quit 5 "answers in its name; nothing was sent"
+  calibration_gone && kill -0 "$pid" || fail "a command reached the driver through the squatter"
+}
+
+# --quit while the driver has the lock but is not yet on the bus waits for it.
+quit_while_starting() {
+  calibrated_account starting
+  local s=0
+  "$driver" 2>>"$log" &
+  pid=$!
+  pids+=("$pid")
+  timeout 90 "$driver" --quit 2>"$work/command.err" || s=$?
+  ((s == 0)) || fail "--quit at the driver's start: status $s ($(cat "$work/command.err"))"
+  wait_for 5 gone "$pid" || fail "--quit returned 0 while the driver runs"
+}
+
+# A command while the driver ends (its failed save's box up): --calibrate
+# says so and, once that driver has ended, starts one that calibrates.
+commands_while_ending() {
+  fresh_account ending
+  rmdir "$XDG_CONFIG_HOME"; touch "$XDG_CONFIG_HOME"
+  start_driver
+  wait_for 15 calibration_up || fail "no calibration window at the first start"
+  xdotool key Escape
+  wait_for 10 calibration_gone || fail "ESC did not close the calibration window"
+  local quit_status=0 ending=$pid
+  timeout 90 "$driver" --quit 2>"$work/quit.err" &
+  local quitter=$!
+  wait_for 20 box_up || fail "no error box at the end with a failing save"
+  "$driver" --calibrate 2>"$work/calibrate.err" &
+  pids+=($!)
+  wait_for 20 grep -q "is ending; a new driver that calibrates starts" "$work/calibrate.err" ||
+    fail "--calibrate during the end: $(cat "$work/calibrate.err")"
+  kill -TERM "$ending"
+  wait "$quitter" || quit_status=$?
+  ((quit_status == 0)) || fail "--quit: status $quit_status once the driver ended ($(cat "$work/quit.err"))"
+  wait_for 20 calibration_up || fail "no driver calibrates after the ending one: $(cat "$work/calibrate.err")"
+}
+
 cases=("no_tray_notice_calibrate_and_quit|no tray host: one notice, --calibrate, a second start, --quit"
        "calibrate_starts_a_driver|--calibrate with none running starts one that calibrates; --quit ends it"
-       "commands_that_find_no_driver|--quit with none running; without a bus: --calibrate starts one, then can't reach it")
+       "commands_that_find_no_driver|--quit with none running; without a bus: --calibrate starts one, then can't reach it"
+       "squatter_is_not_the_driver|a process that owns the driver's name is not believed"
+       "quit_while_starting|--quit at the driver's start waits for it"
+       "commands_while_ending|--calibrate while the driver ends starts one that calibrates")
 run_cases "program bus test"

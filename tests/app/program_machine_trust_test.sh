@@ -86,6 +86,31 @@ save_for_the_account() {
   done
 }
 
+# The account may stop (SIGSTOP) the process that reads its store with its
+# rights: root's command ends it after a bound and says so. The reader is held
+# in its first look at the groups, at a FIFO standing for /etc/group, and
+# stopped there.
+stopped_reader_is_ended() {
+  own_store
+  mkfifo "$work/group"
+  : >"$log"
+  local target=$work/xdg-stopped saver reader s=0
+  env -i PATH="$PATH" HOME=/root SUDO_UID="$uid" SUDO_GID="$gid" SUDO_USER="$user" XDG_CONFIG_DIRS="$target" \
+    unshare --mount --propagation private sh -c 'mount --bind "$0" /etc/group && exec "$@"' "$work/group" \
+    "$driver" --save-for-all-users >>"$log" 2>&1 &
+  saver=$!
+  pids+=("$saver")
+  wait_for 10 pgrep -P "$saver" >/dev/null || fail "no reader with the account's rights"
+  reader=$(pgrep -P "$saver")
+  kill -STOP "$reader"
+  wait_for 20 gone "$saver" || fail "the command waits for good on the stopped reader"
+  wait "$saver" || s=$?
+  ((s == 1)) || fail "exit status $s, expected 1"
+  said "could not be read in time" || fail "the command does not say the store could not be read in time"
+  gone "$reader" || fail "the stopped reader was left behind"
+  [[ ! -e $target/oruDriver/store.conf ]] || fail "a store was written"
+}
+
 calibration_up() { xdotool search --onlyvisible --name '^CalibrationForm$' >/dev/null 2>&1; }
 calibration_gone() { ! calibration_up; }
 
@@ -120,5 +145,6 @@ account_ignores_what_others_could_write() {
 }
 
 cases=("save_for_the_account|sudo --save-for-all-users reads with the account's rights and writes through no link into no other's folder"
+       "stopped_reader_is_ended|a reader the account stops is ended after a bound, and the command says so"
        "account_ignores_what_others_could_write|an account ignores a machine store that someone besides root could have written")
 run_cases "program machine trust test"

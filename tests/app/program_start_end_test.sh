@@ -22,22 +22,6 @@ start_driver() {
 # Past the lock and the application's start (the offscreen platform says it has no pointer).
 started() { said "has no pointer injection"; }
 
-geometry() {
-  xwininfo -id "$1" 2>/dev/null |
-    awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF} /Width:/{w=$NF} /Height:/{h=$NF}
-         /Map State/{m=$NF} END{print x + 0, y + 0, w + 0, h + 0, m}'
-}
-# The driver's mapped windows: "id x y width height", one per line.
-driver_windows() {
-  local w x y width height map
-  for w in $(xdotool search --classname oru-driver 2>/dev/null); do
-    read -r x y width height map < <(geometry "$w")
-    [[ $map == IsViewable ]] && echo "$w $x $y $width $height"
-  done
-  return 0
-}
-# An error box: a mapped window of the driver wider than its menu.
-box_up() { driver_windows | awk '$4 > 150 && $5 > 60 { found = 1 } END { exit !found }'; }
 ended_or_box() { gone "$pid" || box_up; }
 calibration_up() { xdotool search --onlyvisible --name '^CalibrationForm$' >/dev/null 2>&1; }
 calibration_gone() { ! calibration_up; }

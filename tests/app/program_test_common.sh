@@ -47,6 +47,24 @@ wait_for() {
   done
 }
 gone() { ! kill -0 "$1" 2>/dev/null; }
+# geometry WINDOW: "x y width height map-state" of an X window.
+geometry() {
+  xwininfo -id "$1" 2>/dev/null |
+    awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF} /Width:/{w=$NF} /Height:/{h=$NF}
+         /Map State/{m=$NF} END{print x + 0, y + 0, w + 0, h + 0, m}'
+}
+# The driver's mapped windows: "id x y width height", one per line.
+driver_windows() {
+  local w x y width height map
+  for w in $(xdotool search --classname oru-driver 2>/dev/null); do
+    read -r x y width height map < <(geometry "$w")
+    [[ $map == IsViewable ]] && echo "$w $x $y $width $height"
+  done
+  return 0
+}
+# An error box: a mapped window of the driver wider than its menu.
+box_up() { driver_windows | awk '$4 > 150 && $5 > 60 { found = 1 } END { exit !found }'; }
+
 said() { grep -qs -- "$1" "$log"; }
 # fresh_account NAME: a fresh account below $work: private runtime folder,
 # empty home, writable settings; the driver's log goes to $log.

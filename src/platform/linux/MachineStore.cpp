@@ -4,11 +4,15 @@
 #include "platform/linux/StoreFileIo.h"
 #include "platform/linux/UniqueFd.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <pwd.h>
 #include <string_view>
 #include <sys/stat.h>
@@ -18,6 +22,10 @@
 namespace oru {
 
 namespace {
+
+// How long the reader with the user's rights may take: a store of at most
+// 1 MiB is read and parsed in milliseconds.
+constexpr int kUserReaderBoundMs = 5000;
 
 // The file's text without the per-user header that StoreContents writes.
 std::string withoutLeadingComments(const std::string& text)
@@ -177,11 +185,36 @@ StoreFileRead readStoreFileAsUser(const std::filesystem::path& file, uid_t uid, 
         readAsUserInChild(out.get(), file, uid, gid, userName);
     }
     out.reset();
-    // Room for all the child sends (the problem is a line, readUpTo stops
-    // within one 16 KiB read past the limit), so that it never waits on a full pipe.
+    // Room for all the child sends (the problem is a line), so that it never
+    // waits on a full pipe. The child runs with the user's rights, so the
+    // user may stop it (SIGSTOP): the wait for it is bounded, then it is ended.
+    const std::size_t limit = sizeof(ChildHeader) + 4096 + FileRegistryStore::kMaxFileBytes + 16384;
     std::string message;
-    const bool received =
-        readUpTo(in.get(), sizeof(ChildHeader) + 4096 + FileRegistryStore::kMaxFileBytes + 16384, message);
+    bool received = true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kUserReaderBoundMs);
+    for (char chunk[16384]; message.size() <= limit;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd ready{in.get(), POLLIN, 0};
+        const int polled = ::poll(&ready, 1, static_cast<int>(std::max<std::int64_t>(0, left.count())));
+        if (polled < 0 && errno == EINTR) continue;
+        if (polled == 0) {
+            ::kill(child, SIGKILL);
+            while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+            }
+            StoreFileRead late = unreadable("the process reading it with the user's rights did not finish within " +
+                                            std::to_string(kUserReaderBoundMs / 1000) +
+                                            " s and was ended (it may have been stopped)");
+            late.late = true;
+            return late;
+        }
+        const ssize_t got = polled < 0 ? -1 : ::read(in.get(), chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            received = got == 0;
+            break;
+        }
+        message.append(chunk, static_cast<std::size_t>(got));
+    }
     in.reset();
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {

@@ -28,6 +28,7 @@ struct StoreFileRead {
     State state = State::Missing;
     StoreContents contents;
     std::string problem;
+    bool late = false;  // Unreadable: the reader with the user's rights did not finish in time
 };
 
 /// The store file at file, with this process's rights; nobody's ownership is checked.

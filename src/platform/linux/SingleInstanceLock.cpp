@@ -11,6 +11,7 @@
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <utility>
 
@@ -139,7 +140,96 @@ void noteForeignFolder(const std::string& parent, const std::string& name, std::
     if (const auto foreign = foreignFolder(path, st)) problems.push_back(*foreign);
 }
 
+/// Replaces the lock file's content by "<this pid> <text>": who holds it, for
+/// a later start that wants to reach the holder.
+void writeHolder(int fd, const std::string& text)
+{
+    const std::string line = std::to_string(::getpid()) + (text.empty() ? "" : " " + text) + "\n";
+    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, line.data(), line.size(), 0) < 0) {
+        // Only a later command's message loses the holder's word.
+    }
+}
+
+/// The process holding an flock on the file (device, inode), from /proc/locks
+/// ("1: FLOCK  ADVISORY  WRITE <pid> <major>:<minor>:<inode> 0 EOF", major
+/// and minor in hex); nullopt when none, or when the list can't be read.
+std::optional<int> flockHolder(const struct stat& file, bool& listRead)
+{
+    std::FILE* locks = std::fopen("/proc/locks", "re");
+    listRead = locks != nullptr;
+    if (!locks) return std::nullopt;
+    char wanted[64];
+    std::snprintf(wanted, sizeof wanted, "%02x:%02x:%llu", major(file.st_dev), minor(file.st_dev),
+                  static_cast<unsigned long long>(file.st_ino));
+    std::optional<int> pid;
+    char line[256];
+    while (!pid && std::fgets(line, sizeof line, locks)) {
+        char kind[16], where[64];
+        int holder = 0;
+        // A waiter's line has "->" where the kind is: it holds nothing.
+        if (std::sscanf(line, "%*s %15s %*s %*s %d %63s", kind, &holder, where) == 3 &&
+            std::strcmp(kind, "FLOCK") == 0 && std::strcmp(where, wanted) == 0) {
+            pid = holder;
+        }
+    }
+    std::fclose(locks);
+    return pid;
+}
+
 } // namespace
+
+std::optional<SingleInstanceLock::Holder> SingleInstanceLock::holder(const std::string& name,
+                                                                     const LockEnvironment& environment)
+{
+    const std::string fileName = name + ".lock";
+    std::vector<std::string> places;
+    for (const std::string& dir : {environment.runtimeDir, environment.userRuntimeDir}) {
+        if (isAbsolute(dir)) places.push_back(dir + "/" + fileName);
+    }
+    if (isAbsolute(environment.cacheHome)) {
+        places.push_back(environment.cacheHome + "/" + name + "/" + fileName);
+    } else if (isAbsolute(environment.home)) {
+        places.push_back(environment.home + "/.cache/" + name + "/" + fileName);
+    }
+    places.push_back(environment.sharedTmp + "/" + name + "-" + std::to_string(::geteuid()) + "/" + fileName);
+    for (const std::string& place : places) {
+        UniqueFd fd(::open(place.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat st {};
+        if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) continue;
+        char text[256] = {};
+        const ssize_t length = ::pread(fd.get(), text, sizeof text - 1, 0);
+        int notedPid = 0;
+        int consumed = 0;
+        if (length <= 0 || std::sscanf(text, "%d%n", &notedPid, &consumed) != 1) notedPid = 0;
+        bool listRead = false;
+        std::optional<int> pid = flockHolder(st, listRead);
+        if (!listRead) {
+            // Without the kernel's list: a shared lock that can't be had means a
+            // holder, who is the one that wrote its number.
+            if (::flock(fd.get(), LOCK_SH | LOCK_NB) == 0) {
+                ::flock(fd.get(), LOCK_UN);
+            } else if (errno == EWOULDBLOCK) {
+                pid = notedPid;
+            }
+        }
+        if (!pid) continue;
+        Holder found{*pid, {}};
+        if (notedPid == *pid) {
+            std::string rest(text + consumed, static_cast<std::size_t>(length) - static_cast<std::size_t>(consumed));
+            const auto first = rest.find_first_not_of(' ');
+            const auto last = rest.find_last_not_of(" \n");
+            if (first != std::string::npos && last != std::string::npos) found.note = rest.substr(first, last - first + 1);
+        }
+        return found;
+    }
+    return std::nullopt;
+}
+
+void SingleInstanceLock::note(const std::string& text)
+{
+    if (fd_ >= 0) writeHolder(fd_, text);
+    for (const int fd : alsoFds_) writeHolder(fd, text);
+}
 
 LockEnvironment LockEnvironment::current()
 {
@@ -298,6 +388,7 @@ bool SingleInstanceLock::lockIn(int dirFd, const std::string& dir, const std::st
     }
     state_ = State::Acquired;
     path_ = path;
+    writeHolder(fd.get(), "");
     fd_ = fd.release();
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,20 @@ public:
     ~SingleInstanceLock();
     SingleInstanceLock(const SingleInstanceLock&) = delete;
     SingleInstanceLock& operator=(const SingleInstanceLock&) = delete;
+
+    /// The process that holds this user's lock "<name>.lock" in any of the
+    /// places above, as the kernel's list of locks (/proc/locks) says, without
+    /// taking it; nullopt when nobody holds it. note is what the holder left
+    /// with note(), empty when nothing or a former holder's.
+    struct Holder {
+        int pid = 0;
+        std::string note;
+    };
+    static std::optional<Holder> holder(const std::string& name,
+                                        const LockEnvironment& environment = LockEnvironment::current());
+    /// Leaves a word for later starts in the lock files held (one line, no
+    /// newline), which holder() reads back.
+    void note(const std::string& text);
 
     State state() const { return state_; }
     /// The lock file used: held, or held by the other instance.

@@ -187,6 +187,10 @@ TEST(SingleInstanceLock, SecondInstanceIsRefusedWhereverTheLockEndsUp)
         EXPECT_EQ(first.path(), expected);
         EXPECT_EQ(second.state(), SingleInstanceLock::State::HeldByAnother);
         EXPECT_EQ(second.path(), expected);
+        // A command finds the holder wherever the lock went, without taking it.
+        const auto holder = SingleInstanceLock::holder("oruDriver", environment);
+        ASSERT_TRUE(holder);
+        EXPECT_EQ(holder->pid, ::getpid());
         struct stat folder {};
         ASSERT_EQ(::lstat(fs::path(expected).parent_path().c_str(), &folder), 0);
         if (row.expectedLock.find("run/") != 0) {
@@ -239,9 +243,12 @@ TEST(SingleInstanceLock, IsFreeAgainOnceItsHolderHasGone)
 {
     const Scratch scratch;
     {
-        const SingleInstanceLock first("oruDriver", usual(scratch));
+        SingleInstanceLock first("oruDriver", usual(scratch));
         ASSERT_EQ(first.state(), SingleInstanceLock::State::Acquired);
+        first.note("no-session-bus");
+        EXPECT_EQ(SingleInstanceLock::holder("oruDriver", usual(scratch))->note, "no-session-bus");
     }
+    EXPECT_FALSE(SingleInstanceLock::holder("oruDriver", usual(scratch)));
     const SingleInstanceLock next("oruDriver", usual(scratch));
     EXPECT_EQ(next.state(), SingleInstanceLock::State::Acquired);
 }
