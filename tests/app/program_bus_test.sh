@@ -44,8 +44,6 @@ driver_on_bus() {
   dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
     org.freedesktop.DBus.NameHasOwner string:org.oruDriver.Driver 2>/dev/null | grep -q 'boolean true'
 }
-calibration_up() { xdotool search --onlyvisible --name '^CalibrationForm$' >/dev/null 2>&1; }
-calibration_gone() { ! calibration_up; }
 # An account whose store holds a calibration, so that a plain start opens no window.
 calibrated_account() {
   fresh_account "$1"

@@ -111,8 +111,6 @@ stopped_reader_is_ended() {
   [[ ! -e $target/oruDriver/store.conf ]] || fail "a store was written"
 }
 
-calibration_up() { xdotool search --onlyvisible --name '^CalibrationForm$' >/dev/null 2>&1; }
-calibration_gone() { ! calibration_up; }
 
 account_ignores_what_others_could_write() {
   # The account's driver on this display: its own runtime folder, no store of its own.

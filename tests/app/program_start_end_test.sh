@@ -23,8 +23,6 @@ start_driver() {
 started() { said "has no pointer injection"; }
 
 ended_or_box() { gone "$pid" || box_up; }
-calibration_up() { xdotool search --onlyvisible --name '^CalibrationForm$' >/dev/null 2>&1; }
-calibration_gone() { ! calibration_up; }
 # A first start: the calibration comes up at once; Escape ends it.
 escape_first_calibration() {
   wait_for 15 calibration_up || fail "no calibration window at the first start"

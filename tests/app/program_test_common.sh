@@ -62,6 +62,8 @@ driver_windows() {
   done
   return 0
 }
+calibration_up() { xdotool search --onlyvisible --name '^CalibrationForm$' >/dev/null 2>&1; }
+calibration_gone() { ! calibration_up; }
 # An error box: a mapped window of the driver wider than its menu.
 box_up() { driver_windows | awk '$4 > 150 && $5 > 60 { found = 1 } END { exit !found }'; }
 
