@@ -138,6 +138,8 @@ public:
     void k1Click();
     /// Orderly end: a button the pen still holds is released, the watchdog stops. Once.
     void shutdown();
+    /// The end has begun (shutdown): commands from another start are refused as "ending".
+    bool ending() const { return shutDown_; }
     /// The window's end, in this order: shutdown, the texts saved while they
     /// still exist, the tray gone, the device layer closed.
     void end();

@@ -231,10 +231,13 @@ LRESULT WinMainWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
         // the loop, so that the sender doesn't wait for a calibration.
         WinDriverCommand command;
         if (!readDriverCommand(*reinterpret_cast<const COPYDATASTRUCT*>(lParam), command)) return FALSE;
+        // Once the end has begun the loop that would run it is gone (a box
+        // about a failed save may still pump messages): say so.
+        if (controller_.ending()) return kCommandRefusedEnding;
         // An open tray menu runs a loop of its own that would hold the command.
         EndMenu();
         PostMessageW(window_, kCommandMessage, static_cast<WPARAM>(command), 0);
-        return TRUE;
+        return kCommandTaken;
     }
     case WM_TIMER:
         if (wParam == kWatchdogTimer) gerisayimTimer();

@@ -22,7 +22,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -48,18 +50,28 @@ std::vector<std::string> commandLineWords()
 // The answer of --help, --version or a usage error: on the output when the
 // program has one (started from a console with its output redirected, a
 // script), else in a message box, since a program without a console shows no
-// text otherwise.
-void tell(const std::string& out, const std::string& err)
+// text otherwise. False when the answer could not be written (a full disk, a
+// closed pipe), which is said on stderr.
+bool tell(const std::string& out, const std::string& err)
 {
     if (standardStreamAttached(STD_OUTPUT_HANDLE) || standardStreamAttached(STD_ERROR_HANDLE)) {
-        std::fputs(out.c_str(), stdout);
+        errno = 0;
+        const bool written = (out.empty() || std::fputs(out.c_str(), stdout) >= 0) && std::fflush(stdout) == 0;
+        const int error = errno;
         std::fputs(err.c_str(), stderr);
-        std::fflush(nullptr);
-        return;
+        if (!written) {
+            std::fprintf(stderr, "oru-driver: cannot write the answer to standard output: %s\n",
+                         error ? std::strerror(error) : "the stream is closed");
+        }
+        std::fflush(stderr);
+        return written;
     }
     const std::string text = out + err;
-    if (text.empty()) return;
-    MessageBoxW(nullptr, widen(text).c_str(), L"oruDriver", MB_OK | (err.empty() ? MB_ICONINFORMATION : MB_ICONERROR));
+    if (!text.empty()) {
+        MessageBoxW(nullptr, widen(text).c_str(), L"oruDriver",
+                    MB_OK | (err.empty() ? MB_ICONINFORMATION : MB_ICONERROR));
+    }
+    return true;
 }
 
 void showErrorBox(const std::string& text)
@@ -85,7 +97,8 @@ int main()
     std::ostringstream out, err;
     const auto parsed = parseCommandLine(static_cast<int>(words.size()), argv.data(), program, out, err);
     if (parsed.exitStatus) {
-        tell(out.str(), err.str());
+        // An answer that could not be written is no answer.
+        if (!tell(out.str(), err.str()) && *parsed.exitStatus == 0) return 1;
         return *parsed.exitStatus;
     }
 
@@ -101,17 +114,16 @@ int main()
         return status;
     }
 
-    // A running driver: --quit and --calibrate go to it; a plain second start
-    // brings it to the front and ends silently.
-    if (const HWND running = findRunningDriver()) {
-        if (parsed.has("--quit")) return sendDriverCommand(running, WinDriverCommand::Quit);
-        if (parsed.has("--calibrate")) return sendDriverCommand(running, WinDriverCommand::Calibrate);
+    // --quit and --calibrate go to the running driver; --calibrate starts one
+    // that calibrates when none runs. A plain second start brings the running
+    // driver's window to the front and ends silently.
+    const bool calibrate = parsed.has("--calibrate");
+    if (parsed.has("--quit") || calibrate) {
+        const int status = sendDriverCommand(calibrate ? DriverCommand::Calibrate : DriverCommand::Quit);
+        if (status != kStartCalibratingDriver) return status;
+    } else if (const HWND running = findRunningDriver()) {
         SetForegroundWindow(running);
         return 0;
-    }
-    if (parsed.has("--quit")) {
-        diagnostic("no driver runs for this user; nothing to end");
-        return kCommandNoDriver;
     }
 
     // From here on the program has no console to answer on: what the core
@@ -125,15 +137,22 @@ int main()
     switch (instance.state()) {
     case InstanceSemaphore::State::HeldByAnother:
         // Another start is making its windows right now.
-        if (parsed.has("--calibrate")) {
+        if (calibrate) {
             diagnostic("the driver is just starting; ask again with --calibrate once its tray icon shows");
-            return kCommandNoAnswer;
+            return kExitNoAnswer;
         }
         return 0;
     case InstanceSemaphore::State::Unavailable:
+        // Another object of that name (a mutex, an event) would let a second
+        // driver run beside this one: no start without the guard.
         diagnostic("the single-instance semaphore \"oruDriver\" could not be made (" +
-                   windowsErrorText(instance.error()) + "); starting without the guard");
-        break;
+                   windowsErrorText(instance.error()) +
+                   "); another program may use that name. Not starting, since a second driver could run beside "
+                   "this one; end that program or sign out and in again");
+        showErrorBox("oruDriver başlatılamadı: başka bir program \"oruDriver\" adını kullanıyor, bu yüzden "
+                     "sürücünün tek kopya çalışması sağlanamıyor. O programı kapatın ya da oturumu kapatıp yeniden "
+                     "açın, sonra sürücüyü yeniden başlatın.");
+        return 1;
     case InstanceSemaphore::State::Acquired:
         break;
     }
@@ -150,7 +169,7 @@ int main()
         auto aboutBox = std::make_unique<WinAboutBox>(module);
         mainForm->setWindows(calibrationForm.get(), aboutBox.get());
         mainForm->setMachineCalibration([] { return loadMachineCalibrationWindows(); });
-        if (parsed.has("--calibrate")) mainForm->calibrateSoon();
+        if (calibrate) mainForm->calibrateSoon();
 
         const int status = mainForm->run();
 

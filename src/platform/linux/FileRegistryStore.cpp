@@ -208,14 +208,18 @@ std::optional<std::filesystem::path> FileRegistryStore::moveAside(std::string& e
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::filesystem::path target = asideName(attempt);
         // Never replace an earlier damaged file kept in the same second.
-        if (::renameat2(AT_FDCWD, file_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return target;
+        bool moved = ::renameat2(AT_FDCWD, file_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0;
         int cause = errno;
-        if (cause == EINVAL || cause == ENOSYS) {
+        if (!moved && (cause == EINVAL || cause == ENOSYS)) {
             // A file system without RENAME_NOREPLACE: test, then rename.
             struct stat st {};
             if (::lstat(target.c_str(), &st) == 0) continue;
-            if (::rename(file_.c_str(), target.c_str()) == 0) return target;
+            moved = ::rename(file_.c_str(), target.c_str()) == 0;
             cause = errno;
+        }
+        if (moved) {
+            dropOlderCopiesLike(target);
+            return target;
         }
         if (cause == EEXIST) continue;
         error = failedCall("rename", cause);
@@ -223,6 +227,27 @@ std::optional<std::filesystem::path> FileRegistryStore::moveAside(std::string& e
     }
     error = "too many damaged copies kept already";
     return std::nullopt;
+}
+
+void FileRegistryStore::dropOlderCopiesLike(const std::filesystem::path& kept) const
+{
+    const auto bytesOf = [](const std::filesystem::path& path, std::string& bytes) {
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat st {};
+        // A damaged store may be larger than a store can be, but not without bound.
+        return fd.get() >= 0 && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) &&
+               readUpTo(fd.get(), 4 * kMaxFileBytes, bytes) && bytes.size() <= 4 * kMaxFileBytes;
+    };
+    std::string content;
+    if (!bytesOf(kept, content)) return;
+    const std::string prefix = file_.filename().string() + kAsideInfix;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(directory_, error)) {
+        const std::string name = entry.path().filename().string();
+        std::string other;
+        if (name.rfind(prefix, 0) != 0 || entry.path() == kept || !bytesOf(entry.path(), other)) continue;
+        if (other == content) ::unlink(entry.path().c_str());
+    }
 }
 
 std::optional<std::filesystem::path> FileRegistryStore::copyAside(std::string& error)
@@ -246,6 +271,7 @@ std::optional<std::filesystem::path> FileRegistryStore::copyAside(std::string& e
             ::unlink(target.c_str());
             return std::nullopt;
         }
+        dropOlderCopiesLike(target);
         return target;
     }
     error = "too many copies kept already";

@@ -96,6 +96,10 @@ private:
     std::optional<std::filesystem::path> moveAside(std::string& error);
     std::optional<std::filesystem::path> copyAside(std::string& error);
     std::filesystem::path asideName(int attempt) const;
+    /// Removes the earlier damaged copies of the store that hold what kept
+    /// holds: damage that stays (a start that ends before a save, a file put
+    /// back) is kept once, in its newest copy.
+    void dropOlderCopiesLike(const std::filesystem::path& kept) const;
     void warn(const std::string& line);
 
     std::filesystem::path directory_;

@@ -206,6 +206,31 @@ std::optional<StoredValue> WinRegistryStore::queryValue(const std::string& keyPa
     return value;
 }
 
+void WinRegistryStore::dropOlderCopies(HKEY key, const std::wstring& prefix, const std::wstring& kept,
+                                       const RawRegistryValue& content)
+{
+    std::vector<std::wstring> same;
+    std::wstring name(16384, L'\0');  // a value name's longest, with its NUL
+    for (DWORD index = 0;; ++index) {
+        DWORD length = static_cast<DWORD>(name.size());
+        const LSTATUS status = RegEnumValueW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_MORE_DATA) continue;
+        if (status != ERROR_SUCCESS) break;
+        const std::wstring found = name.substr(0, length);
+        if (found.size() <= prefix.size() ||
+            CompareStringOrdinal(found.c_str(), static_cast<int>(prefix.size()), prefix.c_str(),
+                                 static_cast<int>(prefix.size()), TRUE) != CSTR_EQUAL ||
+            CompareStringOrdinal(found.c_str(), -1, kept.c_str(), -1, TRUE) == CSTR_EQUAL) {
+            continue;
+        }
+        LSTATUS error = ERROR_SUCCESS;
+        const auto copy = readRawRegistryValue(key, found, error);
+        if (copy && copy->type == content.type && copy->bytes == content.bytes) same.push_back(found);
+    }
+    // Deleted after the walk: deleting during it would skip values.
+    for (const std::wstring& old : same) RegDeleteValueW(key, old.c_str());
+}
+
 bool WinRegistryStore::keepDamagedCopy(HKEY key, const std::string& name, std::string& copyName,
                                        std::string& error)
 {
@@ -224,7 +249,12 @@ bool WinRegistryStore::keepDamagedCopy(HKEY key, const std::string& name, std::s
         }
         status = RegSetValueExW(key, widen(copyName).c_str(), 0, raw->type, raw->bytes.data(),
                                 static_cast<DWORD>(raw->bytes.size()));
-        if (status == ERROR_SUCCESS) return true;
+        if (status == ERROR_SUCCESS) {
+            // A value that stays damaged is met again at every start that
+            // ends before a save: one copy of each content is enough, the newest.
+            dropOlderCopies(key, widen(name + ".damaged-"), widen(copyName), *raw);
+            return true;
+        }
         error = windowsErrorText(status);
         return false;
     }

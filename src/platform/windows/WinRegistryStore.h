@@ -103,6 +103,9 @@ private:
     std::string where(const std::string& keyPath) const;
     void warn(const std::string& line);
     bool keepDamagedCopy(HKEY key, const std::string& name, std::string& copyName, std::string& error);
+    /// Deletes the copies "<prefix>…" in key besides kept that hold content.
+    static void dropOlderCopies(HKEY key, const std::wstring& prefix, const std::wstring& kept,
+                                const RawRegistryValue& content);
 
     HKEY root_;
     std::string rootName_;

@@ -218,6 +218,11 @@ TEST_F(StoreFile, ValuesOfTheOtherKindFollowTheReadRules)
     ASSERT_EQ(copies.size(), 1u);
     EXPECT_EQ(readBytes(copies[0]), original);
     EXPECT_EQ(readBytes(file_), original);
+    // A later start that meets it again, before any save: still one copy.
+    testing::internal::CaptureStderr();
+    FileRegistryStore(dir_).queryValue(kKey, "Edit1_Text");
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(filesContaining(dir_, ".damaged-").size(), 1u);
 }
 
 struct DamageCase {
@@ -268,10 +273,17 @@ TEST_P(DamagedStoreTable, IsKeptAsideAndSettingsStartFromDefaults)
     ASSERT_EQ(aside.size(), 1u);
     EXPECT_EQ(readBytes(aside[0]), damaged);
     EXPECT_FALSE(fs::exists(file_));
+    // The same damage met again (the file put back): one copy, the newest.
+    writeBytes(file_, damaged);
+    testing::internal::CaptureStderr();
+    FileRegistryStore(dir_).queryValue(kKey, "Edit1_Text");
+    testing::internal::GetCapturedStderr();
+    const auto kept = filesContaining(dir_, "store.conf.damaged-");
+    EXPECT_EQ(kept.size(), 1u);
 
     storage.WriteText(kEdit1, "5");
     EXPECT_EQ(FileRegistryStore(dir_).queryValue(kKey, "Edit1_Text"), StoredValue::ofText("5"));
-    EXPECT_EQ(filesContaining(dir_, "store.conf.damaged-"), aside);
+    EXPECT_EQ(filesContaining(dir_, "store.conf.damaged-"), kept);
 }
 
 INSTANTIATE_TEST_SUITE_P(
