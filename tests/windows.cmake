@@ -50,7 +50,7 @@ endif()
 if(TARGET oru-driver)
   add_test(NAME winui_tray_and_instance_test
            COMMAND ${CMAKE_CURRENT_LIST_DIR}/winui/tray-and-instance-test.sh ${wine_run} ${ORU_WINE_PREFIX}
-                   $<TARGET_FILE:oru-driver>)
+                   $<TARGET_FILE:oru-driver> $<TARGET_FILE:oru-acceptance-helper>)
   set_tests_properties(winui_tray_and_instance_test PROPERTIES LABELS windows FIXTURES_REQUIRED wine
                        RUN_SERIAL TRUE TIMEOUT 120)
 endif()

@@ -62,6 +62,27 @@ LRESULT CALLBACK clickLoggingProc(HWND window, UINT message, WPARAM wParam, LPAR
     return 0;
 }
 
+// Says "ready", then serves the window messages until the script closes the pipe to it.
+[[noreturn]] void serveUntilStdinCloses()
+{
+    std::printf("ready\n");
+    std::fflush(stdout);
+    const DWORD uiThread = GetCurrentThreadId();
+    std::thread([uiThread] {
+        std::string line;
+        while (std::getline(std::cin, line)) {
+        }
+        PostThreadMessageW(uiThread, WM_QUIT, 0, 0);
+    }).detach();
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    std::fflush(stdout);
+    ExitProcess(0);
+}
+
 int logClicks(const RECT& area)
 {
     oru::testing::withoutWindowManager();
@@ -79,23 +100,27 @@ int logClicks(const RECT& area)
     SetForegroundWindow(window);
     if (!oru::testing::pumpUntil([&] { return IsWindowVisible(window) && !GetUpdateRect(window, nullptr, FALSE); }))
         return 1;
-    std::printf("ready\n");
-    std::fflush(stdout);
-    // The script ends the window by closing the pipe to it.
-    const DWORD uiThread = GetCurrentThreadId();
-    std::thread([uiThread] {
-        std::string line;
-        while (std::getline(std::cin, line)) {
-        }
-        PostThreadMessageW(uiThread, WM_QUIT, 0, 0);
-    }).detach();
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
+    serveUntilStdinCloses();
+}
+
+// Another program that took the driver's names: a mutex "oruDriver" and a
+// window of class "TMainForm" titled "oru USB Driver" that takes every
+// WM_COPYDATA and does nothing.
+int squat()
+{
+    const HANDLE mutex = CreateMutexA(nullptr, FALSE, "oruDriver");
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        return message == WM_COPYDATA ? TRUE : DefWindowProcA(window, message, wParam, lParam);
+    };
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = "TMainForm";
+    RegisterClassA(&windowClass);
+    if (!mutex || !CreateWindowExA(WS_EX_TOOLWINDOW, "TMainForm", "oru USB Driver", WS_POPUP, 0, 0, 1, 1, nullptr,
+                                   nullptr, GetModuleHandleW(nullptr), nullptr)) {
+        return 1;
     }
-    std::fflush(stdout);
-    ExitProcess(0);
+    serveUntilStdinCloses();
 }
 
 } // namespace
@@ -103,8 +128,9 @@ int logClicks(const RECT& area)
 int main(int argc, char** argv)
 {
     if (argc >= 2 && std::strcmp(argv[1], "board") == 0) return printBoardPoints(argc - 2, argv + 2);
+    if (argc == 2 && std::strcmp(argv[1], "squat") == 0) return squat();
     if (argc == 6 && std::strcmp(argv[1], "clicks") == 0)
         return logClicks({std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5])});
-    std::fprintf(stderr, "usage: oru-acceptance-helper.exe board [X Y]... | clicks LEFT TOP RIGHT BOTTOM\n");
+    std::fprintf(stderr, "usage: oru-acceptance-helper.exe board [X Y]... | clicks LEFT TOP RIGHT BOTTOM | squat\n");
     return 2;
 }

@@ -5,11 +5,13 @@
 # silently at once, a handler's error shows in a box captioned "oruDriver"
 # and a notice in a balloon, and --quit ends a running driver (0) or says
 # none runs (3).
-#   tray-and-instance-test.sh WINE_RUN PREFIX DRIVER_EXE
+# Another program that took the driver's window class and caption and the
+# name "oruDriver" is never taken for the driver.
+#   tray-and-instance-test.sh WINE_RUN PREFIX DRIVER_EXE HELPER_EXE
 # Every wait is for the event itself (a window mapped, a colour on screen),
 # polled and bounded.
 set -euo pipefail
-run=$1 prefix=$2 driver=$3
+run=$1 prefix=$2 driver=$3 helper=$4
 
 source "$(dirname "$0")/wine-desktop.sh"
 start_tray_host
@@ -106,4 +108,34 @@ quit_driver
 quit=0
 "$run" "$prefix" "$driver" --quit 2>/dev/null || quit=$?
 [[ $quit == 3 ]] || fail "--quit said $quit with no driver running"
+
+# An answer that can't be written is no answer: status 1, and stderr says why.
+for option in --help --version; do
+  said=0
+  "$run" "$prefix" "$driver" $option >/dev/full 2>"$work/command.out" || said=$?
+  [[ $said == 1 ]] && grep -q "cannot write the answer" "$work/command.out" ||
+    fail "$option to a full output said $said: $(cat "$work/command.out")"
+done
+
+step "another program with the driver's names"
+mkfifo "$work/squat.in" "$work/squat.out"
+"$run" "$prefix" "$helper" squat <"$work/squat.in" >"$work/squat.out" &
+pids+=($!)
+exec {squat_in}>"$work/squat.in" {squat_out}<"$work/squat.out"
+IFS= read -r -t 20 line <&"$squat_out" && [[ ${line%$'\r'} == ready ]] || fail "the squatter did not come up"
+quit=0
+"$run" "$prefix" "$driver" --quit >"$work/command.out" 2>&1 || quit=$?
+[[ $quit == 3 ]] && grep -q "is not the driver" "$work/command.out" ||
+  fail "--quit to the squatter said $quit: $(cat "$work/command.out")"
+# --calibrate starts a driver, which can't make its semaphore beside the mutex: a box says so, status 1.
+"$run" "$prefix" "$driver" --calibrate >"$work/command.out" 2>&1 &
+calibrate_pid=$!
+wait_until "the start beside the squatter's mutex shows why it ends" windows_named oruDriver
+read -r bx by bw bh < <(geometry "$(xdotool search --onlyvisible --name '^oruDriver$' | head -1)")
+xdotool mousemove $((bx + bw / 2)) $((by + bh / 2)) key Return
+calibrate=0
+wait "$calibrate_pid" || calibrate=$?
+[[ $calibrate == 1 ]] && grep -q "could not be made" "$work/command.out" ||
+  fail "--calibrate beside the squatter said $calibrate: $(cat "$work/command.out")"
+exec {squat_in}>&- {squat_out}<&-
 step "done"

@@ -330,8 +330,16 @@ bool WinRegistryStore::apply(const HeldWrite& write, std::vector<Undo>* undo)
         }
         if (undo) undo->pop_back();
     }
+    // What to do depends on why: only a refusal is about permissions.
+    std::string advice = "Give this user full control of the key (regedit, Permissions)";
+    if (status == ERROR_KEY_DELETED || status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND) {
+        advice = "The key was deleted while the driver wrote to it (regedit, another program); the next save "
+                 "makes it again";
+    } else if (status != ERROR_ACCESS_DENIED) {
+        advice = "Check that the user's registry (NTUSER.DAT) is loaded and the disk has free space";
+    }
     warn("cannot write \"" + *write.name + "\" in " + where(write.keyPath) + " (" + windowsErrorText(status) +
-         "); settings are not saved. Give this user full control of the key (regedit, Permissions)");
+         "); settings are not saved. " + advice);
     return false;
 }
 
