@@ -113,7 +113,9 @@ void MainWindowController::firstShow()
 
 void MainWindowController::Kalibre1Click()
 {
-    if (!shell_.hasCalibrationWindow()) return;
+    // Once "Çıkış" has begun the end goes on: a "Kalibre" that was waiting in
+    // the event queue (a command taken just before) must not hold it up.
+    if (!shell_.hasCalibrationWindow() || shutDown_) return;
     // One calibration at a time: a second "Kalibre" while the window is up
     // would start a run inside the running one.
     if (shell_.calibrationUnderWay()) {

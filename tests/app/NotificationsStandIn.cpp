@@ -3,13 +3,17 @@
 // call to the file given, one line "APP<TAB>ICON<TAB>SUMMARY<TAB>BODY",
 // flushed before the call is answered. With --squat it owns the driver's
 // name instead and takes its commands without doing anything (Quit ends it),
-// as a process that is not the driver might.
+// as a process that is not the driver might. With --quit-and-calibrate it
+// sends the driver Quit and Calibrate at once, so that both wait in the
+// driver's queue together, and ends.
 //
-//   oru-notifications-standin FILE | --squat
+//   oru-notifications-standin FILE | --squat | --quit-and-calibrate
 
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusError>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QFile>
 #include <QObject>
 #include <QStringList>
@@ -61,11 +65,21 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     if (argc != 2) {
-        std::fprintf(stderr, "usage: oru-notifications-standin FILE | --squat\n");
+        std::fprintf(stderr, "usage: oru-notifications-standin FILE | --squat | --quit-and-calibrate\n");
         return 2;
     }
     QDBusConnection bus = QDBusConnection::sessionBus();
     Squatter squatter;
+    if (argv[1] == QLatin1String("--quit-and-calibrate")) {
+        QList<QDBusPendingCall> calls;
+        for (const char* method : {"Quit", "Calibrate"}) {
+            calls.append(bus.asyncCall(QDBusMessage::createMethodCall(
+                QStringLiteral("org.oruDriver.Driver"), QStringLiteral("/org/oruDriver/Driver"),
+                QStringLiteral("org.oruDriver.Driver"), QLatin1String(method))));
+        }
+        for (QDBusPendingCall& call : calls) call.waitForFinished();
+        return 0;
+    }
     if (argv[1] == QLatin1String("--squat")) {
         if (!bus.registerObject(QStringLiteral("/org/oruDriver/Driver"), &squatter,
                                 QDBusConnection::ExportScriptableSlots) ||

@@ -54,6 +54,7 @@ save_for_the_account() {
   local rows=(
     "own store|own_store|@|0|calibration is saved for every account|"
     "store linked to a root-only file|as_user mkdir -p $home/.config/oruDriver; store $work/secret hunter2-secret 2 3 4 5 6 7 8; chmod 600 $work/secret; ln -s $work/secret $home/.config/oruDriver/store.conf|@|1|cannot read $user's settings|hunter2"
+    "store linked to a file of root's group|as_user mkdir -p $home/.config/oruDriver; store $work/secret hunter2-secret 2 3 4 5 6 7 8; chmod 640 $work/secret; ln -sf $work/secret $home/.config/oruDriver/store.conf|@|1|cannot read $user's settings|hunter2"
     "settings folder linked to another user's private one|as_user mkdir -p $home/.config; mkdir -p $work/other; store $work/other/store.conf ${good[*]}; chown -R 65534:65534 $work/other; chmod 700 $work/other; as_user ln -s $work/other $home/.config/oruDriver|@|1|cannot read $user's settings|with sudo"
     "machine folder a link to a root folder|own_store; root_folder $work/victim; mkdir -p @; chown $user: @; ln -s $work/victim @/oruDriver|@|1|is a symbolic link|"
     "first XDG_CONFIG_DIRS entry a link|own_store; root_folder $work/victim; ln -s $work/victim @|@|1|is a symbolic link|"
@@ -118,7 +119,8 @@ account_ignores_what_others_could_write() {
   as_user mkdir -m 700 -p "$home/run"
   local row name arrange n=0 machine pid
   local rows=("another user's folder and file|mkdir -p @/oruDriver; store @/oruDriver/store.conf ${good[*]}; chown -R 65534:65534 @|belongs to user"
-              "root's folder open to all|mkdir -p @/oruDriver; store @/oruDriver/store.conf ${good[*]}; chmod 1777 @/oruDriver|can be written by other users")
+              "root's folder open to all|mkdir -p @/oruDriver; store @/oruDriver/store.conf ${good[*]}; chmod 1777 @/oruDriver|can be written by other users"
+              "root's folder its group can write|mkdir -p @/oruDriver; store @/oruDriver/store.conf ${good[*]}; chmod 775 @/oruDriver|can be written by other users (mode 0775)")
   for row in "${rows[@]}"; do
     IFS='|' read -r name arrange message <<<"$row"
     n=$((n + 1))

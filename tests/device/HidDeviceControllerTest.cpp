@@ -210,11 +210,18 @@ TEST_F(ControllerTest, UnplugWhileClaimedKeepsGoneRecordUntilReleased)
     EXPECT_EQ(log.events, (std::vector<std::string>{"change", "unplugged T1", "change", "change"}));
     EXPECT_FALSE(device->Present());
     EXPECT_EQ(listedIds(), (std::vector<std::string>{"T1", "K"}));
+    // Listed again under the same name while the gone record is still held:
+    // a new arrival, not a duplicate of the gone one.
+    plugTracker("T1");
+    controller->DeviceChange();
+    EXPECT_EQ(listedIds(), (std::vector<std::string>{"T1", "K", "T1"}));
+    hid.unplug("T1");
 
     controller->ReleaseDevice(device);
+    controller->DeviceChange();
     EXPECT_EQ(listedIds(), std::vector<std::string>{"K"});
     controller->DeviceChange();
-    EXPECT_EQ(log.count("change"), 3) << "nothing left to report";
+    EXPECT_EQ(log.count("change"), 5) << "nothing left to report";
 }
 
 TEST_F(ControllerTest, ReplugAppendsTheTrackerAtTheEnd)

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -150,7 +151,8 @@ TEST(FileRegistryStoreLocation, FollowsXdgConfigHomeThenHome)
 
 TEST_F(StoreFile, WritesAPrivateReadableFileThatReadsBackTheSame)
 {
-    const std::string tricky = "quote\" backslash\\ line\nfeed tab\t bell\x07 nul" + std::string(1, '\0') + " Çıkış";
+    const std::string tricky =
+        "quote\" backslash\\ line\nfeed car\rriage tab\t bell\x07 nul" + std::string(1, '\0') + " Çıkış";
     {
         FileRegistryStore store(dir_);
         TAppRegistryStorage storage(store);
@@ -164,7 +166,8 @@ TEST_F(StoreFile, WritesAPrivateReadableFileThatReadsBackTheSame)
     const std::string bytes = readBytes(file_);
     EXPECT_NE(bytes.find("\n[Software\\oruDriver]\n"
                          "\"Flags\" = int -5\n"
-                         "\"Edit1_Text\" = text \"quote\\\" backslash\\\\ line\\nfeed tab\\t bell\\x07 nul\\x00 Çıkış\"\n"
+                         "\"Edit1_Text\" = text \"quote\\\" backslash\\\\ line\\nfeed car\\rriage tab\\t bell\\x07 nul\\x00 "
+                         "Çıkış\"\n"
                          "\"NormPos(1024x768)\" = text \"10,20,149,167\"\n"),
               std::string::npos)
         << bytes;
@@ -223,6 +226,30 @@ TEST_F(StoreFile, ValuesOfTheOtherKindFollowTheReadRules)
     FileRegistryStore(dir_).queryValue(kKey, "Edit1_Text");
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(filesContaining(dir_, ".damaged-").size(), 1u);
+}
+
+TEST_F(StoreFile, DamageKeptWithinOneSecondNeverReplacesAnEarlierCopy)
+{
+    // Copies of other damage named for this second and the next four.
+    std::vector<std::pair<fs::path, std::string>> earlier;
+    for (int second = 0; second < 5; ++second) {
+        const std::time_t at = std::time(nullptr) + second;
+        std::tm utc{};
+        char stamp[32] = "";
+        ::gmtime_r(&at, &utc);
+        std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+        earlier.emplace_back(file_.string() + ".damaged-" + stamp, "earlier damage " + std::to_string(second));
+        writeBytes(earlier.back().first, earlier.back().second);
+    }
+    testing::internal::CaptureStderr();
+    writeBytes(file_, "[Software\\oruDriver]\n\"Edit1_Text\" = int 5\n");  // copied aside
+    FileRegistryStore store(dir_);
+    TAppRegistryStorage(store).ReadText(kEdit1, "0");
+    writeBytes(file_, "garbage");  // moved aside
+    TAppRegistryStorage(store).ReadText(kEdit1, "0");
+    testing::internal::GetCapturedStderr();
+    for (const auto& [path, bytes] : earlier) EXPECT_EQ(readBytes(path), bytes) << path;
+    EXPECT_EQ(filesContaining(dir_, ".damaged-").size(), earlier.size() + 2);
 }
 
 struct DamageCase {

@@ -216,13 +216,18 @@ TEST_F(UmockdevHidTest, ReadPortPutsReportIdZeroInFrontAndKeepsNumberedReportsAs
     auto port = hid.makeReadPort();
     HidError error;
     ASSERT_TRUE(port->open("/dev/hidraw0", error)) << std::strerror(error.code);
+    EXPECT_FALSE(port->reportWaiting());
     writeReport(emulated::makeReport(1, 300, 400, 0x99));
+    // What the release watchdog asks from the main thread: a report waits unread.
+    ASSERT_EQ(port->waitForReport(1000).status, HidReadStatus::Report);
+    EXPECT_TRUE(port->reportWaiting());
     std::uint8_t buffer[emulated::kInputReportLength] = {0xEE};
     auto result = port->read(buffer, sizeof buffer, 1000);
     ASSERT_EQ(result.status, HidReadStatus::Report);
     EXPECT_EQ(result.bytes, emulated::kInputReportLength);
     EXPECT_EQ(buffer[0], 0);
     EXPECT_EQ(buffer[5], 0x99);
+    EXPECT_FALSE(port->reportWaiting());
 
     auto numbered = hid.makeReadPort();
     ASSERT_TRUE(numbered->open("/dev/hidraw2", error));
