@@ -178,6 +178,10 @@ TEST_F(BoardScreenFollowing, HeldButtonGoesUpThenTheStoredCalibrationIsRefittedF
     EXPECT_NEAR(afterX, beforeX * 1366 / 1920, 0.01);
     EXPECT_NEAR(afterY, beforeY * 768 / 1080, 0.01);
     EXPECT_EQ(again, "down left " + rounded(afterX, afterY) + " fitted for 1366");
+    // Another screen beside the unchanged board: the pointer follows the new desktop all the same.
+    pointer.calls.clear();
+    change({{"eDP-1", 0, 0, 1366, 768, true}, kProjector});
+    EXPECT_EQ(pointer.calls, std::vector<std::string>{"follow 0 0 of 2"});
     EXPECT_TRUE(errors.empty());
 }
 

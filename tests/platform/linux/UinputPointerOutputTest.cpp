@@ -211,13 +211,17 @@ TEST_F(UinputPointer, ClipsEveryPlacementToTheBox)
         {INT_MAX, INT_MAX, INT_MAX, INT_MAX, 3199, 1079},
     };
     const auto pointer = make(box);
-    for (const auto& row : rows) {
+    const auto expectPlaced = [&](const Row& row) {
         SCOPED_TRACE(std::to_string(row.originX) + "+" + std::to_string(row.x));
         pointer->setOrigin(row.originX, row.originY);
         pointer->setCursorPos(row.x, row.y);
         EXPECT_EQ(written(), (std::vector<std::string>{"ABS_X " + std::to_string(row.absX),
                                                        "ABS_Y " + std::to_string(row.absY), "SYN_REPORT"}));
-    }
+    };
+    for (const auto& row : rows) expectPlaced(row);
+    // A screen left of and above the primary: the box starts below zero, and so does its clipping.
+    pointer->recreate({-1280, -200, 3200, 1280, 4});
+    for (const auto& row : {Row{0, 0, -100, -7, -100, -7}, Row{0, 0, -5000, -5000, -1280, -200}}) expectPlaced(row);
 }
 
 TEST_F(UinputPointer, RecreationReplacesTheDeviceAndClipsToTheNewBox)

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <ctime>
 
 #include <optional>
 #include <string>
@@ -174,6 +175,29 @@ TEST(WinRegistryStore, AnUnusableValueFallsBackToTheDefaultIsKeptAsideAndTheRest
         storage.WriteText(scratch.path() + "\\Edit1_Text", "100");
         EXPECT_EQ(store.queryValue(scratch.path(), "Edit1_Text"), StoredValue::ofText("100"));
     }
+}
+
+TEST(WinRegistryStore, DamageKeptWithinOneSecondNeverReplacesAnEarlierCopy)
+{
+    ScratchKey scratch(HKEY_CURRENT_USER, "same-second");
+    const std::wstring key = scratch.wide();
+    // Copies of other damage named for this second and the next four.
+    std::vector<std::pair<std::wstring, std::vector<BYTE>>> earlier;
+    for (int second = 0; second < 5; ++second) {
+        const std::time_t at = std::time(nullptr) + second;
+        std::tm utc{};
+        char stamp[32] = "";
+        gmtime_s(&utc, &at);
+        std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+        earlier.emplace_back(L"Edit1_Text.damaged-" + widen(stamp), utf16Bytes(L"earlier " + std::to_wstring(second)));
+        ASSERT_TRUE(writeRaw(HKEY_CURRENT_USER, key, earlier.back().first, REG_SZ, earlier.back().second));
+    }
+    ASSERT_TRUE(writeRaw(HKEY_CURRENT_USER, key, L"Edit1_Text", REG_MULTI_SZ, utf16Bytes(L"1")));
+    testing::internal::CaptureStderr();
+    WinRegistryStore().queryValue(scratch.path(), "Edit1_Text");
+    testing::internal::GetCapturedStderr();
+    for (const auto& [name, bytes] : earlier) EXPECT_EQ(readRaw(HKEY_CURRENT_USER, key, name).bytes, bytes);
+    EXPECT_EQ(valueNames(HKEY_CURRENT_USER, key).size(), earlier.size() + 2);
 }
 
 TEST(WinRegistryStore, AnUpdateStoresAllOfItsWritesOrNone)
