@@ -19,18 +19,17 @@ int clipToVirtualScreen(int originPx, int pointPx, LONG firstPx, LONG endPx)
     return static_cast<int>(std::clamp<std::int64_t>(screenPx, firstPx, std::int64_t{endPx} - 1));
 }
 
-DWORD buttonFlags(MouseButtonEvent event)
-{
-    switch (event) {
-    case MouseButtonEvent::LeftDown: return MOUSEEVENTF_LEFTDOWN;
-    case MouseButtonEvent::LeftUp: return MOUSEEVENTF_LEFTUP;
-    case MouseButtonEvent::RightDown: return MOUSEEVENTF_RIGHTDOWN;
-    case MouseButtonEvent::RightUp: return MOUSEEVENTF_RIGHTUP;
-    }
-    return 0;
-}
-
 } // namespace
+
+DWORD buttonFlags(MouseButtonEvent event, bool buttonsSwapped)
+{
+    // MOUSEEVENTF_LEFT* is the physical left button, which an account with
+    // swapped buttons (the left-handed setting) takes as its secondary one.
+    const bool primary = event == MouseButtonEvent::LeftDown || event == MouseButtonEvent::LeftUp;
+    const bool down = event == MouseButtonEvent::LeftDown || event == MouseButtonEvent::RightDown;
+    if (primary != buttonsSwapped) return down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
+    return down ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_RIGHTUP;
+}
 
 RECT currentVirtualScreen()
 {
@@ -70,7 +69,14 @@ void WinPointerOutput::mouseEvent(MouseButtonEvent event, int dx, int dy)
     input.type = INPUT_MOUSE;
     input.mi.dx = dx;
     input.mi.dy = dy;
-    input.mi.dwFlags = buttonFlags(event);
+    // The setting is read at every press, so a change takes effect at once;
+    // a release lets go of the physical button its press pressed.
+    const bool primary = event == MouseButtonEvent::LeftDown || event == MouseButtonEvent::LeftUp;
+    bool& swapped = primary ? primarySwapped_ : secondarySwapped_;
+    if (event == MouseButtonEvent::LeftDown || event == MouseButtonEvent::RightDown) {
+        swapped = GetSystemMetrics(SM_SWAPBUTTON) != 0;
+    }
+    input.mi.dwFlags = buttonFlags(event, swapped);
     if (SendInput(1, &input, sizeof input) == 1 || refusalReported_) return;
     refusalReported_ = true;
     // Refused while another desktop has the input (the lock screen, a UAC

@@ -9,6 +9,7 @@ namespace oru {
 /// Pointer output through user32: SetCursorPos for placements, SendInput with
 /// the button flags alone (no move, no absolute flag) for presses and
 /// releases, so a button acts wherever the cursor is, as mouse_event does.
+/// The pen's tip is the primary button whatever the account's swap setting.
 ///
 /// Coordinates are physical pixels: the program declares per-monitor DPI
 /// awareness (v2) in its manifest, so Windows neither scales nor virtualises
@@ -31,7 +32,16 @@ private:
     int originXPx_ = 0;
     int originYPx_ = 0;
     bool refusalReported_ = false;  // one diagnostic per run, not one per report
+    // Whether the primary and the secondary button's last press went to the
+    // swapped physical button: its release must let go of the same one.
+    bool primarySwapped_ = false;
+    bool secondarySwapped_ = false;
 };
+
+/// The SendInput flags of a pen button event: the tip (Left*) is the primary
+/// button and the side button (Right*) the secondary one on every account,
+/// also one with swapped buttons (buttonsSwapped, SM_SWAPBUTTON).
+DWORD buttonFlags(MouseButtonEvent event, bool buttonsSwapped);
 
 /// The desktop's virtual screen (all monitors' bounding box) as Windows
 /// reports it now, physical pixels; right and bottom exclusive, never empty.

@@ -92,6 +92,7 @@ TEST(WinPointerOutput, PlacesAtTheBoardScreensPixelsClippedAndClicksThere)
         MouseButtonEvent event;
         POINT expected;
         UINT message;
+        BOOL swapped = FALSE;  // the account's buttons swapped (left-handed)
     };
     const Row rows[] = {
         {"left press", {whole}, 0, {150, 120}, MouseButtonEvent::LeftDown, {150, 120}, WM_LBUTTONDOWN},
@@ -109,10 +110,18 @@ TEST(WinPointerOutput, PlacesAtTheBoardScreensPixelsClippedAndClicksThere)
         {"origin plus point past int's range", {left, right}, 1, {2147483647, 799}, MouseButtonEvent::LeftDown,
          {1279, 799}, WM_LBUTTONDOWN},
         {"clipped on one axis only", {whole}, 0, {-5, 400}, MouseButtonEvent::LeftUp, {0, 400}, WM_LBUTTONUP},
+        // Swapped buttons: the tip presses the physical right button, which Windows turns into the primary's
+        // messages there (wine passes it on unswapped); its release, after the setting went back, lets go of
+        // the same physical button.
+        {"left-handed: the tip's press", {whole}, 0, {200, 300}, MouseButtonEvent::LeftDown, {200, 300},
+         WM_RBUTTONDOWN, TRUE},
+        {"left-handed: its release", {whole}, 0, {200, 300}, MouseButtonEvent::LeftUp, {200, 300}, WM_RBUTTONUP},
     };
     WinPointerOutput pointer;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
+        // A left-handed account: the tip stays the primary button.
+        SwapMouseButton(row.swapped);
         received.clear();
         pointer.followScreens(row.screens, row.board);
         pointer.setCursorPos(row.point.x, row.point.y);
@@ -129,6 +138,24 @@ TEST(WinPointerOutput, PlacesAtTheBoardScreensPixelsClippedAndClicksThere)
             EXPECT_TRUE(r.at.x == row.expected.x && r.at.y == row.expected.y)
                 << "message " << r.message << " at " << r.at.x << "," << r.at.y;
         }
+    }
+    SwapMouseButton(FALSE);
+}
+
+TEST(WinPointerOutput, TheTipIsThePrimaryButtonOnEveryAccount)
+{
+    const struct {
+        MouseButtonEvent event;
+        DWORD plain, swapped;
+    } rows[] = {
+        {MouseButtonEvent::LeftDown, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_RIGHTDOWN},
+        {MouseButtonEvent::LeftUp, MOUSEEVENTF_LEFTUP, MOUSEEVENTF_RIGHTUP},
+        {MouseButtonEvent::RightDown, MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_LEFTDOWN},
+        {MouseButtonEvent::RightUp, MOUSEEVENTF_RIGHTUP, MOUSEEVENTF_LEFTUP},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(buttonFlags(row.event, false), row.plain);
+        EXPECT_EQ(buttonFlags(row.event, true), row.swapped);
     }
 }
 
