@@ -165,6 +165,11 @@ void MainWindowController::shutdown()
     shell_.stopWatchdogTimer();
 }
 
+void MainWindowController::sessionLeft()
+{
+    pipeline_.releaseHeldButton();
+}
+
 void MainWindowController::end()
 {
     shutdown();

@@ -138,6 +138,10 @@ public:
     void k1Click();
     /// Orderly end: a button the pen still holds is released, the watchdog stops. Once.
     void shutdown();
+    /// The desktop session was locked, switched away from or disconnected: a
+    /// button the pen holds goes up now. Nobody at this session lifts the pen
+    /// for it, and the secure desktop takes no input until the session is back.
+    void sessionLeft();
     /// The end has begun (shutdown): commands from another start are refused as "ending".
     bool ending() const { return shutDown_; }
     /// The window's end, in this order: shutdown, the texts saved while they

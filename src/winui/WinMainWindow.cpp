@@ -10,6 +10,7 @@
 #include "winui/WinCalibrationWindow.h"
 
 #include <dbt.h>
+#include <wtsapi32.h>
 
 #include <stdexcept>
 
@@ -140,6 +141,11 @@ void WinMainWindow::registerForHidChanges()
     filter.dbcc_size = sizeof filter;
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     filter.dbcc_classguid = kHidInterfaceClass;
+    // Session changes (lock, switch user) come only to windows that ask, too.
+    if (!WTSRegisterSessionNotification(window_, NOTIFY_FOR_THIS_SESSION)) {
+        diagnostic("session changes are not reported to the driver (" + windowsErrorText(GetLastError()) +
+                   "); a pen button held when the session is locked goes up at the pen's next report");
+    }
     hidNotification_ = RegisterDeviceNotificationW(window_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     if (!hidNotification_) {
         diagnostic("HID arrivals and removals are not reported to the driver (" + windowsErrorText(GetLastError()) +
@@ -249,6 +255,14 @@ LRESULT WinMainWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
             HidDeviceController_->DeviceNotificationReady();
         }
         return TRUE;
+    case WM_WTSSESSION_CHANGE:
+        // Locked (Win+L), switched to another user, disconnected or logged
+        // off: let go of a held button before the secure desktop takes the input.
+        if (wParam == WTS_SESSION_LOCK || wParam == WTS_CONSOLE_DISCONNECT || wParam == WTS_REMOTE_DISCONNECT ||
+            wParam == WTS_SESSION_LOGOFF) {
+            controller_.sessionLeft();
+        }
+        return 0;
     case WM_DISPLAYCHANGE:
         controller_.screensChanged(screens());
         return 0;
@@ -459,6 +473,7 @@ void WinMainWindow::removeTray()
 
 void WinMainWindow::unwatchDevices()
 {
+    WTSUnRegisterSessionNotification(window_);
     if (hidNotification_) UnregisterDeviceNotification(hidNotification_);
     hidNotification_ = nullptr;
     HidDeviceController_ = nullptr;

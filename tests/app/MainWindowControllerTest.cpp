@@ -229,16 +229,20 @@ TEST(MainWindowController, OneCalibrationAtATimeAndNoneWithoutItsWindow)
         bool underWay;
         std::vector<std::string> log;
         int calibrating;
+        bool ending = false;
     };
     const Row rows[] = {
         {"idle", true, false, {"run calibration"}, 1},
         {"under way: brought to the front", true, true, {"raise calibration"}, 0},
         {"no window yet", false, false, {}, 0},
+        {"\"Çıkış\" has begun: the end goes on", true, false, {}, 0, true},
     };
     for (const Row& row : rows) {
         Driver driver;
         driver.shell.calibrationWindow = row.window;
         driver.shell.underWay = row.underWay;
+        if (row.ending) driver.controller.shutdown();
+        driver.shell.log.clear();
         driver.controller.Kalibre1Click();
         EXPECT_EQ(driver.shell.log, row.log) << row.name;
         EXPECT_EQ(driver.state.Calibrating, row.calibrating) << row.name;
@@ -254,6 +258,15 @@ TEST(MainWindowController, ExitReleasesTheButtonStopsTheWatchdogEndsTheRunThenQu
     EXPECT_EQ(driver.shell.log,
               (std::vector<std::string>{"stop watchdog after 'up left 0 0'", "end calibration", "quit"}));
     EXPECT_EQ(driver.pointer.calls, (std::vector<std::string>{"up left 0 0"}));
+}
+
+TEST(MainWindowController, LeavingTheSessionLetsGoOfAHeldButtonAndGoesOn)
+{
+    Driver driver;
+    driver.state.LastPenState = psLeft;
+    driver.controller.sessionLeft();
+    EXPECT_EQ(driver.pointer.calls, (std::vector<std::string>{"up left 0 0"}));
+    EXPECT_FALSE(driver.controller.ending());
 }
 
 TEST(MainWindowController, TheWindowsEndReleasesFirstThenSavesThenDropsTheTrayThenTheDevices)

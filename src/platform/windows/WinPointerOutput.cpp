@@ -55,14 +55,74 @@ void WinPointerOutput::followScreens(const std::vector<ScreenArea>& screens, std
 
 void WinPointerOutput::setCursorPos(int xPx, int yPx)
 {
+    sendRefusedRelease();
     // A refusal (another desktop has the input, a secure desktop is up) is
     // the system's: the next report places again.
     SetCursorPos(clipToVirtualScreen(originXPx_, xPx, virtualScreen_.left, virtualScreen_.right),
                  clipToVirtualScreen(originYPx_, yPx, virtualScreen_.top, virtualScreen_.bottom));
 }
 
+namespace {
+
+// The integrity level of a process's token (SECURITY_MANDATORY_*_RID), or -1
+// when it can't be asked.
+long integrityLevel(HANDLE process)
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return -1;
+    alignas(TOKEN_MANDATORY_LABEL) BYTE buffer[sizeof(TOKEN_MANDATORY_LABEL) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    long level = -1;
+    if (GetTokenInformation(token, TokenIntegrityLevel, buffer, sizeof buffer, &size)) {
+        const PSID sid = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer)->Label.Sid;
+        level = static_cast<long>(*GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1));
+    }
+    CloseHandle(token);
+    return level;
+}
+
+// Whether the window at the cursor belongs to a process of a higher
+// integrity level than this one (a program run as administrator): Windows
+// drops injected input to it without a word (UIPI).
+bool cursorOverHigherIntegrity()
+{
+    POINT cursor{};
+    if (!GetCursorPos(&cursor)) return false;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(WindowFromPoint(cursor), &processId);
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (!process) return false;
+    const long theirs = integrityLevel(process);
+    CloseHandle(process);
+    return theirs > integrityLevel(GetCurrentProcess());
+}
+
+// Whether this session's desktop takes input now: not while the lock screen
+// or a UAC prompt (the secure desktop) is up.
+bool inputDesktopAvailable()
+{
+    const HDESK desktop = OpenInputDesktop(0, FALSE, DESKTOP_SWITCHDESKTOP);
+    if (!desktop) return false;
+    CloseDesktop(desktop);
+    return true;
+}
+
+} // namespace
+
+void WinPointerOutput::sendRefusedRelease()
+{
+    if (!refusedRelease_) return;
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = refusedRelease_;
+    if (SendInput(1, &input, sizeof input) == 1) refusedRelease_ = 0;
+}
+
 void WinPointerOutput::mouseEvent(MouseButtonEvent event, int dx, int dy)
 {
+    // A release the system refused (the session was locked meanwhile) goes
+    // first: nothing may stay held once input is taken again.
+    sendRefusedRelease();
     // Without MOUSEEVENTF_MOVE, dx and dy are carried along and never move
     // the cursor: the button acts where the last placement put it.
     INPUT input{};
@@ -77,14 +137,28 @@ void WinPointerOutput::mouseEvent(MouseButtonEvent event, int dx, int dy)
         swapped = GetSystemMetrics(SM_SWAPBUTTON) != 0;
     }
     input.mi.dwFlags = buttonFlags(event, swapped);
-    if (SendInput(1, &input, sizeof input) == 1 || refusalReported_) return;
+    const bool down = event == MouseButtonEvent::LeftDown || event == MouseButtonEvent::RightDown;
+    if (SendInput(1, &input, sizeof input) == 1) {
+        // Taken, but dropped on the way when the window there runs as
+        // administrator, which no return value shows: said once.
+        if (down && !uipiReported_ && cursorOverHigherIntegrity()) {
+            uipiReported_ = true;
+            diagnostic("the window under the pen belongs to a program run as administrator: Windows drops the "
+                       "pen's clicks to it (UIPI). Run that program without administrator rights to use the pen "
+                       "on it");
+        }
+        return;
+    }
+    const DWORD error = GetLastError();
+    if (!down) refusedRelease_ |= input.mi.dwFlags;
+    if (refusalReported_) return;
     refusalReported_ = true;
-    // Refused while another desktop has the input (the lock screen, a UAC
-    // prompt); input to an elevated window is dropped without a word, which
-    // no return value shows.
-    diagnostic("Windows refused a pen button event (" + windowsErrorText(GetLastError()) +
-               "): the input desktop is locked or another desktop is shown. Unlock the session; the pen's "
-               "next press is sent again.");
+    const char* why = !inputDesktopAvailable()     ? "the session is locked or a secure desktop (UAC) is shown"
+                      : cursorOverHigherIntegrity() ? "the window under the pen belongs to a program run as "
+                                                      "administrator (UIPI)"
+                                                    : "Windows gave no other reason";
+    diagnostic("Windows refused a pen button event (" + windowsErrorText(error) + "): " + why +
+               ". A refused release is sent again once input is taken, and the pen's next press as usual");
 }
 
 void WinPointerOutput::pause(int ms)

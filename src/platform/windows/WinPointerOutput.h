@@ -31,7 +31,12 @@ private:
     RECT virtualScreen_;  // physical pixels, right and bottom exclusive
     int originXPx_ = 0;
     int originYPx_ = 0;
+    /// Sends refusedRelease_ again, if any.
+    void sendRefusedRelease();
+
     bool refusalReported_ = false;  // one diagnostic per run, not one per report
+    bool uipiReported_ = false;     // likewise for clicks to a window run as administrator
+    DWORD refusedRelease_ = 0;      // release flags Windows refused, sent at the next placement or event
     // Whether the primary and the secondary button's last press went to the
     // swapped physical button: its release must let go of the same one.
     bool primarySwapped_ = false;
