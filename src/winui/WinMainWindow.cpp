@@ -24,6 +24,7 @@ constexpr UINT kFirstShowMessage = WM_APP + 2;  // the one show, once the loop r
 constexpr UINT kCommandMessage = WM_APP + 3;    // a command of another start, run outside its send
 constexpr UINT kTrayMessage = WM_USER + 1024;   // the tray icon's mouse events
 constexpr UINT_PTR kWatchdogTimer = 1;          // gerisayim
+constexpr UINT_PTR kTrayRetryTimer = 2;         // the tray icon not yet confirmed by the shell
 
 // Menu command ids.
 constexpr UINT kKalibre1 = 101;
@@ -89,7 +90,7 @@ WinMainWindow::WinMainWindow(HINSTANCE instance, const Services& services)
         "BoardScreen", [this] { return boardScreen_; }, [this](const std::string& text) { boardScreen_ = text; });
 
     buildMenu();
-    TrayIcon1_ = std::make_unique<WinTrayIcon>(window_, kTrayMessage);
+    TrayIcon1_ = std::make_unique<WinTrayIcon>(window_, kTrayMessage, kTrayRetryTimer);
     TrayIcon1_->paint(trayLook());
     taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
 
@@ -247,6 +248,7 @@ LRESULT WinMainWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
     }
     case WM_TIMER:
         if (wParam == kWatchdogTimer) gerisayimTimer();
+        if (wParam == kTrayRetryTimer && TrayIcon1_) TrayIcon1_->addAgain();
         return 0;
     case WM_DEVICECHANGE:
         // A burst of changes becomes one rescan in the controller.

@@ -27,6 +27,9 @@ std::uint32_t dibPixel(std::uint32_t rgb)
     return ((rgb & 0xFF) << 16) | (rgb & 0xFF00) | ((rgb >> 16) & 0xFF);
 }
 
+// How often an icon the shell has not confirmed is added again.
+constexpr UINT kRetryMs = 2000;
+
 template <std::size_t N>
 void copyText(wchar_t (&field)[N], const std::wstring& text)
 {
@@ -36,7 +39,10 @@ void copyText(wchar_t (&field)[N], const std::wstring& text)
 
 } // namespace
 
-WinTrayIcon::WinTrayIcon(HWND owner, UINT callbackMessage) : owner_(owner), callbackMessage_(callbackMessage) {}
+WinTrayIcon::WinTrayIcon(HWND owner, UINT callbackMessage, UINT_PTR retryTimer, ShellNotify notify)
+    : owner_(owner), callbackMessage_(callbackMessage), retryTimer_(retryTimer), notify_(notify)
+{
+}
 
 WinTrayIcon::~WinTrayIcon()
 {
@@ -140,13 +146,18 @@ NOTIFYICONDATAW WinTrayIcon::record(UINT flags) const
 
 void WinTrayIcon::add()
 {
-    // No tip: the icon shows none. The shell's answers are not acted on: an
-    // add without a taskbar comes back with TaskbarCreated.
+    // No tip: the icon shows none. An add that timed out may have added it
+    // all the same: then only a modify reaches it.
     NOTIFYICONDATAW data = record(NIF_MESSAGE | NIF_ICON);
-    added_ = Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
+    added_ = notify_(NIM_ADD, &data) || notify_(NIM_MODIFY, &data);
+    if (!added_) {
+        SetTimer(owner_, retryTimer_, kRetryMs, nullptr);
+        return;
+    }
+    KillTimer(owner_, retryTimer_);
     // Version 0: the callback's lParam is the mouse message itself.
     data.uVersion = 0;
-    Shell_NotifyIconW(NIM_SETVERSION, &data);
+    notify_(NIM_SETVERSION, &data);
 }
 
 void WinTrayIcon::paint(const TrayIconLook& look)
@@ -158,12 +169,9 @@ void WinTrayIcon::paint(const TrayIconLook& look)
     }
     HICON old = icon_;
     icon_ = fresh;
-    if (added_) {
-        NOTIFYICONDATAW data = record(NIF_ICON);
-        Shell_NotifyIconW(NIM_MODIFY, &data);
-    } else {
-        add();
-    }
+    // An icon the shell lost (a restart whose TaskbarCreated never came) is added again.
+    NOTIFYICONDATAW data = record(NIF_ICON);
+    if (!added_ || !notify_(NIM_MODIFY, &data)) add();
     if (old) DestroyIcon(old);
 }
 
@@ -178,14 +186,15 @@ void WinTrayIcon::showBalloon(const std::string& text)
     copyText(data.szInfoTitle, L"oruDriver");
     copyText(data.szInfo, widen(text));
     data.dwInfoFlags = NIIF_INFO;
-    Shell_NotifyIconW(NIM_MODIFY, &data);
+    notify_(NIM_MODIFY, &data);
 }
 
 void WinTrayIcon::remove()
 {
+    KillTimer(owner_, retryTimer_);
     if (!added_) return;
     NOTIFYICONDATAW data = record(0);
-    Shell_NotifyIconW(NIM_DELETE, &data);
+    notify_(NIM_DELETE, &data);
     added_ = false;
 }
 

@@ -13,9 +13,18 @@ namespace oru {
 /// square painted with GDI from the core's layout, "oru" in 9-pixel "Small
 /// Fonts". The shell sends mouse events as callbackMessage to the owner window
 /// (version 0 messages: lParam is the mouse message), which opens the menu.
+///
+/// The shell's answer is not taken at its word: at a slow log-on Explorer may
+/// not answer an add within its timeout although the icon comes later, and
+/// every later add then fails because the icon exists. An add that fails is
+/// followed by a modify, and until one of them is confirmed the owner's timer
+/// retryTimer asks again (retry()), as does TaskbarCreated.
 class WinTrayIcon {
 public:
-    WinTrayIcon(HWND owner, UINT callbackMessage);
+    /// How the icon reaches the shell: Shell_NotifyIconW, a stand-in in tests.
+    using ShellNotify = BOOL(WINAPI*)(DWORD message, PNOTIFYICONDATAW data);
+
+    WinTrayIcon(HWND owner, UINT callbackMessage, UINT_PTR retryTimer, ShellNotify notify = &Shell_NotifyIconW);
     ~WinTrayIcon();
     WinTrayIcon(const WinTrayIcon&) = delete;
     WinTrayIcon& operator=(const WinTrayIcon&) = delete;
@@ -23,8 +32,11 @@ public:
     /// Repaints the square (every time, as the colour setter does) and shows
     /// the new image; the first call adds the icon.
     void paint(const TrayIconLook& look);
-    /// The taskbar was created again (explorer restarted): add the icon again.
+    /// The taskbar was created again (explorer restarted), or the retry timer
+    /// fired: add the icon again.
     void addAgain();
+    /// Whether the shell has confirmed the icon.
+    bool shown() const { return added_; }
     /// A balloon titled "oruDriver" (Windows cuts the text at 255 characters).
     void showBalloon(const std::string& text);
     /// The icon leaves the notification area.
@@ -42,6 +54,8 @@ private:
 
     HWND owner_;
     UINT callbackMessage_;
+    UINT_PTR retryTimer_;
+    ShellNotify notify_;
     HICON icon_ = nullptr;
     bool added_ = false;
 };
