@@ -79,6 +79,12 @@ public:
         COPYDATASTRUCT data{};
         data.dwData = static_cast<ULONG_PTR>(command == DriverCommand::Calibrate ? WinDriverCommand::Calibrate
                                                                                  : WinDriverCommand::Quit);
+        // Windows gives the foreground only to the process the user works in
+        // or one it allows: the calibration window must come up with the
+        // keyboard (ESC), so this command, started by the user, allows it.
+        DWORD driverProcess = 0;
+        GetWindowThreadProcessId(target_, &driverProcess);
+        AllowSetForegroundWindow(driverProcess);
         DWORD_PTR answer = 0;
         SetLastError(ERROR_SUCCESS);
         if (!SendMessageTimeoutW(target_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG,

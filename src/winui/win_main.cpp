@@ -170,6 +170,16 @@ int main()
         mainForm->setWindows(calibrationForm.get(), aboutBox.get());
         mainForm->setMachineCalibration([] { return loadMachineCalibrationWindows(); });
         if (calibrate) mainForm->calibrateSoon();
+        if (runsElevated()) {
+            // Started with an administrator's token (a setup's "start now", "Run as administrator"):
+            // the user's commands and Explorer's messages can't reach it, and its settings are the
+            // administrator's.
+            // A line, not a balloon: an administrator who runs it so on purpose (and wine, which runs
+            // everything elevated) is not to be nagged at every start.
+            diagnostic("the driver runs with administrator rights; it should run as the signed-in user: the "
+                       "Start menu's \"Kalibre\" and \"Çıkış\" can't reach it and its calibration is saved for "
+                       "the administrator. End it and start it from the Start menu");
+        }
 
         const int status = mainForm->run();
 

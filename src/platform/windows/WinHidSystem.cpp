@@ -162,6 +162,12 @@ HidAccess WinHidSystem::probeAccess(const std::string& path, int& errorCode)
     if (hidErrorFromWindows(static_cast<unsigned long>(errorCode)).kind == HidErrorKind::DeviceGone) {
         return HidAccess::Missing;
     }
+    // Another program may hold it open without sharing writes (a tool that
+    // reads it too): reading, which is all the driver does, may still be allowed.
+    if (openHidInterface(widePath, GENERIC_READ)) {
+        errorCode = 0;
+        return HidAccess::ReadWrite;
+    }
     return openHidInterface(widePath, 0) ? HidAccess::QueryOnly : HidAccess::Missing;
 }
 
