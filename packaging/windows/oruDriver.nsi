@@ -173,7 +173,36 @@ Section "oruDriver" SecMain
   IfFileExists "$INSTDIR\${EXE}" 0 +2
     ExecWait '"$INSTDIR\${EXE}" --quit'
   SetOutPath "$INSTDIR"
+  ; Copies an earlier upgrade moved aside, no longer held.
+  Delete "$INSTDIR\${EXE}.old-*"
+  ; A driver --quit could not reach (another account's, another session's)
+  ; still holds its .exe, which Windows lets rename but not overwrite: it is
+  ; moved aside, the new one put in its place, and the old one goes at the
+  ; next restart (or at the next upgrade). A file that can't be written ends
+  ; the setup with status 2, never 0 with the old program in place.
+  SetOverwrite try
+  ClearErrors
   File "${BUILD_DIR}/${EXE}"
+  ${If} ${Errors}
+    ; A name of its own: an older copy may still be held as well.
+    GetTempFileName $R0 "$INSTDIR"
+    Delete "$R0"
+    ${GetFileName} "$R0" $R1
+    StrCpy $R0 "$INSTDIR\${EXE}.old-$R1"
+    ClearErrors
+    Rename "$INSTDIR\${EXE}" "$R0"
+    ${IfNot} ${Errors}
+      Delete /REBOOTOK "$R0"
+      ClearErrors
+      File "${BUILD_DIR}/${EXE}"
+    ${EndIf}
+    ${If} ${Errors}
+      DetailPrint "$INSTDIR\${EXE} could not be replaced: a running oruDriver holds it. End it (Task Manager) and run the setup again."
+      SetErrorLevel 2
+      Abort
+    ${EndIf}
+  ${EndIf}
+  SetOverwrite on
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
 
   CreateShortCut "$SMPROGRAMS\${LINK_MAIN}" "$INSTDIR\${EXE}" "" "$INSTDIR\${EXE}" 0
@@ -267,6 +296,7 @@ Section "Uninstall"
   ; Another account's driver may still run from Program Files: what it holds
   ; open goes at the next restart.
   Delete /REBOOTOK "$INSTDIR\${EXE}"
+  Delete /REBOOTOK "$INSTDIR\${EXE}.old-*"
   Delete "$INSTDIR\${UNINSTALLER}"
   RMDir /REBOOTOK "$INSTDIR"
 

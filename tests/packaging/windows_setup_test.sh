@@ -90,6 +90,22 @@ for row in "${rows[@]}"; do
     (( size > 0 )) || fail "$name: EstimatedSize is '$size'"
     ! has_key "$other\\$uninstall_key" || fail "$name: an Apps entry in $other as well"
 
+    if ((remove == 0)); then
+      # An upgrade while a driver the setup can't end (another session's) holds the program file:
+      # the new file in its place, or a status that says it is not.
+      before=$(stat -c %i "$unix_dir/oru-driver.exe")
+      mkfifo "$unix_dir.hold"
+      win "$wait_window" --hold "$dir\oru-driver.exe" <"$unix_dir.hold" >"$unix_dir.held" &
+      holder=$!
+      exec {hold}>"$unix_dir.hold"
+      wait_for 20 grep -q held "$unix_dir.held" || fail "$name: the program file could not be held"
+      status=0; win "$setup" /S "/$mode" || status=$?
+      exec {hold}>&-
+      wait "$holder" || true
+      rm -f "$unix_dir.hold" "$unix_dir.held"
+      ((status != 0)) || [[ $(stat -c %i "$unix_dir/oru-driver.exe") != "$before" ]] ||
+        fail "$name: the upgrade said 0 but left the held program file in place"
+    fi
     if ((start_check)) && ((remove == 0)); then
       # As a logon starts it: the Run key's command.
       command=${run#oruDriver=}
