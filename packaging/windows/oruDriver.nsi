@@ -67,6 +67,8 @@ VIAddVersionKey /LANG=1055 "LegalCopyright" "© ${PUBLISHER}"
 !include x64.nsh
 
 Var AllUsers        ; 1: every account of the PC, 0: this account
+Var GivenDir        ; the folder /D= named, else empty
+Var DriverEnded     ; 1: this setup ended the account's running driver
 Var IsAdmin
 Var RemoveCalibration
 Var RadioMine
@@ -74,8 +76,9 @@ Var RadioAll
 Var CheckRemove
 
 !define MUI_ABORTWARNING
-!define MUI_FINISHPAGE_RUN "$INSTDIR\${EXE}"
+!define MUI_FINISHPAGE_RUN
 !define MUI_FINISHPAGE_RUN_TEXT "oruDriver'ı şimdi başlat"
+!define MUI_FINISHPAGE_RUN_FUNCTION StartDriverAsUser
 
 Page custom ModePage ModePageLeave
 !insertmacro MUI_PAGE_DIRECTORY
@@ -108,9 +111,15 @@ Function ApplyMode
     SetShellVarContext current
     StrCpy $INSTDIR "$LOCALAPPDATA\Programs\${PRODUCT}"
   ${EndIf}
+  ; A folder given with /D= wins over the mode's default, also in silent mode.
+  ${If} $GivenDir != ""
+    StrCpy $INSTDIR $GivenDir
+  ${EndIf}
 FunctionEnd
 
 Function .onInit
+  ; NSIS has put /D= into $INSTDIR by now; there is no default before ApplyMode.
+  StrCpy $GivenDir $INSTDIR
   ; The 64-bit registry, where the 64-bit driver reads and writes.
   SetRegView 64
   !insertmacro CheckAdmin
@@ -170,8 +179,13 @@ Section "oruDriver" SecMain
   SectionIn RO
   ; A driver of this account still running from an earlier install holds its
   ; .exe open; end it first (its --quit waits until it has ended).
-  IfFileExists "$INSTDIR\${EXE}" 0 +2
-    ExecWait '"$INSTDIR\${EXE}" --quit'
+  StrCpy $DriverEnded 0
+  ${If} ${FileExists} "$INSTDIR\${EXE}"
+    ExecWait '"$INSTDIR\${EXE}" --quit' $0
+    ${If} $0 == 0
+      StrCpy $DriverEnded 1
+    ${EndIf}
+  ${EndIf}
   SetOutPath "$INSTDIR"
   ; Copies an earlier upgrade moved aside, no longer held.
   Delete "$INSTDIR\${EXE}.old-*"
@@ -228,7 +242,24 @@ Section "oruDriver" SecMain
   ${GetSize} "$INSTDIR" "/S=0K" $1 $2 $3
   IntFmt $1 "0x%08X" $1
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "EstimatedSize" $1
+
+  ; The driver this setup ended runs again, the new one, for the user it ran for.
+  ${If} $DriverEnded == 1
+    Call StartDriverAsUser
+  ${EndIf}
 SectionEnd
+
+; Starts the installed driver with the signed-in user's own rights: an
+; elevated setup would hand it its administrator's token, which the user's
+; Start menu commands and Explorer's messages can't reach. Explorer, which
+; runs as the user, starts what it is given.
+Function StartDriverAsUser
+  ${If} $IsAdmin == 1
+    Exec '"$WINDIR\explorer.exe" "$INSTDIR\${EXE}"'
+  ${Else}
+    Exec '"$INSTDIR\${EXE}"'
+  ${EndIf}
+FunctionEnd
 
 ; --- Uninstaller ---
 

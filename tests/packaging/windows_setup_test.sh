@@ -52,19 +52,22 @@ trap clean_up EXIT
 clean_up
 
 rows=("CURRENTUSER|HKCU|$local_app\\Programs\\oruDriver|$app_data\\Microsoft\\Windows\\Start Menu\\Programs|HKLM"
-      "ALLUSERS|HKLM|$program_files\\oruDriver|$program_data\\Microsoft\\Windows\\Start Menu\\Programs|HKCU")
+      "ALLUSERS|HKLM|$program_files\\oruDriver|$program_data\\Microsoft\\Windows\\Start Menu\\Programs|HKCU"
+      "CURRENTUSER|HKCU|$local_app\\oruChosen|$app_data\\Microsoft\\Windows\\Start Menu\\Programs|HKLM|/D=")
 for row in "${rows[@]}"; do
-  IFS='|' read -r mode root dir menu other <<<"$row"
+  IFS='|' read -r mode root dir menu other chosen <<<"$row"
+  # /D= names the folder, last on the line, silent or not.
+  [[ -z $chosen ]] || chosen+=$dir
   unix_dir=$(unix_path "$dir")
   unix_menu=$(unix_path "$menu")
   for remove in 0 1; do
-    name="$mode, removal $remove"
+    name="$mode${chosen:+ $chosen}, removal $remove"
     # The calibration of this account and the machine's: only an uninstall
     # for all accounts may remove the machine's.
     win reg add "HKCU\\$settings_key" /v Edit1_Text /d 100 /f >/dev/null
     win reg add "HKLM\\$settings_key" /v Edit1_Text /d 90 /f >/dev/null
 
-    status=0; win "$setup" /S "/$mode" || status=$?
+    status=0; win "$setup" /S "/$mode" ${chosen:+"$chosen"} || status=$?
     ((status == 0)) || fail "$name: setup exit status $status"
     for file in oru-driver.exe uninstall.exe; do
       [[ -f $unix_dir/$file ]] || fail "$name: $dir\\$file missing"
@@ -99,7 +102,7 @@ for row in "${rows[@]}"; do
       holder=$!
       exec {hold}>"$unix_dir.hold"
       wait_for 20 grep -q held "$unix_dir.held" || fail "$name: the program file could not be held"
-      status=0; win "$setup" /S "/$mode" || status=$?
+      status=0; win "$setup" /S "/$mode" ${chosen:+"$chosen"} || status=$?
       exec {hold}>&-
       wait "$holder" || true
       rm -f "$unix_dir.hold" "$unix_dir.held"
@@ -112,6 +115,11 @@ for row in "${rows[@]}"; do
       win "${command//\"/}" &
       driver=$!
       win "$wait_window" TMainForm 20 || fail "$name: the installed driver shows no main window"
+      # A silent upgrade in this session ends the driver and starts the new one for this user.
+      status=0; win "$setup" /S "/$mode" ${chosen:+"$chosen"} || status=$?
+      ((status == 0)) || fail "$name: the upgrade over the running driver said $status"
+      wait_for 10 eval '! kill -0 "$driver" 2>/dev/null' || fail "$name: the upgrade left the old driver running"
+      win "$wait_window" TMainForm 20 || fail "$name: the upgrade did not start the driver again"
       status=0; win "$dir\\oru-driver.exe" --quit || status=$?
       ((status == 0)) || fail "$name: --quit exit status $status"
       win "$wait_window" TMainForm 10 gone || fail "$name: the driver did not end on --quit"
