@@ -224,6 +224,12 @@ Section "oruDriver" SecMain
   CreateShortCut "$SMPROGRAMS\${LINK_QUIT}" "$INSTDIR\${EXE}" "--quit" "$INSTDIR\${EXE}" 0
 
   WriteRegStr SHCTX "${RUN_KEY}" "${PRODUCT}" '"$INSTDIR\${EXE}"'
+  ; This account's own autostart of an install for it alone would start that
+  ; copy beside the one for every account (the first to start wins): the
+  ; install for every account supersedes it for this account.
+  ${If} $AllUsers == 1
+    DeleteRegValue HKCU "${RUN_KEY}" "${PRODUCT}"
+  ${EndIf}
 
   ${If} $AllUsers == 1
     StrCpy $0 "/ALLUSERS"

@@ -67,6 +67,8 @@ for row in "${rows[@]}"; do
     win reg add "HKCU\\$settings_key" /v Edit1_Text /d 100 /f >/dev/null
     win reg add "HKLM\\$settings_key" /v Edit1_Text /d 90 /f >/dev/null
 
+    # An earlier install for this account alone: the one for every account supersedes its autostart.
+    [[ $mode != ALLUSERS ]] || win reg add "HKCU\\$run_key" /v oruDriver /d 'C:\old\oru-driver.exe' /f >/dev/null
     status=0; win "$setup" /S "/$mode" ${chosen:+"$chosen"} || status=$?
     ((status == 0)) || fail "$name: setup exit status $status"
     for file in oru-driver.exe uninstall.exe; do
