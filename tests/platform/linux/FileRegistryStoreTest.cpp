@@ -152,7 +152,7 @@ TEST(FileRegistryStoreLocation, FollowsXdgConfigHomeThenHome)
 TEST_F(StoreFile, WritesAPrivateReadableFileThatReadsBackTheSame)
 {
     const std::string tricky =
-        "quote\" backslash\\ line\nfeed car\rriage tab\t bell\x07 nul" + std::string(1, '\0') + " Çıkış";
+        "quote\" backslash\\ line\nfeed car\rriage tab\t bell\x07 esc\x1B del\x7F nul" + std::string(1, '\0') + " Çıkış";
     {
         FileRegistryStore store(dir_);
         TAppRegistryStorage storage(store);
@@ -166,7 +166,8 @@ TEST_F(StoreFile, WritesAPrivateReadableFileThatReadsBackTheSame)
     const std::string bytes = readBytes(file_);
     EXPECT_NE(bytes.find("\n[Software\\oruDriver]\n"
                          "\"Flags\" = int -5\n"
-                         "\"Edit1_Text\" = text \"quote\\\" backslash\\\\ line\\nfeed car\\rriage tab\\t bell\\x07 nul\\x00 "
+                         "\"Edit1_Text\" = text \"quote\\\" backslash\\\\ line\\nfeed car\\rriage tab\\t bell\\x07 esc\\x1B "
+                         "del\\x7F nul\\x00 "
                          "Çıkış\"\n"
                          "\"NormPos(1024x768)\" = text \"10,20,149,167\"\n"),
               std::string::npos)

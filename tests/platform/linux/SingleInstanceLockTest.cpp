@@ -108,6 +108,19 @@ TEST(SingleInstanceLock, SecondInstanceIsRefusedWhereverTheLockEndsUp)
              return usual(s);
          },
          kCacheLock, true, true},
+        {"runtime directory its group can write",
+         [](const Scratch& s) {
+             fs::permissions(s.root / "run", fs::perms::owner_all | fs::perms::group_all, fs::perm_options::replace);
+             return usual(s);
+         },
+         kCacheLock, true},
+        {"lock file with a second hard link",
+         [](const Scratch& s) {
+             std::ofstream(s.root / "run" / "oruDriver.lock") << "";
+             fs::create_hard_link(s.root / "run" / "oruDriver.lock", s.root / "elsewhere.lock");
+             return usual(s);
+         },
+         kCacheLock, true},
         {"lock file a symbolic link",
          [](const Scratch& s) {
              fs::create_symlink(s.root / "victim", s.root / "run" / "oruDriver.lock");
@@ -130,6 +143,13 @@ TEST(SingleInstanceLock, SecondInstanceIsRefusedWhereverTheLockEndsUp)
          [](const Scratch& s) {
              fs::create_directory(s.tmpFolder());
              fs::permissions(s.tmpFolder(), fs::perms::all, fs::perm_options::replace);
+             return withoutRuntimeOrCache(s);
+         },
+         tmpLock, true},
+        {"shared folder its group can enter is made private",
+         [](const Scratch& s) {
+             fs::create_directory(s.tmpFolder());
+             fs::permissions(s.tmpFolder(), fs::perms::owner_all | fs::perms::group_all, fs::perm_options::replace);
              return withoutRuntimeOrCache(s);
          },
          tmpLock, true},
