@@ -229,6 +229,16 @@ TEST_F(StoreFile, ValuesOfTheOtherKindFollowTheReadRules)
     EXPECT_EQ(filesContaining(dir_, ".damaged-").size(), 1u);
 }
 
+TEST_F(StoreFile, AStoreOfExactlyItsSizeLimitIsRead)
+{
+    std::string bytes = "[Software\\oruDriver]\n\"Edit1_Text\" = text \"42\"\n";
+    while (bytes.size() + 64 < FileRegistryStore::kMaxFileBytes) bytes += "# " + std::string(61, '.') + "\n";
+    bytes += "#" + std::string(FileRegistryStore::kMaxFileBytes - bytes.size() - 2, '.') + "\n";
+    ASSERT_EQ(bytes.size(), FileRegistryStore::kMaxFileBytes);
+    writeBytes(file_, bytes);
+    EXPECT_EQ(FileRegistryStore(dir_).queryValue(kKey, "Edit1_Text"), StoredValue::ofText("42"));
+}
+
 TEST_F(StoreFile, DamageKeptWithinOneSecondNeverReplacesAnEarlierCopy)
 {
     // Copies of other damage named for this second and the next four.
