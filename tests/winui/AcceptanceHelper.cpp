@@ -103,12 +103,11 @@ int logClicks(const RECT& area)
     serveUntilStdinCloses();
 }
 
-// Another program that took the driver's names: a mutex "oruDriver" and a
-// window of class "TMainForm" titled "oru USB Driver" that takes every
-// WM_COPYDATA and does nothing.
-int squat()
+// Another program that took the driver's names: a window of class
+// "TMainForm" titled "oru USB Driver" that takes every WM_COPYDATA and does
+// nothing, and (withMutex) a mutex "oruDriver".
+int squat(bool withMutex)
 {
-    const HANDLE mutex = CreateMutexA(nullptr, FALSE, "oruDriver");
     WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
         return message == WM_COPYDATA ? TRUE : DefWindowProcA(window, message, wParam, lParam);
@@ -116,8 +115,9 @@ int squat()
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = "TMainForm";
     RegisterClassA(&windowClass);
-    if (!mutex || !CreateWindowExA(WS_EX_TOOLWINDOW, "TMainForm", "oru USB Driver", WS_POPUP, 0, 0, 1, 1, nullptr,
-                                   nullptr, GetModuleHandleW(nullptr), nullptr)) {
+    if (withMutex && !CreateMutexA(nullptr, FALSE, "oruDriver")) return 1;
+    if (!CreateWindowExA(WS_EX_TOOLWINDOW, "TMainForm", "oru USB Driver", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                         GetModuleHandleW(nullptr), nullptr)) {
         return 1;
     }
     serveUntilStdinCloses();
@@ -128,9 +128,9 @@ int squat()
 int main(int argc, char** argv)
 {
     if (argc >= 2 && std::strcmp(argv[1], "board") == 0) return printBoardPoints(argc - 2, argv + 2);
-    if (argc == 2 && std::strcmp(argv[1], "squat") == 0) return squat();
+    if (argc >= 2 && argc <= 3 && std::strcmp(argv[1], "squat") == 0) return squat(argc == 2);
     if (argc == 6 && std::strcmp(argv[1], "clicks") == 0)
         return logClicks({std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5])});
-    std::fprintf(stderr, "usage: oru-acceptance-helper.exe board [X Y]... | clicks LEFT TOP RIGHT BOTTOM | squat\n");
+    std::fprintf(stderr, "usage: oru-acceptance-helper.exe board [X Y]... | clicks LEFT TOP RIGHT BOTTOM | squat [window]\n");
     return 2;
 }

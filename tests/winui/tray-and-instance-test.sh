@@ -14,6 +14,15 @@ set -euo pipefail
 run=$1 prefix=$2 driver=$3 helper=$4
 
 source "$(dirname "$0")/wine-desktop.sh"
+# start_squatter [window]: another program with the driver's window (and, without "window", its mutex).
+start_squatter() {
+  rm -f "$work/squat.in" "$work/squat.out"
+  mkfifo "$work/squat.in" "$work/squat.out"
+  "$run" "$prefix" "$helper" squat "$@" <"$work/squat.in" >"$work/squat.out" &
+  pids+=($!)
+  exec {squat_in}>"$work/squat.in" {squat_out}<"$work/squat.out"
+  IFS= read -r -t 20 line <&"$squat_out" && [[ ${line%$'\r'} == ready ]] || fail "the squatter did not come up"
+}
 start_tray_host
 
 # A stored calibration and no pen tracker: red, from the start on.
@@ -101,10 +110,12 @@ close_calibration_or_see_blue() {
 # means it has closed.
 wait_until "the blue square after the first calibration" close_calibration_or_see_blue
 
-# --quit ends it and says 0, also while its tray menu is open; with none
-# running it says 3.
+# --quit ends it and says 0, also while its tray menu is open and another
+# program's window has its class and caption; with none running it says 3.
+start_squatter window
 open_menu
 quit_driver
+exec {squat_in}>&- {squat_out}<&-
 quit=0
 "$run" "$prefix" "$driver" --quit 2>/dev/null || quit=$?
 [[ $quit == 3 ]] || fail "--quit said $quit with no driver running"
@@ -118,11 +129,7 @@ for option in --help --version; do
 done
 
 step "another program with the driver's names"
-mkfifo "$work/squat.in" "$work/squat.out"
-"$run" "$prefix" "$helper" squat <"$work/squat.in" >"$work/squat.out" &
-pids+=($!)
-exec {squat_in}>"$work/squat.in" {squat_out}<"$work/squat.out"
-IFS= read -r -t 20 line <&"$squat_out" && [[ ${line%$'\r'} == ready ]] || fail "the squatter did not come up"
+start_squatter
 quit=0
 "$run" "$prefix" "$driver" --quit >"$work/command.out" 2>&1 || quit=$?
 [[ $quit == 3 ]] && grep -q "is not the driver" "$work/command.out" ||
