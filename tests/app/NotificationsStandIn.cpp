@@ -69,7 +69,6 @@ int main(int argc, char** argv)
         return 2;
     }
     QDBusConnection bus = QDBusConnection::sessionBus();
-    Squatter squatter;
     if (argv[1] == QLatin1String("--quit-and-calibrate")) {
         QList<QDBusPendingCall> calls;
         for (const char* method : {"Quit", "Calibrate"}) {
@@ -80,27 +79,23 @@ int main(int argc, char** argv)
         for (QDBusPendingCall& call : calls) call.waitForFinished();
         return 0;
     }
-    if (argv[1] == QLatin1String("--squat")) {
-        if (!bus.registerObject(QStringLiteral("/org/oruDriver/Driver"), &squatter,
-                                QDBusConnection::ExportScriptableSlots) ||
-            !bus.registerService(QStringLiteral("org.oruDriver.Driver"))) {
-            std::fprintf(stderr, "oru-notifications-standin: %s\n", qPrintable(bus.lastError().message()));
-            return 1;
+    // Serves object at path under name until ended.
+    const auto serve = [&](const char* path, const char* name, QObject* object) {
+        if (bus.registerObject(QLatin1String(path), object, QDBusConnection::ExportScriptableSlots) &&
+            bus.registerService(QLatin1String(name))) {
+            return app.exec();
         }
-        return app.exec();
-    }
+        std::fprintf(stderr, "oru-notifications-standin: %s\n", qPrintable(bus.lastError().message()));
+        return 1;
+    };
+    Squatter squatter;
+    if (argv[1] == QLatin1String("--squat")) return serve("/org/oruDriver/Driver", "org.oruDriver.Driver", &squatter);
     Notifications service(QString::fromLocal8Bit(argv[1]));
     if (!service.open()) {
         std::fprintf(stderr, "oru-notifications-standin: cannot write %s\n", argv[1]);
         return 1;
     }
-    if (!bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service,
-                            QDBusConnection::ExportScriptableSlots) ||
-        !bus.registerService(QStringLiteral("org.freedesktop.Notifications"))) {
-        std::fprintf(stderr, "oru-notifications-standin: %s\n", qPrintable(bus.lastError().message()));
-        return 1;
-    }
-    return app.exec();
+    return serve("/org/freedesktop/Notifications", "org.freedesktop.Notifications", &service);
 }
 
 #include "NotificationsStandIn.moc"

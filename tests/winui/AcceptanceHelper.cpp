@@ -131,6 +131,7 @@ int main(int argc, char** argv)
     if (argc >= 2 && argc <= 3 && std::strcmp(argv[1], "squat") == 0) return squat(argc == 2);
     if (argc == 6 && std::strcmp(argv[1], "clicks") == 0)
         return logClicks({std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5])});
-    std::fprintf(stderr, "usage: oru-acceptance-helper.exe board [X Y]... | clicks LEFT TOP RIGHT BOTTOM | squat [window]\n");
+    std::fprintf(stderr,
+                 "usage: oru-acceptance-helper.exe board [X Y]... | clicks LEFT TOP RIGHT BOTTOM | squat [window]\n");
     return 2;
 }
