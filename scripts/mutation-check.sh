@@ -122,8 +122,21 @@ restore() {
   changed=""
   rm -f "$state/pending"
 }
+# Builds and tests run in a process group of their own (setsid): an
+# interrupted check ends them with all they started, instead of leaving a
+# ctest behind that meets the next run in the same build folder.
+child=""
+run_child() {
+  local log=$1 status; shift
+  setsid -w nice -n "$nice_level" "$@" >"$log" 2>&1 &
+  child=$!
+  wait "$child"; status=$?
+  child=""
+  return "$status"
+}
 trap restore EXIT
-trap 'restore; echo; echo "mutation-check: interrupted, sources restored" >&2; exit 130' INT TERM HUP
+trap '[[ -n $child ]] && kill -TERM -- "-$child" 2>/dev/null; restore; echo
+      echo "mutation-check: interrupted, sources restored" >&2; exit 130' INT TERM HUP
 if [[ -f $state/pending ]]; then
   left=$(cat "$state/pending")
   if cmp -s "$state/mutated" "$top/$left"; then
@@ -140,10 +153,10 @@ build_dir() { if [[ $1 == windows ]]; then echo "$windows_build"; else echo "$bu
 # Builds one tree incrementally (configured at the first build); the log goes to $2.
 build_tree() {
   if [[ $1 == windows ]]; then
-    ORU_WINDOWS_BUILD_DIR=$windows_build ORU_CMAKE_ARGS="-DORU_LINUX_BUILD_DIR=$build" \
-      nice -n "$nice_level" "$top/scripts/build-windows.sh" >"$2" 2>&1
+    run_child "$2" env ORU_WINDOWS_BUILD_DIR="$windows_build" ORU_CMAKE_ARGS="-DORU_LINUX_BUILD_DIR=$build" \
+      "$top/scripts/build-windows.sh"
   else
-    ORU_BUILD_DIR=$build ORU_CMAKE_ARGS="-DORU_BUILD_BENCH=OFF" nice -n "$nice_level" "$top/scripts/build.sh" >"$2" 2>&1
+    run_child "$2" env ORU_BUILD_DIR="$build" ORU_CMAKE_ARGS="-DORU_BUILD_BENCH=OFF" "$top/scripts/build.sh"
   fi
 }
 # Runs ctest in a tree (log $2, then ctest's arguments); new_failures gets the
@@ -153,7 +166,7 @@ new_failures=() failures_text=""
 run_tests() {
   local dir log=$2 status failed; dir=$(build_dir "$1"); shift 2
   rm -f "$dir/Testing/Temporary/LastTestsFailed.log"
-  (cd "$dir" && nice -n "$nice_level" ctest --timeout "$test_timeout" -j "$jobs" --output-on-failure "$@") >"$log" 2>&1
+  run_child "$log" ctest --test-dir "$dir" --timeout "$test_timeout" -j "$jobs" --output-on-failure "$@"
   status=$?
   new_failures=()
   if [[ -f $dir/Testing/Temporary/LastTestsFailed.log ]]; then
@@ -167,7 +180,7 @@ run_tests() {
   failures_text=$(printf '%s; ' "${new_failures[@]}"); failures_text=${failures_text%; }
   ((${#new_failures[@]} == 0))
 }
-count_tests() { (cd "$(build_dir "$1")" && ctest -N "${@:2}" 2>/dev/null) | sed -n 's/^Total Tests: //p'; }
+count_tests() { ctest --test-dir "$(build_dir "$1")" -N "${@:2}" 2>/dev/null | sed -n 's/^Total Tests: //p'; }
 
 # --- The unchanged trees: built, and their tests run once (the baseline).
 # Linux is built also for Windows entries alone: replay_windows_test compares with its oru-replay.
