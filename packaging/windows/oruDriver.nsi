@@ -65,6 +65,7 @@ VIAddVersionKey /LANG=1055 "LegalCopyright" "© ${PUBLISHER}"
 !include FileFunc.nsh
 !include nsDialogs.nsh
 !include x64.nsh
+!include WordFunc.nsh
 
 Var AllUsers        ; 1: every account of the PC, 0: this account
 Var GivenDir        ; the folder /D= named, else empty
@@ -241,8 +242,12 @@ Section "oruDriver" SecMain
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${EXE},0"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-  WriteRegStr SHCTX "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}" $0'
-  WriteRegStr SHCTX "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" $0 /S'
+  ; _?= runs the uninstaller in place: NSIS would otherwise start a copy of it
+  ; from the temporary folder and return at once with 0, so whoever runs
+  ; these strings and waits (a deployment script, "Apps") would see the
+  ; program still there and never the uninstall's own status.
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}" $0 _?=$INSTDIR'
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" $0 /S _?=$INSTDIR'
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $1 $2 $3
@@ -273,6 +278,37 @@ Function un.onInit
   SetRegView 64
   !insertmacro CheckAdmin
   ${GetParameters} $1
+  ; NSIS takes all after _?= for the folder (and drops its slashes): options
+  ; a deployment script appended to the uninstall string (" /S") are taken
+  ; back out of it. Run in place, the folder is this program's own.
+  StrLen $2 "$EXEDIR "
+  StrCpy $3 $INSTDIR $2
+  ${If} $3 == "$EXEDIR "
+    StrCpy $3 $INSTDIR "" $2
+    StrCpy $INSTDIR $EXEDIR
+    ${WordReplace} "$3" " " " /" "+" $3
+    StrCpy $1 "$1 /$3"
+    ClearErrors
+    ${GetOptions} $1 "/S" $2
+    ${IfNot} ${Errors}
+      SetSilent silent
+    ${EndIf}
+  ${EndIf}
+  ClearErrors
+  ${GetOptions} $1 "/CLEANUP=" $2
+  ${IfNot} ${Errors}
+    ; The uninstaller that ran in place ($2, its process id) has ended (or
+    ; 30 s have passed): its file and the emptied folder go.
+    System::Call 'kernel32::OpenProcess(i 0x00100000, i 0, i r2) p.r3'
+    ${If} $3 != 0
+      System::Call 'kernel32::WaitForSingleObject(p r3, i 30000) i'
+      System::Call 'kernel32::CloseHandle(p r3)'
+    ${EndIf}
+    Delete "$INSTDIR\${UNINSTALLER}"
+    RMDir /REBOOTOK "$INSTDIR"
+    Delete /REBOOTOK "$EXEPATH"
+    Quit
+  ${EndIf}
   StrCpy $AllUsers 0
   ClearErrors
   ${GetOptions} $1 "/ALLUSERS" $2
@@ -334,8 +370,6 @@ Section "Uninstall"
   ; open goes at the next restart.
   Delete /REBOOTOK "$INSTDIR\${EXE}"
   Delete /REBOOTOK "$INSTDIR\${EXE}.old-*"
-  Delete "$INSTDIR\${UNINSTALLER}"
-  RMDir /REBOOTOK "$INSTDIR"
 
   ${If} $RemoveCalibration == 1
     DeleteRegKey HKCU "${SETTINGS_KEY}"
@@ -346,4 +380,18 @@ Section "Uninstall"
   ${EndIf}
   ; Last, so that an uninstall cut short can be run again from "Apps".
   DeleteRegKey SHCTX "${UNINSTALL_KEY}"
+
+  ; Run in place (_?=), so that whoever runs it waits for it and gets its
+  ; status, this uninstaller keeps its own file open until it ends: a copy
+  ; of it in the temporary folder removes that file and the folder then.
+  ${If} $EXEDIR == $INSTDIR
+    System::Call 'kernel32::GetCurrentProcessId() i.r1'
+    GetTempFileName $R0
+    Delete "$R0"
+    CopyFiles /SILENT "$EXEPATH" "$R0.exe"
+    Exec '"$R0.exe" /CLEANUP=$1 _?=$INSTDIR'
+  ${Else}
+    Delete "$INSTDIR\${UNINSTALLER}"
+    RMDir /REBOOTOK "$INSTDIR"
+  ${EndIf}
 SectionEnd

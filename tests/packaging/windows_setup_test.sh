@@ -87,8 +87,8 @@ for row in "${rows[@]}"; do
 
     entry=$(key_values "$root\\$uninstall_key")
     for expected in "DisplayName=oruDriver" "DisplayVersion=$version" "Publisher=Oru" \
-                    "DisplayIcon=$dir\\oru-driver.exe,0" "UninstallString=\"$dir\\uninstall.exe\" /$mode" \
-                    "QuietUninstallString=\"$dir\\uninstall.exe\" /$mode /S"; do
+                    "DisplayIcon=$dir\\oru-driver.exe,0" "UninstallString=\"$dir\\uninstall.exe\" /$mode _?=$dir" \
+                    "QuietUninstallString=\"$dir\\uninstall.exe\" /$mode /S _?=$dir"; do
       grep -qxF "$expected" <<<"$entry" || fail "$name: the Apps entry lacks $expected: $entry"
     done
     size=$(sed -n 's/^EstimatedSize=//p' <<<"$entry")
@@ -135,9 +135,11 @@ for row in "${rows[@]}"; do
     read -ra arguments <<<"${BASH_REMATCH[2]}"
     status=0; win "${BASH_REMATCH[1]}" "${arguments[@]}" || status=$?
     ((status == 0)) || fail "$name: uninstall exit status $status"
-    # The uninstaller runs on from a copy of itself; its Apps entry goes last.
-    wait_for 30 eval '! has_key "$root\\$uninstall_key"' || fail "$name: the Apps entry stays after uninstall"
-    [[ ! -e $unix_dir ]] || fail "$name: $dir stays: $(ls -A "$unix_dir")"
+    # The uninstall has ended when its string returns: a deployment script checks right after.
+    ! has_key "$root\\$uninstall_key" || fail "$name: the Apps entry stays after uninstall"
+    [[ ! -e $unix_dir/oru-driver.exe ]] || fail "$name: the program stays after uninstall"
+    # The uninstaller's own file, open until it ended, goes right after.
+    wait_for 10 eval '[[ ! -e $unix_dir ]]' || fail "$name: $dir stays: $(ls -A "$unix_dir")"
     for link in "${links[@]}"; do
       [[ ! -e $unix_menu/$link ]] || fail "$name: Start menu entry $link stays"
     done
