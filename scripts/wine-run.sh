@@ -3,7 +3,8 @@
 # its own (never the user's ~/.wine):
 #   wine-run.sh PREFIX PROGRAM [ARG...]   run it; its exit status and its
 #                                         standard streams, untouched
-#   wine-run.sh PREFIX --init             make the prefix (the first time only)
+#   wine-run.sh PREFIX --init [DLL...]    make the prefix (the first time only);
+#                                         put the DLLs into its system folder
 #   wine-run.sh PREFIX --kill             end the prefix's wineserver and its X server
 #   wine-run.sh PREFIX --display          print the prefix's X server (DISPLAY value)
 # The prefix has one virtual X server of its own (Xvfb 1280x800, started with
@@ -14,7 +15,9 @@
 # lock. No window, no debug output, no offer to install Mono or Gecko, and no
 # menu entries or file types written into the home folder.
 # ORU_WINEDLLOVERRIDES adds DLL overrides: "hid,setupapi=n,b" makes a program
-# load the hid.dll and setupapi.dll in its folder (tests/windows/hid-standin).
+# load the stand-in hid.dll and setupapi.dll (tests/windows/hid-standin) that
+# --init put into the system folder, where the programs look for them; other
+# programs keep wine's own.
 set -euo pipefail
 if [[ $# -lt 2 ]]; then
   echo "usage: $0 PREFIX PROGRAM [ARG...] | PREFIX --init | PREFIX --kill" >&2
@@ -82,7 +85,11 @@ mkdir -p "$(dirname "$prefix")"
     "$wine_dir/wine64" cmd /c exit >/dev/null 2>&1 </dev/null 9>&- || true
   fi
 ) 9>"$prefix.lock" || exit 1
-[[ $1 == --init ]] && exit 0
+if [[ $1 == --init ]]; then
+  shift
+  (($# == 0)) || cp "$@" "$prefix/drive_c/windows/system32/"
+  exit 0
+fi
 DISPLAY=$(cat "$display_file")
 export DISPLAY
 [[ $1 == --display ]] && { echo "$DISPLAY"; exit 0; }

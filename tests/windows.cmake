@@ -8,7 +8,8 @@ endif()
 set(ORU_WINE_TESTS ON)
 set(wine_run ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
 
-add_test(NAME wine_prefix COMMAND ${wine_run} ${ORU_WINE_PREFIX} --init)
+add_test(NAME wine_prefix COMMAND ${wine_run} ${ORU_WINE_PREFIX} --init $<TARGET_FILE:oru_standin_hid>
+                                  $<TARGET_FILE:oru_standin_setupapi>)
 add_test(NAME wine_end COMMAND ${wine_run} ${ORU_WINE_PREFIX} --kill)
 set_tests_properties(wine_prefix PROPERTIES LABELS windows FIXTURES_SETUP wine TIMEOUT 180)
 set_tests_properties(wine_end PROPERTIES LABELS windows FIXTURES_CLEANUP wine)

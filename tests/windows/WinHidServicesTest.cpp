@@ -1,5 +1,5 @@
-// The HID backend on a system whose HID services are incomplete: run in a
-// folder whose hid.dll lacks HidP_GetCaps, and with hid.dll disabled
+// The HID backend on a system whose HID services are incomplete: loading from
+// its own folder, whose hid.dll lacks HidP_GetCaps, and with hid.dll disabled
 // (tests/windows/hid-standin/CMakeLists.txt). The driver then finds no
 // device and never rescans, as without a pen tracker.
 
@@ -10,12 +10,16 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 namespace oru::test {
 namespace {
 
 TEST(WinHidServices, UnavailableWithoutEveryEntryPoint)
 {
-    WinHidSystem system;
+    wchar_t path[MAX_PATH];
+    const std::wstring file(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
+    WinHidSystem system(file.substr(0, file.find_last_of(L'\\') + 1));
     EXPECT_FALSE(system.available());
     EXPECT_TRUE(system.listInterfaces().empty());
     EXPECT_EQ(system.openMonitor(), nullptr);

@@ -19,9 +19,10 @@ set -euo pipefail
 run=$1 prefix=$2 built_driver=$3 standin_dir=$4 helper=$5
 source "$(dirname "$0")/wine-desktop.sh"
 
-# The driver finds the stand-ins in its own folder.
+# The driver finds the stand-ins in the system folder (the wine_prefix fixture
+# put them there), never in its own: the one beside it has no HidP_GetCaps.
 mkdir "$work/bin"
-cp "$built_driver" "$standin_dir/hid.dll" "$standin_dir/setupapi.dll" "$work/bin/"
+cp "$built_driver" "$standin_dir-nocaps/hid.dll" "$work/bin/"
 driver=$work/bin/oru-driver.exe
 export ORU_HID_STANDIN=oru-acceptance-$$ ORU_WINEDLLOVERRIDES="hid,setupapi=n,b"
 

@@ -13,12 +13,18 @@ bool lookUp(HMODULE library, const char* name, Function& function)
     return function != nullptr;
 }
 
+HMODULE loadLibrary(const std::wstring& folder, const wchar_t* name)
+{
+    if (folder.empty()) return ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return ::LoadLibraryExW((folder + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 } // namespace
 
-std::shared_ptr<const WinHidLibraries> WinHidLibraries::load()
+std::shared_ptr<const WinHidLibraries> WinHidLibraries::load(const std::wstring& folder)
 {
     std::shared_ptr<WinHidLibraries> libraries(new WinHidLibraries);
-    libraries->setupLibrary = ::LoadLibraryW(L"SetupApi.dll");
+    libraries->setupLibrary = loadLibrary(folder, L"SetupApi.dll");
     if (!libraries->setupLibrary) return nullptr;
     const HMODULE setup = libraries->setupLibrary;
     if (!lookUp(setup, "SetupDiGetClassDevsW", libraries->getClassDevs) ||
@@ -29,7 +35,7 @@ std::shared_ptr<const WinHidLibraries> WinHidLibraries::load()
     }
     lookUp(setup, "SetupDiGetDevicePropertyW", libraries->getDeviceProperty);
 
-    libraries->hidLibrary = ::LoadLibraryW(L"HID.dll");
+    libraries->hidLibrary = loadLibrary(folder, L"HID.dll");
     if (!libraries->hidLibrary) return nullptr;
     const HMODULE hid = libraries->hidLibrary;
     if (!lookUp(hid, "HidD_GetHidGuid", libraries->getHidGuid) ||

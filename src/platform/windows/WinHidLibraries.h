@@ -9,13 +9,16 @@
 #include <hidpi.h>
 
 #include <memory>
+#include <string>
 
 namespace oru {
 
 struct WinHidLibraries {
     /// Both libraries with every required entry point, or null; nothing stays
-    /// loaded when one is missing.
-    static std::shared_ptr<const WinHidLibraries> load();
+    /// loaded when one is missing. They come from the system folder only
+    /// (a hid.dll planted beside the program or in the current folder is
+    /// never loaded), or from the given folder (ending in a separator).
+    static std::shared_ptr<const WinHidLibraries> load(const std::wstring& folder = {});
     ~WinHidLibraries();
     WinHidLibraries(const WinHidLibraries&) = delete;
     WinHidLibraries& operator=(const WinHidLibraries&) = delete;

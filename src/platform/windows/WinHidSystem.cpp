@@ -111,7 +111,7 @@ HidError hidErrorFromWindows(unsigned long code)
     }
 }
 
-WinHidSystem::WinHidSystem() : libraries_(WinHidLibraries::load()) {}
+WinHidSystem::WinHidSystem(const std::wstring& libraryFolder) : libraries_(WinHidLibraries::load(libraryFolder)) {}
 
 WinHidSystem::~WinHidSystem() = default;
 

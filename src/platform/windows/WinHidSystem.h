@@ -21,9 +21,10 @@ struct WinHidLibraries;
 /// system has it, which makes the identity differ for every plug.
 class WinHidSystem final : public HidSystem {
 public:
-    /// Loads "SetupApi.dll" and "HID.dll" and looks up their entry points;
+    /// Loads "SetupApi.dll" and "HID.dll" from the system folder, or from
+    /// libraryFolder when one is given, and looks up their entry points;
     /// available() says whether all were found.
-    WinHidSystem();
+    explicit WinHidSystem(const std::wstring& libraryFolder = {});
     ~WinHidSystem() override;
 
     bool available() const override;

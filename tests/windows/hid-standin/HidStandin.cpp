@@ -5,9 +5,10 @@
 // which no DLL can replace, work on them for real. The exported names come
 // from hid.def and setupapi.def.
 //
-// Wine prefers a DLL found in the program's folder over its own only when
-// told: WINEDLLOVERRIDES="hid,setupapi=n,b" (its setupapi is otherwise
-// always its builtin one).
+// The programs load both from the system folder only, where the wine_prefix
+// fixture puts them; wine prefers them over its own only when told:
+// WINEDLLOVERRIDES="hid,setupapi=n,b" (its setupapi is otherwise always its
+// builtin one).
 
 #include "StandinProtocol.h"
 

@@ -6,8 +6,8 @@
 // on stdin, one reply line on stdout per command, written once the command's
 // effect is complete ("ok ..." or "error <why>"). It prints "ok ready" first.
 // Programs that should see the devices need the same ORU_HID_STANDIN value
-// (default "oru-hid-standin"; it names the pipes), the two DLLs in their
-// folder and, under wine, WINEDLLOVERRIDES="hid,setupapi=n,b".
+// (default "oru-hid-standin"; it names the pipes), the two DLLs in the
+// system folder and, under wine, WINEDLLOVERRIDES="hid,setupapi=n,b".
 //
 //   plug SLOT [VID PID [VERSION [LENGTH]]]
 //        Plugs a device into "USB port" SLOT (0-99): hexadecimal IDs, default
