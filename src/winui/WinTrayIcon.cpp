@@ -3,9 +3,9 @@
 #include "platform/windows/WideText.h"
 #include "platform/windows/WinGdi.h"
 
-#include <array>
 #include <cstdint>
 #include <cwchar>
+#include <vector>
 
 namespace oru {
 
@@ -39,8 +39,9 @@ void copyText(wchar_t (&field)[N], const std::wstring& text)
 
 } // namespace
 
-WinTrayIcon::WinTrayIcon(HWND owner, UINT callbackMessage, UINT_PTR retryTimer, ShellNotify notify)
-    : owner_(owner), callbackMessage_(callbackMessage), retryTimer_(retryTimer), notify_(notify)
+WinTrayIcon::WinTrayIcon(HWND owner, UINT callbackMessage, UINT_PTR retryTimer, ShellNotify notify, int sizePx)
+    : owner_(owner), callbackMessage_(callbackMessage), retryTimer_(retryTimer), notify_(notify),
+      sizePx_(sizePx > 0 ? sizePx : GetSystemMetrics(SM_CXSMICON))
 {
 }
 
@@ -50,7 +51,7 @@ WinTrayIcon::~WinTrayIcon()
     if (icon_) DestroyIcon(icon_);
 }
 
-HICON WinTrayIcon::paintIcon(const TrayIconLook& look)
+HICON WinTrayIcon::paintIcon(const TrayIconLook& look, int sizePx)
 {
     constexpr int n = kTrayIconSizePx;
     HDC screen = GetDC(nullptr);
@@ -102,26 +103,41 @@ HICON WinTrayIcon::paintIcon(const TrayIconLook& look)
     // GDI leaves the alpha byte 0; the icon's own alpha decides, with the
     // mask for shells without it: opaque but for clNone's colour.
     auto* pixels = static_cast<std::uint32_t*>(bits);
-    std::array<std::uint8_t, 2 * n> mask{};  // 1 bit a pixel, rows of one WORD
     const bool anyTransparent = layout.transparentRgb.has_value();
     const std::uint32_t transparent = anyTransparent ? dibPixel(*layout.transparentRgb) : 0;
-    for (int y = 0; y < n; ++y) {
-        for (int x = 0; x < n; ++x) {
-            std::uint32_t& pixel = pixels[y * n + x];
-            if (anyTransparent && (pixel & 0xFFFFFF) == transparent) {
-                pixel = 0;
-                mask[y * 2 + x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
-            } else {
-                pixel |= 0xFF000000u;
-            }
-        }
+    for (int i = 0; i < n * n; ++i) {
+        std::uint32_t& pixel = pixels[i];
+        pixel = anyTransparent && (pixel & 0xFFFFFF) == transparent ? 0 : pixel | 0xFF000000u;
     }
     SelectObject(dc, oldFont);
     DeleteObject(font);
     SelectObject(dc, oldBitmap);
+
+    // At the size the shell shows (20 to 32 px from 125 % on), each pixel of
+    // the square repeated: the shell would stretch the 16 x 16 one blurred.
+    void* scaledBits = nullptr;
+    HBITMAP scaled = sizePx > 0 && sizePx != n ? createTopDownBitmap(dc, sizePx, sizePx, &scaledBits) : nullptr;
+    const int size = scaled ? sizePx : n;
+    if (scaled) {
+        auto* out = static_cast<std::uint32_t*>(scaledBits);
+        for (int y = 0; y < size; ++y) {
+            for (int x = 0; x < size; ++x) out[y * size + x] = pixels[(y * n / size) * n + x * n / size];
+        }
+        DeleteObject(color);
+        color = scaled;
+        pixels = out;
+    }
     DeleteDC(dc);
 
-    HBITMAP maskBitmap = CreateBitmap(n, n, 1, 1, mask.data());
+    // 1 bit a pixel, rows of whole WORDs: set where the pixel is transparent.
+    const int rowBytes = (size + 15) / 16 * 2;
+    std::vector<std::uint8_t> mask(static_cast<std::size_t>(rowBytes * size));
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            if (pixels[y * size + x] == 0) mask[y * rowBytes + x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
+        }
+    }
+    HBITMAP maskBitmap = CreateBitmap(size, size, 1, 1, mask.data());
     ICONINFO iconInfo{};
     iconInfo.fIcon = TRUE;
     iconInfo.hbmMask = maskBitmap;
@@ -162,7 +178,7 @@ void WinTrayIcon::add()
 
 void WinTrayIcon::paint(const TrayIconLook& look)
 {
-    HICON fresh = paintIcon(look);
+    HICON fresh = paintIcon(look, sizePx_);
     if (!fresh) {
         diagnostic("the tray icon could not be painted (" + windowsErrorText(GetLastError()) + ")");
         return;

@@ -11,7 +11,7 @@ namespace oru {
 
 /// The notification-area icon of the main window (Shell_NotifyIconW): a 16 x 16
 /// square painted with GDI from the core's layout, "oru" in 9-pixel "Small
-/// Fonts". The shell sends mouse events as callbackMessage to the owner window
+/// Fonts", shown at the shell's small-icon size (SM_CXSMICON) pixel for pixel. The shell sends mouse events as callbackMessage to the owner window
 /// (version 0 messages: lParam is the mouse message), which opens the menu.
 ///
 /// The shell's answer is not taken at its word: at a slow log-on Explorer may
@@ -24,7 +24,9 @@ public:
     /// How the icon reaches the shell: Shell_NotifyIconW, a stand-in in tests.
     using ShellNotify = BOOL(WINAPI*)(DWORD message, PNOTIFYICONDATAW data);
 
-    WinTrayIcon(HWND owner, UINT callbackMessage, UINT_PTR retryTimer, ShellNotify notify = &Shell_NotifyIconW);
+    /// sizePx: the icon's size, SM_CXSMICON when 0.
+    WinTrayIcon(HWND owner, UINT callbackMessage, UINT_PTR retryTimer, ShellNotify notify = &Shell_NotifyIconW,
+                int sizePx = 0);
     ~WinTrayIcon();
     WinTrayIcon(const WinTrayIcon&) = delete;
     WinTrayIcon& operator=(const WinTrayIcon&) = delete;
@@ -45,8 +47,9 @@ public:
     /// The square as painted now (tests, and the shell's add).
     HICON icon() const { return icon_; }
 
-    /// The 16 x 16 square of look as an icon; the caller destroys it.
-    static HICON paintIcon(const TrayIconLook& look);
+    /// The 16 x 16 square of look as an icon of sizePx x sizePx (16 when 0),
+    /// each of its pixels repeated; the caller destroys it.
+    static HICON paintIcon(const TrayIconLook& look, int sizePx = 0);
 
 private:
     NOTIFYICONDATAW record(UINT flags) const;
@@ -56,6 +59,7 @@ private:
     UINT callbackMessage_;
     UINT_PTR retryTimer_;
     ShellNotify notify_;
+    int sizePx_;
     HICON icon_ = nullptr;
     bool added_ = false;
 };

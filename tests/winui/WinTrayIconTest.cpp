@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <vector>
@@ -54,6 +55,45 @@ TEST(WinTrayIcon, IsAddedAgainUntilTheShellConfirmsIt)
                                                          : std::vector<std::string>{"add", "version"};
         EXPECT_EQ(asked, again);
         EXPECT_TRUE(icon.shown());
+    }
+}
+
+// The icon's colour pixels, top row first; its width in size.
+std::vector<std::uint32_t> iconPixels(HICON icon, int& size)
+{
+    ICONINFO info{};
+    GetIconInfo(icon, &info);
+    BITMAP bitmap{};
+    GetObjectW(info.hbmColor, sizeof bitmap, &bitmap);
+    size = bitmap.bmWidth;
+    BITMAPINFO format{};
+    format.bmiHeader = {sizeof format.bmiHeader, size, -size, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(size * size));
+    HDC screen = GetDC(nullptr);
+    GetDIBits(screen, info.hbmColor, 0, size, pixels.data(), &format, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return pixels;
+}
+
+TEST(WinTrayIcon, IsPaintedAtTheShellsSizeEachPixelRepeated)
+{
+    int base = 0;
+    HICON square = WinTrayIcon::paintIcon({"oru", clBlue, clWhite});
+    const std::vector<std::uint32_t> original = iconPixels(square, base);
+    DestroyIcon(square);
+    ASSERT_EQ(base, 16);
+    for (int wanted : {20, 24, 32}) {
+        SCOPED_TRACE(wanted);
+        int size = 0;
+        HICON icon = WinTrayIcon::paintIcon({"oru", clBlue, clWhite}, wanted);
+        const std::vector<std::uint32_t> pixels = iconPixels(icon, size);
+        DestroyIcon(icon);
+        ASSERT_EQ(size, wanted);
+        for (int i = 0; i < size * size; ++i) {
+            ASSERT_EQ(pixels[i], original[(i / size * 16 / size) * 16 + i % size * 16 / size]) << i;
+        }
     }
 }
 
