@@ -11,4 +11,10 @@ if [[ ! -f "$build/build.ninja" ]]; then
   cmake -S "$top" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE="${ORU_BUILD_TYPE:-RelWithDebInfo}" ${ORU_CMAKE_ARGS:-}
 fi
+# ORU_SIGN_PKCS12 (scripts/sign-windows.sh): the driver and the setup are
+# signed as they are made; ones made unsigned before are made again.
+if [[ -n ${ORU_SIGN_PKCS12:-} ]]; then
+  rm -f "$build"/bin/oru-driver.exe
+  rm -f "$build"/oruDriver-*-setup.exe
+fi
 cmake --build "$build" -j "$(nproc)"

@@ -45,6 +45,14 @@ if(ORU_MAKENSIS)
                        TIMEOUT 180)
 endif()
 
+# The driver signed with a school's certificate (scripts/sign-windows.sh).
+find_program(ORU_OSSLSIGNCODE osslsigncode)
+if(ORU_OSSLSIGNCODE AND TARGET oru-driver)
+  add_test(NAME sign_windows_test COMMAND ${CMAKE_CURRENT_LIST_DIR}/packaging/sign_windows_test.sh
+                                          ${PROJECT_SOURCE_DIR}/scripts/sign-windows.sh $<TARGET_FILE:oru-driver>)
+  set_tests_properties(sign_windows_test PROPERTIES LABELS windows)
+endif()
+
 # The Windows driver's tray square, menu and single instance, from the X side
 # of the prefix's X server with trayer as the tray host. Alone on that server:
 # another program's window must not cover the tray.

@@ -34,6 +34,12 @@ SetCompressor /SOLID lzma
 !ifndef BUILD_DIR
   !error "BUILD_DIR is not defined: the folder that holds oru-driver.exe"
 !endif
+; The setup and its uninstaller are signed as made when the build's
+; environment names a certificate (scripts/sign-windows.sh).
+!ifdef SIGN
+  !finalize '"${SIGN}" "%1"'
+  !uninstfinalize '"${SIGN}" "%1"'
+!endif
 !ifndef OUTFILE
   !define OUTFILE "oruDriver-${VERSION}-setup.exe"
 !endif
