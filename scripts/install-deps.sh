@@ -15,7 +15,7 @@ packages=(
   qt6-wayland weston libinput-tools
   xfwm4 xfce4-panel dbus-daemon dbus-bin gnome-shell gnome-shell-extension-appindicator kwin-wayland libcap2-bin
   qemu-system-x86 busybox-static kmod udev xz-utils
-  g++-mingw-w64-x86-64-posix wine64 nsis osslsigncode
+  g++-mingw-w64-x86-64-posix wine64 nsis osslsigncode openssl
 )
 if [[ "${ORU_WITH_FUZZ:-0}" == 1 ]]; then
   packages+=(clang libclang-rt-14-dev)
