@@ -19,8 +19,12 @@ export DISPLAY
 
 fail() {
   echo "FAIL: $*" >&2
-  # What the driver said, for the cause.
+  # What the driver said, and what was on the screen, for the cause.
   [[ -s $work/driver.out ]] && sed 's/^/  driver: /' "$work/driver.out" >&2
+  local window
+  for window in $(shown_windows); do echo "  window: $(geometry "$window") $(xdotool getwindowname "$window")"; done >&2
+  [[ -n ${panel_w:-} ]] && import -window root -crop "${panel_w}x${panel_h}+${panel_x}+${panel_y}" -depth 8 txt:- 2>/dev/null |
+    awk 'NR > 1 {count[$3]++} END {for (c in count) print "  panel: " count[c] " px " c}' | sort -t' ' -k4,4nr | head -3 >&2
   exit 1
 }
 step() { echo "-- $SECONDS s: $*"; }
