@@ -58,41 +58,26 @@ TEST(WinTrayIcon, IsAddedAgainUntilTheShellConfirmsIt)
     }
 }
 
-// The icon's colour pixels, top row first; its width in size.
-std::vector<std::uint32_t> iconPixels(HICON icon, int& size)
-{
-    ICONINFO info{};
-    GetIconInfo(icon, &info);
-    BITMAP bitmap{};
-    GetObjectW(info.hbmColor, sizeof bitmap, &bitmap);
-    size = bitmap.bmWidth;
-    BITMAPINFO format{};
-    format.bmiHeader = {sizeof format.bmiHeader, size, -size, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(size * size));
-    HDC screen = GetDC(nullptr);
-    GetDIBits(screen, info.hbmColor, 0, size, pixels.data(), &format, DIB_RGB_COLORS);
-    ReleaseDC(nullptr, screen);
-    DeleteObject(info.hbmColor);
-    DeleteObject(info.hbmMask);
-    return pixels;
-}
-
+// The square at the shell's size: each pixel of the 16 x 16 one repeated.
 TEST(WinTrayIcon, IsPaintedAtTheShellsSizeEachPixelRepeated)
 {
-    int base = 0;
-    HICON square = WinTrayIcon::paintIcon({"oru", clBlue, clWhite});
-    const std::vector<std::uint32_t> original = iconPixels(square, base);
-    DestroyIcon(square);
-    ASSERT_EQ(base, 16);
-    for (int wanted : {20, 24, 32}) {
-        SCOPED_TRACE(wanted);
-        int size = 0;
-        HICON icon = WinTrayIcon::paintIcon({"oru", clBlue, clWhite}, wanted);
-        const std::vector<std::uint32_t> pixels = iconPixels(icon, size);
-        DestroyIcon(icon);
-        ASSERT_EQ(size, wanted);
+    auto pixels = [](int size) {
+        HICON icon = WinTrayIcon::paintIcon({"oru", clBlue, clWhite}, size);
+        ICONINFO info{};
+        GetIconInfo(icon, &info);
+        BITMAPINFO format{{sizeof(BITMAPINFOHEADER), size, -size, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
+        std::vector<std::uint32_t> out(static_cast<std::size_t>(size * size));
+        HDC screen = GetDC(nullptr);
+        EXPECT_EQ(GetDIBits(screen, info.hbmColor, 0, size, out.data(), &format, DIB_RGB_COLORS), size);
+        ReleaseDC(nullptr, screen);
+        DeleteObject(info.hbmColor), DeleteObject(info.hbmMask), DestroyIcon(icon);
+        return out;
+    };
+    const std::vector<std::uint32_t> square = pixels(16);
+    for (int size : {20, 24, 32}) {
+        const std::vector<std::uint32_t> shown = pixels(size);
         for (int i = 0; i < size * size; ++i) {
-            ASSERT_EQ(pixels[i], original[(i / size * 16 / size) * 16 + i % size * 16 / size]) << i;
+            ASSERT_EQ(shown[i], square[(i / size * 16 / size) * 16 + i % size * 16 / size]) << size << " px, " << i;
         }
     }
 }
