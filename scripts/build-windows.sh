@@ -7,10 +7,8 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="${ORU_WINDOWS_BUILD_DIR:-$top/build-windows}"
-if [[ ! -f "$build/build.ninja" ]]; then
-  cmake -S "$top" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE="${ORU_BUILD_TYPE:-RelWithDebInfo}" ${ORU_CMAKE_ARGS:-}
-fi
+# CMakePresets.json's "windows", applied at every build (ORU_CMAKE_ARGS adds -D options).
+(cd "$top" && cmake --preset windows -B "$build" ${ORU_CMAKE_ARGS:-} >/dev/null)
 # ORU_SIGN_PKCS12 (scripts/sign-windows.sh): the driver and the setup are
 # signed as they are made; ones made unsigned before are made again.
 if [[ -n ${ORU_SIGN_PKCS12:-} ]]; then

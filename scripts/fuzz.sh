@@ -9,11 +9,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build-fuzz"
 seconds=${ORU_FUZZ_SECONDS:-30}
 ORU_WITH_FUZZ=1 "$top/scripts/install-deps.sh"
-if [[ ! -f "$build/build.ninja" ]]; then
-  cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-    -DORU_BUILD_FUZZ=ON -DORU_SANITIZE=address,undefined -DORU_BUILD_UI=OFF -DORU_BUILD_TESTS=OFF -DORU_BUILD_BENCH=OFF >/dev/null
-fi
-cmake --build "$build" -j "$(nproc)"
+"$top/scripts/build.sh" fuzz
 mkdir -p "$build/findings"
 targets=("$@")
 [[ ${#targets[@]} -gt 0 ]] || mapfile -t targets < <(cd "$build/fuzz" && ls fuzz_* 2>/dev/null)
