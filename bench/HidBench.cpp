@@ -24,7 +24,7 @@
 //     the reader thread's read and from there to the placement.
 //   DriverReportLatency: one report at a time through the driver.
 
-#include "app/MainForm.h"
+#include "qtui/MainForm.h"
 #include "fakes/EmulatedPenTracker.h"
 #include "fakes/FifoPenTracker.h"
 #include "fakes/MemoryRegistryStore.h"

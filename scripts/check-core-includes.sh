@@ -44,7 +44,7 @@ for file in "${files[@]}"; do
 done
 if [ $found -ne 0 ]; then
     echo "The core includes $found platform headers (above). Put that code behind an interface in platform/" \
-         "with its backends in platform/linux/ (and Windows'), or in a window (oru_ui)."
+         "with its backends in platform/linux/ (and Windows'), or in a window (oru_qtui)."
     exit 1
 fi
 echo "${#files[@]} files of the core include only standard C++ and the core's own headers."

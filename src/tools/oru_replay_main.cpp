@@ -1,5 +1,5 @@
 // oru-replay: runs recorded pen tracker reports through the driver's own pen
-// pipeline and prints what the mouse would do. See README.md for the format.
+// pipeline and prints what the mouse would do. See docs/diagnostics.md for the format.
 //
 // Input and output go straight through file descriptors, so that a failed
 // read or write keeps its errno for the message (iostreams lose it); they are

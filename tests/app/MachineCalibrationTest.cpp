@@ -2,15 +2,15 @@
 // does, and that an account using it never saves it as its own.
 
 #include "app/CalibrationChoice.h"
-#include "app/MachineCalibration.h"
-#include "app/MainForm.h"
+#include "platform/linux/MachineCalibration.h"
+#include "qtui/MainForm.h"
 #include "common/TColor.h"
 #include "fakes/FakeHidSystem.h"
 #include "fakes/MemoryRegistryStore.h"
 #include "fakes/RecordingPointerOutput.h"
 #include "platform/linux/EventFdWaker.h"
 #include "platform/linux/MachineStore.h"
-#include "tray/TextTrayIcon.h"
+#include "qtui/TextTrayIcon.h"
 
 #include "MainWindowTestSupport.h"
 

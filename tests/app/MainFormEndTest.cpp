@@ -3,7 +3,7 @@
 // good, so the error goes to stderr. At "Çıkış" and while the driver runs the
 // user is there and sees the box.
 
-#include "app/MainForm.h"
+#include "qtui/MainForm.h"
 #include "common/HandlerErrors.h"
 
 #include "MainWindowTestSupport.h"

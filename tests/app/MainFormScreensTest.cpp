@@ -4,11 +4,11 @@
 // burst of Qt's screen signals; reports reach ShowRead through the reader and
 // the hand-off, as in the program.
 
-#include "app/MainForm.h"
-#include "calibration/CalibrationForm.h"
+#include "qtui/MainForm.h"
+#include "qtui/CalibrationForm.h"
 #include "settings/AppRegistryStorage.h"
 #include "fakes/EmulatedPenTracker.h"
-#include "tray/TextTrayIcon.h"
+#include "qtui/TextTrayIcon.h"
 
 #include "MainWindowTestSupport.h"
 

@@ -3,13 +3,13 @@
 // its reader and the hand-off to ShowRead on the main thread while the
 // calibration pumps events.
 
-#include "app/MainForm.h"
-#include "calibration/CalibrationForm.h"
+#include "qtui/MainForm.h"
+#include "qtui/CalibrationForm.h"
 #include "calibration/CalibrationGeometry.h"
 #include "device/HidDeviceController.h"
 #include "fakes/EmulatedPenTracker.h"
 #include "fakes/RecordingPointerOutput.h"
-#include "tray/TextTrayIcon.h"
+#include "qtui/TextTrayIcon.h"
 
 #include "MainWindowTestSupport.h"
 

@@ -4,9 +4,9 @@
 // over fake services, waiting on Qt's event loop for what the window does,
 // and its first show.
 
-#include "app/Form1.h"
-#include "app/MainForm.h"
-#include "calibration/CalibrationForm.h"
+#include "qtui/Form1.h"
+#include "qtui/MainForm.h"
+#include "qtui/CalibrationForm.h"
 #include "common/HandlerErrors.h"
 #include "fakes/FakeHidSystem.h"
 #include "fakes/MemoryRegistryStore.h"

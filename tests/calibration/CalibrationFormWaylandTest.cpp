@@ -5,7 +5,7 @@
 // The compositor's own picture of the output is kept as a test artifact.
 
 #include "app/MainFormState.h"
-#include "calibration/CalibrationForm.h"
+#include "qtui/CalibrationForm.h"
 
 #include <QApplication>
 #include <QDir>

@@ -25,7 +25,7 @@ tracker_program=$build/tests/oru-uhid-tracker
 test_user=oru-test  # made by the guest; the stand-in for the seat's user below
 limit=20            # seconds for any one event: the guest runs under TCG
 
-# The shipped rule, installed as the README says; and a stand-in for the
+# The shipped rule, installed as docs/administration.md says; and a stand-in for the
 # seat manager (logind), which a desktop has and the guest has not: the user
 # at the seat gets every hidraw node that a rule tagged "uaccess". logind
 # does it with an ACL; owning the node gives the same access.

@@ -17,7 +17,7 @@ verdict() {  # verdict OK WHAT DETAIL
   if [[ $1 == 0 ]]; then echo "ok $2"; else echo "FAILED $2 ($3)"; failed=1; fi
 }
 
-# The shipped rules as the README installs them, and a stand-in for the seat
+# The shipped rules as docs/administration.md installs them, and a stand-in for the seat
 # manager (logind), which a desktop has and the guest has not: the user at the
 # seat gets every node a rule tagged "uaccess" (logind gives an ACL; owning
 # the node gives the same access).

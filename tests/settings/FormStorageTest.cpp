@@ -1,4 +1,4 @@
-#include "settings/FormStorage.h"
+#include "qtui/FormStorage.h"
 
 #include "platform/linux/FileRegistryStore.h"
 #include "settings/AppRegistryStorage.h"

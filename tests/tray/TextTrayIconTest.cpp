@@ -2,8 +2,8 @@
 // Qt's offscreen platform.
 #include "TrayTestSupport.h"
 
-#include "tray/TextTrayIcon.h"
-#include "tray/TrayIcon1Config.h"
+#include "qtui/TextTrayIcon.h"
+#include "qtui/TrayIcon1Config.h"
 
 #include <QAction>
 #include <QFontMetrics>

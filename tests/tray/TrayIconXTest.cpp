@@ -3,8 +3,8 @@
 // Runs under xvfb-run; screenshots are kept in ORU_TEST_ARTIFACTS_DIR.
 #include "TrayTestSupport.h"
 
-#include "tray/TextTrayIcon.h"
-#include "tray/TrayIcon1Config.h"
+#include "qtui/TextTrayIcon.h"
+#include "qtui/TrayIcon1Config.h"
 
 #include <QAction>
 #include <QDir>

@@ -5,7 +5,7 @@
 // (dbus-run-session) with a watcher and a notification service of the test's
 // own.
 
-#include "tray/TrayIcon.h"
+#include "qtui/TrayIcon.h"
 
 #include "TrayTestSupport.h"
 

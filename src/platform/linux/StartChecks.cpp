@@ -57,7 +57,7 @@ std::optional<std::string> rootRunForAnotherUser(uid_t effectiveUid, const std::
         return "refusing to run as root: '" + owner->first.string() + "' belongs to " + user +
                ", and settings written by root there would lock " + user +
                " out of them. Start oru-driver as that user, without sudo; to reach the pen tracker without root, "
-               "install the udev rule 70-oru-pen-tracker.rules (README, \"Pen tracker access without root\") "
+               "install the udev rule 70-oru-pen-tracker.rules (docs/administration.md, \"Pen tracker access without root\") "
                "and plug the pen tracker in again.";
     }
     return std::nullopt;

@@ -1,4 +1,4 @@
-#include "app/ScreenWatcher.h"
+#include "qtui/ScreenWatcher.h"
 
 #include <QGuiApplication>
 #include <QScreen>

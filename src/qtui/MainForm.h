@@ -1,11 +1,11 @@
 #pragma once
 
-#include "app/EditField.h"
+#include "qtui/EditField.h"
 #include "app/MainFormState.h"
 #include "app/MainWindowController.h"
 #include "calibration/CalibrationProcedure.h"
 #include "settings/AppRegistryStorage.h"
-#include "settings/FormStorage.h"
+#include "qtui/FormStorage.h"
 
 #include <QTimer>
 #include <QWidget>

@@ -1,4 +1,4 @@
-#include "app/MachineCalibration.h"
+#include "platform/linux/MachineCalibration.h"
 
 #include "app/CalibrationChoice.h"
 #include "platform/linux/FileRegistryStore.h"

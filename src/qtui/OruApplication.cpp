@@ -1,4 +1,4 @@
-#include "app/OruApplication.h"
+#include "qtui/OruApplication.h"
 
 #include "common/HandlerErrors.h"
 

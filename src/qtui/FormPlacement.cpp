@@ -1,4 +1,4 @@
-#include "settings/FormPlacement.h"
+#include "qtui/FormPlacement.h"
 
 #include "common/FloatMath.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/TColor.h"
-#include "tray/TrayFont.h"
+#include "qtui/TrayFont.h"
 
 class QAction;
 class QMenu;

@@ -1,6 +1,6 @@
-#include "tray/TrayIcon.h"
+#include "qtui/TrayIcon.h"
 
-#include "tray/DesktopNotification.h"
+#include "qtui/DesktopNotification.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

@@ -1,8 +1,8 @@
-#include "app/DriverBusService.h"
+#include "qtui/DriverBusService.h"
 
-#include "app/MainForm.h"
+#include "qtui/MainForm.h"
 #include "common/HandlerErrors.h"
-#include "tray/DesktopNotification.h"
+#include "qtui/DesktopNotification.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

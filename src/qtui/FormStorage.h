@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings/FormPlacement.h"
+#include "qtui/FormPlacement.h"
 
 #include <QMetaProperty>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "calibration/CalibrationForm.h"
+#include "qtui/CalibrationForm.h"
 
 #include "common/HandlerErrors.h"
 

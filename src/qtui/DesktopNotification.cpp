@@ -1,4 +1,4 @@
-#include "tray/DesktopNotification.h"
+#include "qtui/DesktopNotification.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

@@ -1,4 +1,4 @@
-#include "settings/FormStorage.h"
+#include "qtui/FormStorage.h"
 
 #include "settings/CustomAppStorage.h"
 #include "settings/FormTextStorage.h"

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "tray/OffsetOptions.h"
+#include "qtui/OffsetOptions.h"
 #include "common/TColor.h"
-#include "tray/TrayFont.h"
-#include "tray/TrayIcon.h"
+#include "qtui/TrayFont.h"
+#include "qtui/TrayIcon.h"
 #include "tray/TrayIconLayout.h"
 
 #include <QFont>

@@ -1,4 +1,4 @@
-#include "app/Form1.h"
+#include "qtui/Form1.h"
 
 #include "common/HandlerErrors.h"
 

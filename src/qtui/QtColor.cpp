@@ -1,4 +1,4 @@
-#include "tray/QtColor.h"
+#include "qtui/QtColor.h"
 
 #include <QGuiApplication>
 #include <QPalette>

@@ -1,6 +1,6 @@
-#include "tray/TextTrayIcon.h"
+#include "qtui/TextTrayIcon.h"
 
-#include "tray/QtColor.h"
+#include "qtui/QtColor.h"
 
 #include <QFontMetrics>
 #include <QPainter>

@@ -1,7 +1,7 @@
 // The second start's commands over the session bus (Linux): how
 // runDriverCommand reaches the driver that holds this user's lock.
 
-#include "app/DriverBusService.h"
+#include "qtui/DriverBusService.h"
 #include "platform/linux/SingleInstanceLock.h"
 #include "platform/linux/UniqueFd.h"
 

@@ -1,6 +1,6 @@
-#include "tray/TrayIcon1Config.h"
+#include "qtui/TrayIcon1Config.h"
 
-#include "tray/TextTrayIcon.h"
+#include "qtui/TextTrayIcon.h"
 
 #include <QAction>
 #include <QMenu>

@@ -1,4 +1,4 @@
-#include "tray/TrayFont.h"
+#include "qtui/TrayFont.h"
 
 namespace oru {
 

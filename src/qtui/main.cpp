@@ -1,15 +1,15 @@
 // Program entry: the one place that picks the platform backends.
 
-#include "app/DriverBusService.h"
+#include "qtui/DriverBusService.h"
 #include "app/DriverProgram.h"
-#include "app/Form1.h"
-#include "app/MachineCalibration.h"
-#include "app/MainForm.h"
-#include "app/OruApplication.h"
+#include "qtui/Form1.h"
+#include "platform/linux/MachineCalibration.h"
+#include "qtui/MainForm.h"
+#include "qtui/OruApplication.h"
 #include "common/CommandLine.h"
 #include "common/ExtendedPrecision.h"
 #include "common/HandlerErrors.h"
-#include "calibration/CalibrationForm.h"
+#include "qtui/CalibrationForm.h"
 #include "platform/NullPointerOutput.h"
 #include "platform/linux/DesktopLayout.h"
 #include "platform/linux/EventFdWaker.h"
@@ -23,7 +23,7 @@
 #include "platform/linux/ThreadScheduling.h"
 #include "platform/linux/UinputPointerOutput.h"
 #include "platform/linux/XTestPointerOutput.h"
-#include "tray/TextTrayIcon.h"
+#include "qtui/TextTrayIcon.h"
 
 #include <QGuiApplication>
 #include <QSessionManager>

@@ -1,16 +1,16 @@
-#include "app/MainForm.h"
+#include "qtui/MainForm.h"
 
 #include "app/CalibrationChoice.h"
-#include "app/Form1.h"
-#include "app/ScreenWatcher.h"
-#include "calibration/CalibrationForm.h"
+#include "qtui/Form1.h"
+#include "qtui/ScreenWatcher.h"
+#include "qtui/CalibrationForm.h"
 #include "common/HandlerErrors.h"
 #include "device/HidDeviceController.h"
 #include "device/PenTrackerAttachment.h"
 #include "platform/MainThreadWaker.h"
-#include "tray/BoardScreenMenu.h"
-#include "tray/TextTrayIcon.h"
-#include "tray/TrayIcon1Config.h"
+#include "qtui/BoardScreenMenu.h"
+#include "qtui/TextTrayIcon.h"
+#include "qtui/TrayIcon1Config.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "tray/BoardScreenMenu.h"
+#include "qtui/BoardScreenMenu.h"
 
 #include "tray/BoardScreenEntries.h"
 
