@@ -10,7 +10,7 @@ namespace oru {
 
 std::string calibrationValueName(int edit)
 {
-    return "Edit" + std::to_string(edit + 1) + "_Text";
+    return calibrationEditName(edit) + "_Text";
 }
 
 bool holdsCalibration(const CalibrationTexts& texts)

@@ -107,7 +107,7 @@ void MainWindowController::firstShow()
     }
     if (applyStoredCalibration(state_, chosen.texts, widthPx, heightPx) == FirstShowOutcome::NeedsCalibration) {
         Kalibre1Click();
-        setTrayColors(clBlue, clWhite);
+        showTrayState(TrayState::CalibrationNeeded);
     }
 }
 

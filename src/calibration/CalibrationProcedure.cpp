@@ -33,7 +33,7 @@ void CalibrationProcedure::finishCompletedRun()
     if (!boardPointsPlausible(boardPoints(state_.CalValues))) throw EImplausibleCalibration();
 
     host_.storeCalibrationTexts(calibrationTextsFrom(state_.CalValues));
-    host_.setTrayColors(clGreen, clWhite);
+    host_.showTrayState(TrayState::Ready);
     state_.Warper = fitted;
     state_.Calibrating = 0;
     state_.Calibrated = 1;

@@ -5,6 +5,11 @@
 
 namespace oru {
 
+std::string calibrationEditName(int edit)
+{
+    return "Edit" + std::to_string(edit + 1);
+}
+
 CalibrationTexts calibrationTextsFrom(const std::array<float, 8>& calValues)
 {
     CalibrationTexts texts;

@@ -9,6 +9,10 @@ namespace oru {
 /// texts of the board samples.
 using CalibrationTexts = std::array<std::string, 8>;
 
+/// "Edit1" ... "Edit8" for edit 0..7: the name each text is stored under (the
+/// store adds "_Text": "Edit1_Text").
+std::string calibrationEditName(int edit);
+
 /// The texts a completed calibration stores: CalValues rounded, halves to even.
 CalibrationTexts calibrationTextsFrom(const std::array<float, 8>& calValues);
 

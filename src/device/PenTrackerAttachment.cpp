@@ -13,7 +13,7 @@ void PenTrackerAttachment::HidDeviceControllerDeviceChange(THidDeviceController&
 {
     controller_.ReleaseDevice(penDevice_);
     const bool claimed = controller_.ClaimByIds(penDevice_, kPenTrackerVendorId, kPenTrackerProductId);
-    tray_.setTrayColors(claimed ? clGreen : clRed, clWhite);
+    tray_.showTrayState(claimed ? TrayState::Ready : TrayState::NoTracker);
     if (!claimed) return;
     penDevice_->setOnReadProblem(readProblemHandler());
     penDevice_->setOnReport(showRead_);

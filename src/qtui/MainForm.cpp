@@ -21,6 +21,18 @@
 
 namespace oru {
 
+namespace {
+
+// The stored properties of the eight calibration texts: "Edit1.Text"...
+QStringList calibrationTextProps()
+{
+    QStringList props;
+    for (int i = 0; i < 8; ++i) props.append(QString::fromStdString(calibrationEditName(i)) + QStringLiteral(".Text"));
+    return props;
+}
+
+} // namespace
+
 TMainForm::TMainForm(const Services& services, QWidget* parent)
     : QWidget(parent),
       AppRegistryStorage1(services.store),
@@ -38,7 +50,7 @@ TMainForm::TMainForm(const Services& services, QWidget* parent)
     // and before the first device scan that the controller posts.
     QMetaObject::invokeMethod(this, [this] { firstShow(); }, Qt::QueuedConnection);
 
-    for (int i = 0; i < 8; ++i) Edits[i] = new TEdit(QStringLiteral("Edit%1").arg(i + 1), this);
+    for (int i = 0; i < 8; ++i) Edits[i] = new TEdit(QString::fromStdString(calibrationEditName(i)), this);
     BoardScreen = new TEdit(QStringLiteral("BoardScreen"), this);
     BoardScreen->setText(QString());
 
@@ -47,11 +59,7 @@ TMainForm::TMainForm(const Services& services, QWidget* parent)
     // The key the machine's calibration is kept under too.
     FormStorage1.setAppStoragePath(std::string(kCalibrationKey) + "\\");
     FormStorage1.Options = {fpLocation};
-    FormStorage1.setStoredProps({QStringLiteral("Edit1.Text"), QStringLiteral("Edit2.Text"),
-                                 QStringLiteral("Edit3.Text"), QStringLiteral("Edit4.Text"),
-                                 QStringLiteral("Edit5.Text"), QStringLiteral("Edit6.Text"),
-                                 QStringLiteral("Edit7.Text"), QStringLiteral("Edit8.Text"),
-                                 QStringLiteral("BoardScreen.Text")});
+    FormStorage1.setStoredProps(calibrationTextProps() << QStringLiteral("BoardScreen.Text"));
     FormStorage1.loaded();
     buildMenu();
     TrayIcon1 = new TTextTrayIcon(this);
@@ -317,8 +325,7 @@ void TMainForm::setBoardScreenChoice(const std::string& choice)
 
 void TMainForm::saveCalibrationTexts(bool save)
 {
-    QStringList calibrationLines;
-    for (int i = 0; i < 8; ++i) calibrationLines.append(QStringLiteral("Edit%1.Text").arg(i + 1));
+    const QStringList calibrationLines = calibrationTextProps();
     QStringList lines = FormStorage1.StoredProps();
     lines.removeIf([&](const QString& line) { return calibrationLines.contains(line, Qt::CaseInsensitive); });
     FormStorage1.setStoredProps(save ? calibrationLines + lines : lines);

@@ -1,5 +1,7 @@
 #include "qtui/TrayIcon1Config.h"
 
+#include "common/TrayStatus.h"
+#include "tray/TrayMenu.h"
 #include "qtui/TextTrayIcon.h"
 
 #include <QAction>
@@ -23,14 +25,23 @@ PopupMenu1Items createPopupMenu1(QWidget* owner)
     PopupMenu1Items items;
     items.PopupMenu1 = new QMenu(owner);
     items.PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    items.Kalibre1 = addNamedAction(items.PopupMenu1, "Kalibre1", QStringLiteral("Kalibre"));
-    items.TahtaEkrani1 = items.PopupMenu1->addMenu(QStringLiteral("Tahta ekranı"));
-    items.TahtaEkrani1->setObjectName(QStringLiteral("TahtaEkrani1"));
-    items.TahtaEkrani1->menuAction()->setObjectName(QStringLiteral("TahtaEkrani1Item"));
-    items.Hakknda1 = addNamedAction(items.PopupMenu1, "Hakknda1", QStringLiteral("Hakkında"));
-    items.N1 = items.PopupMenu1->addSeparator();
-    items.N1->setObjectName(QStringLiteral("N1"));
-    items.k1 = addNamedAction(items.PopupMenu1, "k1", QStringLiteral("Çıkış"));
+    for (const TrayMenuItem& item : kTrayMenu) {
+        const QString caption = QString::fromUtf8(item.caption);
+        switch (item.entry) {
+        case TrayMenuEntry::Kalibre: items.Kalibre1 = addNamedAction(items.PopupMenu1, item.name, caption); break;
+        case TrayMenuEntry::TahtaEkrani:
+            items.TahtaEkrani1 = items.PopupMenu1->addMenu(caption);
+            items.TahtaEkrani1->setObjectName(QString::fromLatin1(item.name));
+            items.TahtaEkrani1->menuAction()->setObjectName(QString::fromLatin1(item.name) + QStringLiteral("Item"));
+            break;
+        case TrayMenuEntry::Hakkinda: items.Hakknda1 = addNamedAction(items.PopupMenu1, item.name, caption); break;
+        case TrayMenuEntry::Separator:
+            items.N1 = items.PopupMenu1->addSeparator();
+            items.N1->setObjectName(QString::fromLatin1(item.name));
+            break;
+        case TrayMenuEntry::Cikis: items.k1 = addNamedAction(items.PopupMenu1, item.name, caption); break;
+        }
+    }
     return items;
 }
 
@@ -51,7 +62,7 @@ void configureTrayIcon1(TTextTrayIcon& trayIcon, QMenu* popupMenu)
     trayIcon.setPopupMenu(popupMenu);
     trayIcon.setText(QStringLiteral("oru"));
     trayIcon.setFont(trayIcon1Font());
-    trayIcon.setColor(clRed);
+    trayIcon.setColor(trayColors(TrayState::NoTracker).color);
     trayIcon.setBorder(false);
     trayIcon.setIconVisible(true);
 }

@@ -23,8 +23,8 @@ struct PopupMenu1Items {
     QAction* k1 = nullptr;       ///< "Çıkış"
 };
 
-/// Builds PopupMenu1 as a child of owner: "Kalibre", the submenu "Tahta ekranı",
-/// "Hakkında", a separator, "Çıkış".
+/// Builds PopupMenu1 as a child of owner from the core's kTrayMenu: "Kalibre",
+/// the submenu "Tahta ekranı", "Hakkında", a separator, "Çıkış".
 PopupMenu1Items createPopupMenu1(QWidget* owner);
 
 /// The tray font of TrayIcon1: a small sans-serif face with a character

@@ -83,7 +83,7 @@ WinMainWindow::WinMainWindow(HINSTANCE instance, const Services& services)
     FormStorage1_.Options = {fpLocation};
     for (int i = 0; i < 8; ++i) {
         FormStorage1_.addText(
-            "Edit" + std::to_string(i + 1), [this, i] { return edits_[i]; },
+            calibrationEditName(i), [this, i] { return edits_[i]; },
             [this, i](const std::string& text) { edits_[i] = text; });
     }
     FormStorage1_.addText(
@@ -298,11 +298,18 @@ void WinMainWindow::buildMenu()
 {
     PopupMenu1_ = CreatePopupMenu();
     TahtaEkrani1_ = CreatePopupMenu();
-    AppendMenuW(PopupMenu1_, MF_STRING, kKalibre1, L"Kalibre");
-    AppendMenuW(PopupMenu1_, MF_POPUP, reinterpret_cast<UINT_PTR>(TahtaEkrani1_), widen("Tahta ekranı").c_str());
-    AppendMenuW(PopupMenu1_, MF_STRING, kHakknda1, widen("Hakkında").c_str());
-    AppendMenuW(PopupMenu1_, MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(PopupMenu1_, MF_STRING, kK1, widen("Çıkış").c_str());
+    for (const TrayMenuItem& item : kTrayMenu) {
+        const std::wstring caption = widen(item.caption);
+        switch (item.entry) {
+        case TrayMenuEntry::Kalibre: AppendMenuW(PopupMenu1_, MF_STRING, kKalibre1, caption.c_str()); break;
+        case TrayMenuEntry::TahtaEkrani:
+            AppendMenuW(PopupMenu1_, MF_POPUP, reinterpret_cast<UINT_PTR>(TahtaEkrani1_), caption.c_str());
+            break;
+        case TrayMenuEntry::Hakkinda: AppendMenuW(PopupMenu1_, MF_STRING, kHakknda1, caption.c_str()); break;
+        case TrayMenuEntry::Separator: AppendMenuW(PopupMenu1_, MF_SEPARATOR, 0, nullptr); break;
+        case TrayMenuEntry::Cikis: AppendMenuW(PopupMenu1_, MF_STRING, kK1, caption.c_str()); break;
+        }
+    }
     showBoardScreenMenu({}, boardScreen_);
 }
 
@@ -454,7 +461,7 @@ std::pair<int, int> WinMainWindow::primaryScreenSizePx() const
 
 void WinMainWindow::saveCalibrationTexts(bool save)
 {
-    for (int i = 0; i < 8; ++i) FormStorage1_.setStored("Edit" + std::to_string(i + 1), save);
+    for (int i = 0; i < 8; ++i) FormStorage1_.setStored(calibrationEditName(i), save);
 }
 
 void WinMainWindow::saveAtEnd()

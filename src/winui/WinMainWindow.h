@@ -6,6 +6,7 @@
 #include "settings/AppRegistryStorage.h"
 #include "settings/FormTextStorage.h"
 #include "tray/BoardScreenEntries.h"
+#include "tray/TrayMenu.h"
 #include "winui/WinDriverCommands.h"
 #include "winui/WinTrayIcon.h"
 
