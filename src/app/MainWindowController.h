@@ -25,7 +25,8 @@ class THidDevice;
 class THidDeviceController;
 
 /// What the main window's logic needs of the windows around it: the toolkit's
-/// side (Qt today, Win32 later). Every call comes on the main thread.
+/// side (qtui/TMainForm on Linux, winui/WinMainWindow on Windows). Every call
+/// comes on the main thread.
 class MainWindowShell {
 public:
     virtual ~MainWindowShell() = default;

@@ -55,6 +55,8 @@ public:
 
     /// The other two windows, created after this one.
     void setWindows(TcalibrationForm* calibrationForm, TForm1* aboutBox);
+    /// Where a completed calibration goes: the controller.
+    CalibrationHost& calibrationHost() { return controller_; }
 
     TMainFormState state;
     std::array<TEdit*, 8> Edits{};  // Edit1..Edit8
