@@ -2,6 +2,7 @@
 
 #include "fakes/EmulatedPenTracker.h"
 #include "platform/HidSystem.h"
+#include "platform/linux/LinuxHidReadPort.h"
 #include "platform/linux/LinuxHidSystem.h"
 
 #include <cerrno>

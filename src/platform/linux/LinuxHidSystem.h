@@ -47,11 +47,6 @@ private:
     std::unique_ptr<udev, UdevUnref> udev_;
 };
 
-/// The read port of a hidraw node: poll + read of one report, an eventfd to
-/// interrupt a wait. Works on any pollable node; where the report descriptor
-/// can't be found the device counts as one without numbered reports.
-std::unique_ptr<HidReadPort> makeHidrawReadPort();
-
 /// An errno value as the driver judges it: a node gone with its device, access
 /// refused, resources short for now, or anything else; 0 is no error.
 HidError hidErrorFromErrno(int errorNumber);
