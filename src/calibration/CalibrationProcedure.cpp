@@ -2,6 +2,8 @@
 
 #include "calibration/CalibrationGeometry.h"
 
+#include <cstdio>
+
 namespace oru {
 
 void CalibrationProcedure::prepareShow()
@@ -19,6 +21,22 @@ void CalibrationProcedure::run()
     if (state_.CalCancelled != 0 || view_.quitRequested()) return;
     state_.Calibrating = 0;
     finishCompletedRun();
+}
+
+bool CalibrationProcedure::runWhereShown()
+{
+    if (view_.overTargets() || view_.runEndsAtOnce() || state_.CalCancelled != 0) {
+        run();
+        return true;
+    }
+    std::fprintf(stderr,
+                 "oruDriver: the calibration window is not over the whole board screen (%s); no calibration was "
+                 "made and the stored one stays. %s\n",
+                 view_.placementText().c_str(), view_.placementAdvice().c_str());
+    state_.CalCancelled = 1;
+    state_.Calibrating = 0;
+    view_.requestClose();
+    return false;
 }
 
 void CalibrationProcedure::finishCompletedRun()

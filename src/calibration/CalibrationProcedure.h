@@ -5,6 +5,7 @@
 #include "common/TrayStatus.h"
 
 #include <stdexcept>
+#include <string>
 
 namespace oru {
 
@@ -27,6 +28,16 @@ public:
     virtual int screenHeightPx() const = 0;
     /// The program is ending: the run stops as if cancelled.
     virtual bool quitRequested() const { return false; }
+    /// Whether the window covers every target where the board's screen shows
+    /// it, once the window system has placed it (the view may wait for that).
+    virtual bool overTargets() { return true; }
+    /// A run now would end at once: the window is hidden or closing, or the
+    /// program is ending.
+    virtual bool runEndsAtOnce() const { return false; }
+    /// Where the window and the board's screen are, and what to do when they
+    /// differ, for the line that says so.
+    virtual std::string placementText() const { return {}; }
+    virtual std::string placementAdvice() const { return {}; }
 };
 
 /// What a completed run hands back to the main window; a completed run also
@@ -92,6 +103,15 @@ public:
     /// EImplausibleCalibration; either changes nothing of the previous
     /// calibration (texts, tray colour, warp, Calibrated).
     void run();
+
+    /// The run, on a window over the board's screen only: the pen would
+    /// otherwise be held on crosshairs away from the points the fit takes.
+    /// A misplaced window runs nothing: a line on stderr says why, the run
+    /// counts as cancelled (the stored calibration stays), the window closes,
+    /// and false is returned, so that the shell shows the error
+    /// ECalibrationWindowMisplaced once the window is gone. A run cancelled,
+    /// closed or ended meanwhile goes on as before: it ends at once.
+    bool runWhereShown();
 
     /// Pen-down samples for one target; stores the last one in CalValues.
     void AcquireTarget(int i);

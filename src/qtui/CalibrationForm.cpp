@@ -176,38 +176,35 @@ void TcalibrationForm::Timer1Timer()
 {
     Timer1.stop();
     bool misplaced = false;
-    const auto run = [this, &misplaced] {
-        // A run cancelled, closed or ended meanwhile goes on as before: it
-        // ends at once.
-        if (waitUntilOverTargets() || !isVisible() || close_.closeRequested() || quitRequested_ ||
-            state_.CalCancelled != 0) {
-            procedure_.run();
-            return;
-        }
-        // Never a run on a window that is not where the screen is: the pen
-        // would be held on crosshairs away from the points the fit takes.
-        misplaced = true;
-        const QRect window(mapToGlobal(QPoint(0, 0)), size());
-        const QPoint origin = boardOrigin();
-        std::fprintf(stderr,
-                     "oruDriver: the window manager did not put the calibration window over the whole board "
-                     "screen (window %dx%d%+d%+d, screen %dx%d px with its top left at %+d%+d); no calibration was made "
-                     "and the stored one stays. Allow full-screen windows over the panels in the window manager's "
-                     "settings and calibrate again.\n",
-                     window.width(), window.height(), window.x(), window.y(), screenWidthPx(), screenHeightPx(),
-                     origin.x(), origin.y());
-        state_.CalCancelled = 1;
-        state_.Calibrating = 0;
-        // The window closes once the run's handler has returned.
-        close_.request();
-    };
-    close_.run([&run] { guarded(run); });
+    close_.run([&] { guarded([&] { misplaced = !procedure_.runWhereShown(); }); });
     // Said once the window is gone: a message box under a full-screen window
     // on top would not be seen.
     if (misplaced) reportHandlerError(ECalibrationWindowMisplaced());
 }
 
-bool TcalibrationForm::waitUntilOverTargets()
+bool TcalibrationForm::runEndsAtOnce() const
+{
+    return !isVisible() || close_.closeRequested() || quitRequested_;
+}
+
+std::string TcalibrationForm::placementText() const
+{
+    const QRect window(mapToGlobal(QPoint(0, 0)), size());
+    const QPoint origin = boardOrigin();
+    char text[160];
+    std::snprintf(text, sizeof text, "window %dx%d%+d%+d, screen %dx%d px with its top left at %+d%+d",
+                  window.width(), window.height(), window.x(), window.y(), screenWidthPx(), screenHeightPx(),
+                  origin.x(), origin.y());
+    return text;
+}
+
+std::string TcalibrationForm::placementAdvice() const
+{
+    return "The window manager did not put it there: allow full-screen windows over the panels in its settings "
+           "and calibrate again.";
+}
+
+bool TcalibrationForm::overTargets()
 {
     // The window manager places the window after the map request (reparents,
     // applies full screen, configures, maps the frame): exposed and over every

@@ -82,8 +82,12 @@ private:
     /// Puts the crosshairs on the shown target's screen point, wherever the
     /// window is now.
     void placeTargets();
-    /// Waits, bounded, until the window is mapped over every target.
-    bool waitUntilOverTargets();
+    // CalibrationView: where the window manager put the window. overTargets()
+    // waits, bounded, until the window is mapped over every target.
+    bool overTargets() override;
+    bool runEndsAtOnce() const override;
+    std::string placementText() const override;
+    std::string placementAdvice() const override;
 
     TMainFormState& state_;
     CalibrationProcedure procedure_;

@@ -250,7 +250,28 @@ void WinCalibrationWindow::FormKeyPress(WPARAM key)
     close_.cancel(state_);
 }
 
-bool WinCalibrationWindow::coversTargets() const
+bool WinCalibrationWindow::runEndsAtOnce() const
+{
+    return !IsWindowVisible(window_) || close_.closeRequested() || quitRequested_;
+}
+
+std::string WinCalibrationWindow::placementText() const
+{
+    RECT window{};
+    GetWindowRect(window_, &window);
+    const RECT board = boardRect();
+    return "window " + std::to_string(window.right - window.left) + "x" + std::to_string(window.bottom - window.top) +
+           " at " + std::to_string(window.left) + "," + std::to_string(window.top) + ", screen " +
+           std::to_string(board.right - board.left) + "x" + std::to_string(board.bottom - board.top) + " at " +
+           std::to_string(board.left) + "," + std::to_string(board.top);
+}
+
+std::string WinCalibrationWindow::placementAdvice() const
+{
+    return "Check the board screen's setting in the tray menu and calibrate again.";
+}
+
+bool WinCalibrationWindow::overTargets()
 {
     RECT window;
     if (!GetWindowRect(window_, &window)) return false;
@@ -268,29 +289,8 @@ void WinCalibrationWindow::Timer1Timer()
     bool misplaced = false;
     std::exception_ptr error;
     close_.run([&] {
-        // A run cancelled, closed or ended meanwhile goes on as before: it
-        // ends at once.
-        const bool shown = IsWindowVisible(window_) != 0;
-        if (shown && !close_.closeRequested() && !quitRequested_ && state_.CalCancelled == 0 && !coversTargets()) {
-            // Never a run on a window that is not where the screen is.
-            RECT window{};
-            GetWindowRect(window_, &window);
-            const RECT board = boardRect();
-            diagnostic("the calibration window is not over the whole board screen (window " +
-                       std::to_string(window.right - window.left) + "x" + std::to_string(window.bottom - window.top) +
-                       " at " + std::to_string(window.left) + "," + std::to_string(window.top) + ", screen " +
-                       std::to_string(board.right - board.left) + "x" + std::to_string(board.bottom - board.top) +
-                       " at " + std::to_string(board.left) + "," + std::to_string(board.top) +
-                       "); no calibration was made and the stored one stays. Check the board screen's setting "
-                       "in the tray menu and calibrate again.");
-            misplaced = true;
-            state_.CalCancelled = 1;
-            state_.Calibrating = 0;
-            close_.request();
-            return;
-        }
         try {
-            procedure_.run();
+            misplaced = !procedure_.runWhereShown();
         } catch (...) {
             error = std::current_exception();
         }

@@ -60,8 +60,12 @@ private:
     void paint(HDC dc) const;
     /// The board monitor in the virtual screen, physical pixels.
     RECT boardRect() const;
-    /// Every target's screen point lies inside the window as it is placed.
-    bool coversTargets() const;
+    // CalibrationView: every target's screen point lies inside the window as
+    // it is placed (the board's monitor, or the primary one).
+    bool overTargets() override;
+    bool runEndsAtOnce() const override;
+    std::string placementText() const override;
+    std::string placementAdvice() const override;
     /// The shown crosshairs' rectangle in the window, empty when none.
     RECT crosshairRect() const;
     /// Hides the window and ends the modal loop.

@@ -51,6 +51,8 @@ public:
         shown.push_back(std::string(red ? "R" : "") + (blue ? "B" : ""));
     }
     void requestClose() override { ++closeRequests; }
+    bool overTargets() override { return placed; }
+    bool placed = true;
     int screenWidthPx() const override { return width; }
     int screenHeightPx() const override { return height; }
 
@@ -269,6 +271,19 @@ TEST_F(CalibrationRun, DegenerateSamplesFailWithoutTouchingThePreviousCalibratio
     EXPECT_EQ(state.Warper.WarpMatrix, before.WarpMatrix);
     state.Warper.MapToScreen(5, 7);
     EXPECT_EQ(state.Warper.MappedX, 5) << "the previous warp still maps";
+}
+
+TEST_F(CalibrationRun, AWindowAwayFromTheBoardRunsNothingAndAnEndedRunStillEnds)
+{
+    procedure.prepareShow();
+    view.placed = false;
+    EXPECT_FALSE(procedure.runWhereShown());
+    EXPECT_EQ(state.CalCancelled, 1);
+    EXPECT_EQ(view.closeRequests, 1);
+    EXPECT_TRUE(host.stored.empty() && host.colors.empty());
+    // Cancelled already: the run ends at once, as on a placed window.
+    EXPECT_TRUE(procedure.runWhereShown());
+    EXPECT_EQ(host.completions, 0);
 }
 
 TEST_F(CalibrationRun, ImplausibleSamplesFailWithoutTouchingThePreviousCalibration)
