@@ -1,30 +1,28 @@
 #pragma once
 
-#include "calibration/CalibrationTexts.h"
+#include "platform/MachineCalibration.h"
 
-#include <functional>
 #include <memory>
-#include <optional>
 
 namespace oru {
 
 /// The program's three windows over the core, the same on every system: the
 /// main window (over MainWindowController) first, then the calibration window,
 /// whose host is the controller, and the about box; the machine's calibration
-/// for an account without its own. They end in reverse order: the main window
+/// (which outlives them) for an account without its own. They end in reverse order: the main window
 /// ends its run first (a button the pen holds goes up) and goes last, saving.
 /// Each shell gives its own window types (qtui/, winui/).
 template <class MainWindow, class CalibrationWindow, class AboutBox>
 class DriverWindows {
 public:
     DriverWindows(std::unique_ptr<MainWindow> mainWindow, std::unique_ptr<AboutBox> aboutBox,
-                  std::function<std::optional<CalibrationTexts>()> machineCalibration)
+                  const MachineCalibration& machineCalibration)
         : main(std::move(mainWindow)),
           calibration(std::make_unique<CalibrationWindow>(main->state, main->calibrationHost())),
           about(std::move(aboutBox))
     {
         main->setWindows(calibration.get(), about.get());
-        main->setMachineCalibration(std::move(machineCalibration));
+        main->setMachineCalibration([&machineCalibration] { return machineCalibration.load(); });
     }
     ~DriverWindows() { end(); }
     DriverWindows(const DriverWindows&) = delete;

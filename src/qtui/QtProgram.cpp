@@ -4,7 +4,7 @@
 #include "common/HandlerErrors.h"
 #include "platform/NullPointerOutput.h"
 #include "platform/linux/DesktopLayout.h"
-#include "platform/linux/MachineCalibration.h"
+#include "platform/linux/LinuxMachineCalibration.h"
 #include "platform/linux/PointerBackendChoice.h"
 #include "platform/linux/QuitSignalPipe.h"
 #include "platform/linux/SingleInstanceLock.h"
@@ -91,10 +91,11 @@ ProgramDescription linuxDriverProgram()
 }
 
 std::optional<int> answerOrStart(int argc, char** argv, const ParsedCommandLine& parsed,
-                                 std::optional<SingleInstanceLock>& instanceLock, int& quitFd)
+                                 const MachineCalibration& machine, std::optional<SingleInstanceLock>& instanceLock,
+                                 int& quitFd)
 {
     // An administrator's command: no display, no instance lock, and root is expected.
-    if (parsed.has("--save-for-all-users")) return saveCalibrationForAllUsers();
+    if (parsed.has("--save-for-all-users")) return machine.saveForAllUsers();
     // Reaches the running driver over the session bus: no display, no lock.
     if (parsed.has("--quit")) {
         QCoreApplication client(argc, argv);

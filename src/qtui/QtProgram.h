@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/CommandLine.h"
+#include "platform/MachineCalibration.h"
 #include "platform/PointerOutput.h"
 #include "platform/linux/SingleInstanceLock.h"
 
@@ -26,7 +27,8 @@ ProgramDescription linuxDriverProgram();
 /// signals' pipe (quitFd) and this user's single-instance lock, which hands
 /// --calibrate to the driver that holds it. A status when the start ends here.
 std::optional<int> answerOrStart(int argc, char** argv, const ParsedCommandLine& parsed,
-                                 std::optional<SingleInstanceLock>& lock, int& quitFd);
+                                 const MachineCalibration& machine, std::optional<SingleInstanceLock>& lock,
+                                 int& quitFd);
 
 /// Where the pen's mouse goes in this session: XTest, uinput, or nowhere
 /// (said on stderr). uinputRefused: the session needs uinput and the kernel

@@ -5,7 +5,7 @@
 #include "platform/linux/EventFdWaker.h"
 #include "platform/linux/FileRegistryStore.h"
 #include "platform/linux/LinuxHidSystem.h"
-#include "platform/linux/MachineCalibration.h"
+#include "platform/linux/LinuxMachineCalibration.h"
 #include "platform/linux/StandardDescriptors.h"
 #include "platform/linux/ThreadScheduling.h"
 #include "qtui/CalibrationForm.h"
@@ -31,7 +31,8 @@ int main(int argc, char** argv)
     }
     std::optional<SingleInstanceLock> lock;
     int quitFd = -1;
-    if (const auto status = answerOrStart(argc, argv, parsed, lock, quitFd)) return *status;
+    const LinuxMachineCalibration machine(std::getenv("XDG_CONFIG_DIRS"));
+    if (const auto status = answerOrStart(argc, argv, parsed, machine, lock, quitFd)) return *status;
 
     // Before any other thread exists: Qt's, and the pen tracker's reader, inherit it.
     requestShortTimeSlices();
@@ -44,7 +45,7 @@ int main(int argc, char** argv)
 
     DriverWindows<TMainForm, TcalibrationForm, TForm1> windows(
         std::make_unique<TMainForm>(TMainForm::Services{*pointer, store, hid, waker}), std::make_unique<TForm1>(),
-        [] { return loadMachineCalibration(std::getenv("XDG_CONFIG_DIRS")); });
+        machine);
     QtSession session(app, *windows.main, *lock, quitFd, parsed.has("--calibrate"), uinputRefused);
     const int status = app.exec();
     session.end();

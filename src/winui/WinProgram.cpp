@@ -62,20 +62,12 @@ void showErrorBox(const std::string& text)
     MessageBoxW(nullptr, widen(text).c_str(), L"oruDriver", MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }
 
-std::optional<int> answerOrStart(const ParsedCommandLine& parsed, std::optional<WinDebugOutput>& debugOutput,
+std::optional<int> answerOrStart(const ParsedCommandLine& parsed, const MachineCalibration& machine,
+                                 std::optional<WinDebugOutput>& debugOutput,
                                  std::optional<InstanceSemaphore>& instanceGuard)
 {
     // An administrator's command: no window, no instance guard.
-    if (parsed.has("--save-for-all-users")) {
-        std::string line;
-        const int status = saveCalibrationForAllUsersWindows(&line);
-        // Without a console the line would reach nobody but a debugger.
-        if (!standardStreamAttached(STD_OUTPUT_HANDLE) && !standardStreamAttached(STD_ERROR_HANDLE) && !line.empty()) {
-            MessageBoxW(nullptr, widen(line).c_str(), L"oruDriver",
-                        MB_OK | (status == 0 ? MB_ICONINFORMATION : MB_ICONERROR));
-        }
-        return status;
-    }
+    if (parsed.has("--save-for-all-users")) return machine.saveForAllUsers();
 
     // --quit and --calibrate go to the running driver; --calibrate starts one
     // that calibrates when none runs. A plain second start brings the running

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/CommandLine.h"
+#include "platform/MachineCalibration.h"
 #include "platform/windows/WinDebugOutput.h"
 #include "platform/windows/WinSingleInstance.h"
 
@@ -30,7 +31,8 @@ void showErrorBox(const std::string& text);
 /// driver (--calibrate goes on to calibrate when none runs), a plain second
 /// start's end, stderr to the debugger's output (debugOutput) and the
 /// single-instance semaphore. A status when the start ends here.
-std::optional<int> answerOrStart(const ParsedCommandLine& parsed, std::optional<WinDebugOutput>& debugOutput,
+std::optional<int> answerOrStart(const ParsedCommandLine& parsed, const MachineCalibration& machine,
+                                 std::optional<WinDebugOutput>& debugOutput,
                                  std::optional<InstanceSemaphore>& instance);
 
 /// Says once that the driver runs with an administrator's token.

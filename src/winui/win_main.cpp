@@ -34,7 +34,8 @@ int main()
     }
     std::optional<WinDebugOutput> debugOutput;
     std::optional<InstanceSemaphore> instance;
-    if (const auto status = answerOrStart(parsed, debugOutput, instance)) return *status;
+    const WinMachineCalibration machine;
+    if (const auto status = answerOrStart(parsed, machine, debugOutput, instance)) return *status;
 
     setHandlerErrorReporter(showErrorBox);
     try {
@@ -44,7 +45,7 @@ int main()
         WinHidSystem hid;
         DriverWindows<WinMainWindow, WinCalibrationWindow, WinAboutBox> windows(
             std::make_unique<WinMainWindow>(module, WinMainWindow::Services{pointer, store, hid}),
-            std::make_unique<WinAboutBox>(module), [] { return loadMachineCalibrationWindows(); });
+            std::make_unique<WinAboutBox>(module), machine);
         if (parsed.has("--calibrate")) windows.main->calibrateSoon();
         tellWhenElevated();
         const int status = windows.main->run();

@@ -2,7 +2,7 @@
 // does, and that an account using it never saves it as its own.
 
 #include "app/CalibrationChoice.h"
-#include "platform/linux/MachineCalibration.h"
+#include "platform/linux/LinuxMachineCalibration.h"
 #include "qtui/MainForm.h"
 #include "common/TColor.h"
 #include "fakes/FakeHidSystem.h"

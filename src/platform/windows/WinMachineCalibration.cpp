@@ -2,6 +2,7 @@
 
 #include "app/CalibrationChoice.h"
 #include "platform/windows/WideText.h"
+#include "platform/windows/WinGdi.h"
 #include "platform/windows/WinRegistryStore.h"
 
 #include <sddl.h>
@@ -219,6 +220,17 @@ std::optional<CalibrationTexts> loadMachineCalibrationWindows(const RegistryPlac
 int saveCalibrationForAllUsersWindows(std::string* message)
 {
     return saveCalibrationForAllUsersWindows(ownSettingsPlace(), machineCalibrationPlace(), runsElevated(), message);
+}
+
+int WinMachineCalibration::saveForAllUsers() const
+{
+    std::string line;
+    const int status = saveCalibrationForAllUsersWindows(&line);
+    // Without a console the line would reach nobody but a debugger.
+    if (!standardStreamAttached(STD_OUTPUT_HANDLE) && !standardStreamAttached(STD_ERROR_HANDLE) && !line.empty()) {
+        MessageBoxW(nullptr, widen(line).c_str(), L"oruDriver", MB_OK | (status == 0 ? MB_ICONINFORMATION : MB_ICONERROR));
+    }
+    return status;
 }
 
 int saveCalibrationForAllUsersWindows(const RegistryPlace& own, const RegistryPlace& machine, bool elevated,

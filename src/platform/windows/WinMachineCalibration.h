@@ -1,6 +1,7 @@
 #pragma once
 
 #include "calibration/CalibrationTexts.h"
+#include "platform/MachineCalibration.h"
 
 #include <windows.h>
 
@@ -51,6 +52,14 @@ int saveCalibrationForAllUsersWindows(std::string* message = nullptr);
 /// with administrator rights (tests name it).
 int saveCalibrationForAllUsersWindows(const RegistryPlace& own, const RegistryPlace& machine, bool elevated,
                                       std::string* message = nullptr);
+
+/// The machine's calibration in HKEY_LOCAL_MACHINE\Software\oruDriver. Its
+/// save's line shows in a message box when the program has no console.
+class WinMachineCalibration final : public MachineCalibration {
+public:
+    std::optional<CalibrationTexts> load() const override { return loadMachineCalibrationWindows(); }
+    int saveForAllUsers() const override;
+};
 
 /// Whether this process runs elevated (an administrator prompt, or an
 /// administrator account without User Account Control).

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "calibration/CalibrationTexts.h"
+#include "platform/MachineCalibration.h"
 
 #include <optional>
+#include <string>
 
 namespace oru {
 
@@ -21,5 +23,20 @@ std::optional<CalibrationTexts> loadMachineCalibration(const char* xdgConfigDirs
 /// Says on stdout where it was saved (status 0), or on stderr why not and how
 /// to fix it (status 1).
 int saveCalibrationForAllUsers();
+
+/// The machine's calibration below the folders of xdgConfigDirs
+/// ($XDG_CONFIG_DIRS, taken at the start).
+class LinuxMachineCalibration final : public MachineCalibration {
+public:
+    explicit LinuxMachineCalibration(const char* xdgConfigDirs) : xdgConfigDirs_(xdgConfigDirs ? xdgConfigDirs : "") {}
+    std::optional<CalibrationTexts> load() const override
+    {
+        return loadMachineCalibration(xdgConfigDirs_.empty() ? nullptr : xdgConfigDirs_.c_str());
+    }
+    int saveForAllUsers() const override { return saveCalibrationForAllUsers(); }
+
+private:
+    std::string xdgConfigDirs_;
+};
 
 } // namespace oru

@@ -1,4 +1,4 @@
-#include "platform/linux/MachineCalibration.h"
+#include "platform/linux/LinuxMachineCalibration.h"
 
 #include "app/CalibrationChoice.h"
 #include "platform/linux/FileRegistryStore.h"
