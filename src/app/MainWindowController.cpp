@@ -88,7 +88,7 @@ void MainWindowController::reportStorageError(const std::exception& error)
 
 void MainWindowController::tellNoAccess()
 {
-    if (hid_) shell_.showNotice(hid_->noAccessNotice());
+    if (hid_) shell_.showNotice(hid_->advice().noAccessNotice());
 }
 
 void MainWindowController::firstShow()

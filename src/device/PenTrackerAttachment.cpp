@@ -34,7 +34,7 @@ void PenTrackerAttachment::tellNoAccess(const THidDevice& device)
         device.accessError() ? controller_.system().errorText(device.accessError()) : "access refused";
     diagnostics_(std::string("oruDriver: the pen tracker (USB 0020:0002) at ") + device.InterfacePath() +
                  " was found but cannot be opened for reading (" + reason + "). " +
-                 controller_.system().grantAccessAdvice());
+                 controller_.system().advice().grantAccessAdvice());
     if (onNoAccess_) onNoAccess_(device);
 }
 
@@ -53,7 +53,7 @@ std::string remedy(const HidReadProblem& problem, const std::string& path, const
     switch (problem.kind) {
     case Kind::DescriptorUnreadable:
         return "the driver cannot tell the length of its reports and reads nothing from it. " + replug +
-               "; if this persists, " + system.deviceErrorsAdvice();
+               "; if this persists, " + system.advice().deviceErrorsAdvice();
     case Kind::DescriptorMalformed:
     case Kind::NoInputReport:
         return "its reports cannot be read. " + replug +
@@ -64,9 +64,9 @@ std::string remedy(const HidReadProblem& problem, const std::string& path, const
             return "the driver tries again every few seconds; if this persists, restart the driver.";
         }
         if (problem.error.kind == HidErrorKind::NoAccess) {
-            return system.refusedAccessAdvice(path) + " The driver tries again every few seconds.";
+            return system.advice().refusedAccessAdvice(path) + " The driver tries again every few seconds.";
         }
-        return system.unopenableNodeAdvice(path) + " " + replug + ". The driver tries again every few seconds.";
+        return system.advice().unopenableNodeAdvice(path) + " " + replug + ". The driver tries again every few seconds.";
     case Kind::ReadFailed: return replug + ". The driver tries again every few seconds.";
     case Kind::None: break;
     }

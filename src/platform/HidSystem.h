@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/HidDeviceMonitor.h"
+#include "platform/HidAdvice.h"
 #include "platform/HidReadPort.h"
 
 #include <cstdint>
@@ -88,40 +89,13 @@ public:
     /// The default reads it as an errno value.
     virtual std::string errorText(int code) const { return std::strerror(code); }
 
-    // What an administrator can do about the pen tracker when it can't be
-    // used, in the platform's own terms (its tools, rules and logs): English
-    // sentences for the programs' lines on stderr. The defaults name no
-    // platform's tool.
-
-    /// Why HID devices can't be listed at all (available() is false).
-    virtual std::string unavailableAdvice() const { return "this system's HID devices cannot be listed."; }
-    /// The logged-in user may not open the tracker's node: how to grant it,
-    /// and what to do then.
-    virtual std::string grantAccessAdvice() const
+    /// What can be done about a tracker that can't be used, in this
+    /// system's terms; the default names no system's tool.
+    virtual const HidAdvice& advice() const
     {
-        return "Give the logged-in user read and write access to the pen tracker, then unplug it and plug it in "
-               "again.";
+        static const HidAdvice generic;
+        return generic;
     }
-    /// The node's permissions allow it, yet opening it is refused: what refuses it.
-    virtual std::string refusedAccessAdvice(const std::string& path) const
-    {
-        return "its permissions allow it, so a security policy of the system refuses it: allow the driver to "
-               "read and write " + path + ".";
-    }
-    /// The node won't open for another reason: what to look at.
-    virtual std::string unopenableNodeAdvice(const std::string& path) const
-    {
-        return "check that " + path + " is the pen tracker's device.";
-    }
-    /// The device keeps failing: where the system logs its errors.
-    /// The notice the user sees (Turkish) when the pen tracker was found but
-    /// can't be opened: what to have done about it.
-    virtual std::string noAccessNotice() const
-    {
-        return "Kalem izleyici bulundu ama okunamıyor. Yöneticinizden izleyiciye okuma ve yazma izni vermesini "
-               "isteyin, sonra izleyiciyi çıkarıp yeniden takın.";
-    }
-    virtual std::string deviceErrorsAdvice() const { return "look for USB errors in the system's log."; }
 };
 
 } // namespace oru

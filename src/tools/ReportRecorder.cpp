@@ -38,7 +38,7 @@ ReportRecorder::~ReportRecorder() { stop(); }
 int ReportRecorder::start(const std::string& startedAt)
 {
     if (!controller_.servicesAvailable()) {
-        err_ << "oru-record: HID devices cannot be listed: " << controller_.system().unavailableAdvice()
+        err_ << "oru-record: HID devices cannot be listed: " << controller_.system().advice().unavailableAdvice()
              << " Run oru-record on the machine the pen tracker is plugged into.\n";
         return kNoPenTracker;
     }
@@ -142,7 +142,7 @@ void ReportRecorder::noAccessMessage(const THidDevice& device)
     const std::string reason =
         device.accessError() ? controller_.system().errorText(device.accessError()) : "access refused";
     err_ << "oru-record: the pen tracker at " << device.InterfacePath() << " cannot be opened for reading ("
-         << reason << "). " << controller_.system().grantAccessAdvice() << '\n';
+         << reason << "). " << controller_.system().advice().grantAccessAdvice() << '\n';
 }
 
 } // namespace oru

@@ -165,7 +165,7 @@ TEST_F(AttachmentTest, TrackerWithoutAccessIsToldOncePerPlugAndAReplugWithAccess
     EXPECT_EQ(notices, std::vector<std::string>{"T1.0001"});
     const auto lines = attachmentDiagnostics.lines();
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].find(hid.grantAccessAdvice()), std::string::npos) << "the HID layer's advice";
+    EXPECT_NE(lines[0].find(hid.advice().grantAccessAdvice()), std::string::npos) << "the HID layer's advice";
     EXPECT_NE(lines[0].find("/dev/hidraw-T1.0001"), std::string::npos);
 
     // The user installs the rule and plugs the tracker in again.

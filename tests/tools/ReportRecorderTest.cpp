@@ -78,7 +78,7 @@ TEST_F(RecorderTest, WithoutHidListingSaysWhyAndFails)
 {
     hid.isAvailable = false;
     EXPECT_EQ(recorder.start("now"), ReportRecorder::kNoPenTracker);
-    EXPECT_NE(err.str().find(hid.unavailableAdvice()), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find(hid.advice().unavailableAdvice()), std::string::npos) << err.str();
 }
 
 TEST_F(RecorderTest, WithoutReadAccessGivesThePlatformsAdviceAndFails)
@@ -86,7 +86,7 @@ TEST_F(RecorderTest, WithoutReadAccessGivesThePlatformsAdviceAndFails)
     plugTracker("T1", HidAccess::QueryOnly);
     EXPECT_EQ(recorder.start("now"), ReportRecorder::kNoAccess);
     EXPECT_NE(err.str().find("/dev/hidraw-T1"), std::string::npos) << err.str();
-    EXPECT_NE(err.str().find(hid.grantAccessAdvice()), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find(hid.advice().grantAccessAdvice()), std::string::npos) << err.str();
     EXPECT_NE(err.str().find("Permission denied"), std::string::npos) << err.str();
     EXPECT_FALSE(controller->at(0).Claimed()) << "released again";
     EXPECT_TRUE(out.str().empty());

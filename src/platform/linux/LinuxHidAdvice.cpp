@@ -3,40 +3,40 @@
 // kernel's log.
 
 #include "device/PenTrackerAttachment.h"
-#include "platform/linux/LinuxHidSystem.h"
+#include "platform/linux/LinuxHidAdvice.h"
 
 namespace oru {
 
-std::string LinuxHidSystem::unavailableAdvice() const
+std::string LinuxHidAdvice::unavailableAdvice() const
 {
     return "udev is not usable here (no /sys or no udev).";
 }
 
-std::string LinuxHidSystem::grantAccessAdvice() const
+std::string LinuxHidAdvice::grantAccessAdvice() const
 {
     return std::string("Install the udev rule ") + kPenTrackerUdevRule + " into /etc/udev/rules.d/ (sudo cp packaging/" +
            kPenTrackerUdevRule + " /etc/udev/rules.d/ && sudo udevadm control --reload), then unplug the pen "
            "tracker and plug it in again.";
 }
 
-std::string LinuxHidSystem::noAccessNotice() const
+std::string LinuxHidAdvice::noAccessNotice() const
 {
     return std::string("Kalem izleyici bulundu ama okunamıyor. Yöneticinize ") + kPenTrackerUdevRule +
            " udev kuralını kurdurun, sonra izleyiciyi çıkarıp yeniden takın.";
 }
 
-std::string LinuxHidSystem::refusedAccessAdvice(const std::string& path) const
+std::string LinuxHidAdvice::refusedAccessAdvice(const std::string& path) const
 {
     return "its file permissions allow it, so a security policy (AppArmor, SELinux or a sandbox) refuses it: "
            "allow the driver to read and write " + path + ".";
 }
 
-std::string LinuxHidSystem::unopenableNodeAdvice(const std::string& path) const
+std::string LinuxHidAdvice::unopenableNodeAdvice(const std::string& path) const
 {
     return "check that " + path + " is the hidraw character device udev made for it (ls -l " + path + ").";
 }
 
-std::string LinuxHidSystem::deviceErrorsAdvice() const
+std::string LinuxHidAdvice::deviceErrorsAdvice() const
 {
     return "look for USB errors in the kernel log (journalctl -k).";
 }

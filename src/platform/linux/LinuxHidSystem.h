@@ -2,6 +2,7 @@
 
 #include "platform/HidDeviceMonitor.h"
 #include "platform/HidSystem.h"
+#include "platform/linux/LinuxHidAdvice.h"
 
 #include <memory>
 
@@ -32,19 +33,15 @@ public:
     /// reason then goes to stderr.
     std::unique_ptr<HidDeviceMonitor> openMonitor() override;
 
-    // udev's rule, the hidraw node and the kernel log (LinuxHidAdvice.cpp).
-    std::string unavailableAdvice() const override;
-    std::string grantAccessAdvice() const override;
-    std::string noAccessNotice() const override;
-    std::string refusedAccessAdvice(const std::string& path) const override;
-    std::string unopenableNodeAdvice(const std::string& path) const override;
-    std::string deviceErrorsAdvice() const override;
+    /// udev's rule, the hidraw node and the kernel log (LinuxHidAdvice).
+    const HidAdvice& advice() const override { return advice_; }
 
 private:
     struct UdevUnref {
         void operator()(udev* context) const;
     };
     std::unique_ptr<udev, UdevUnref> udev_;
+    LinuxHidAdvice advice_;
 };
 
 /// An errno value as the driver judges it: a node gone with its device, access

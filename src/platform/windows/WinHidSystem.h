@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/HidSystem.h"
+#include "platform/windows/WinHidAdvice.h"
 
 #include <memory>
 
@@ -42,16 +43,12 @@ public:
 
     std::string errorText(int code) const override;
 
-    // Device Manager, the exclusive opens of other programs and the system
-    // event log (WinHidAdvice.cpp).
-    std::string unavailableAdvice() const override;
-    std::string grantAccessAdvice() const override;
-    std::string noAccessNotice() const override;
-    std::string refusedAccessAdvice(const std::string& path) const override;
-    std::string unopenableNodeAdvice(const std::string& path) const override;
-    std::string deviceErrorsAdvice() const override;
+    /// Device Manager, the exclusive opens of other programs and the system
+    /// event log (WinHidAdvice).
+    const HidAdvice& advice() const override { return advice_; }
 
 private:
+    WinHidAdvice advice_;
     std::shared_ptr<const WinHidLibraries> libraries_;  // null when unavailable
 };
 
