@@ -17,7 +17,7 @@ PlacementRect placementRect(const QRect& rect)
 } // namespace
 
 TFormPlacement::TFormPlacement(QWidget* owner, TCustomAppStorage* storage, ErrorReport reportError)
-    : FormPlacementKeeper(*this, storage, std::move(reportError), primaryScreenMetrics), owner_(owner)
+    : QtPlacementWindow(owner), FormPlacementKeeper(*this, storage, std::move(reportError), primaryScreenMetrics)
 {
 }
 
@@ -34,12 +34,12 @@ ScreenMetrics TFormPlacement::primaryScreenMetrics()
     return metrics;
 }
 
-PlacementRect TFormPlacement::frame() const
+PlacementRect QtPlacementWindow::frame() const
 {
     return placementRect(owner_->frameGeometry());
 }
 
-PlacementRect TFormPlacement::normalFrame() const
+PlacementRect QtPlacementWindow::normalFrame() const
 {
     // Placement values describe the window in its normal (restored) state.
     if ((owner_->isMinimized() || owner_->isMaximized()) && owner_->normalGeometry().isValid()) {

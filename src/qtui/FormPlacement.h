@@ -9,23 +9,13 @@
 
 namespace oru {
 
-/// FormPlacementKeeper over a Qt window: the placement of owner is kept. The
-/// window side comes first, so it exists when the keeper takes it.
-class TFormPlacement : private PlacementWindow, public FormPlacementKeeper {
+/// A Qt window as the core's placement keeping sees it (FormPlacementKeeper,
+/// FormTextStorage).
+class QtPlacementWindow : public PlacementWindow {
 public:
-    /// owner: the window; storage: the back-end (may be null: nothing is kept).
-    /// Both must outlive this component. Without an error report, caught errors
-    /// go to stderr.
-    TFormPlacement(QWidget* owner, TCustomAppStorage* storage, ErrorReport reportError = {});
+    explicit QtPlacementWindow(QWidget* owner) : owner_(owner) {}
+    QWidget* window() const { return owner_; }
 
-    /// Size of the primary screen in physical pixels, its logical DPI rounded.
-    static ScreenMetrics primaryScreenMetrics();
-
-protected:
-    QWidget* owner() const { return owner_; }
-
-private:
-    // PlacementWindow
     bool exists() const override { return owner_ != nullptr; }
     std::string name() const override { return owner_->objectName().toStdString(); }
     PlacementRect frame() const override;
@@ -37,7 +27,24 @@ private:
     }
     bool sizeable() const override { return owner_->minimumSize() != owner_->maximumSize(); }
 
+private:
     QPointer<QWidget> owner_;
+};
+
+/// FormPlacementKeeper over a Qt window: the placement of owner is kept. The
+/// window side comes first, so it exists when the keeper takes it.
+class TFormPlacement : private QtPlacementWindow, public FormPlacementKeeper {
+public:
+    /// owner: the window; storage: the back-end (may be null: nothing is kept).
+    /// Both must outlive this component. Without an error report, caught errors
+    /// go to stderr.
+    TFormPlacement(QWidget* owner, TCustomAppStorage* storage, ErrorReport reportError = {});
+
+    /// Size of the primary screen in physical pixels, its logical DPI rounded.
+    static ScreenMetrics primaryScreenMetrics();
+
+protected:
+    QWidget* owner() const { return window(); }
 };
 
 } // namespace oru

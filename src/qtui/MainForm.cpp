@@ -21,23 +21,12 @@
 
 namespace oru {
 
-namespace {
-
-// The stored properties of the eight calibration texts: "Edit1.Text"...
-QStringList calibrationTextProps()
-{
-    QStringList props;
-    for (int i = 0; i < 8; ++i) props.append(QString::fromStdString(calibrationEditName(i)) + QStringLiteral(".Text"));
-    return props;
-}
-
-} // namespace
-
 TMainForm::TMainForm(const Services& services, QWidget* parent)
     : QWidget(parent),
       AppRegistryStorage1(services.store),
-      FormStorage1(this, &AppRegistryStorage1,
-                   [this](const std::exception& error) { controller_.reportStorageError(error); }),
+      FormStorage1(placementWindow_, &AppRegistryStorage1,
+                   [this](const std::exception& error) { controller_.reportStorageError(error); },
+                   &TFormPlacement::primaryScreenMetrics),
       controller_(state, services.pointer, *this),
       waker_(services.waker),
       screenSource_(&ScreenWatcher::currentScreens)
@@ -59,8 +48,14 @@ TMainForm::TMainForm(const Services& services, QWidget* parent)
     // The key the machine's calibration is kept under too.
     FormStorage1.setAppStoragePath(std::string(kCalibrationKey) + "\\");
     FormStorage1.Options = {fpLocation};
-    FormStorage1.setStoredProps(calibrationTextProps() << QStringLiteral("BoardScreen.Text"));
-    FormStorage1.loaded();
+    for (TEdit* edit : Edits) {
+        FormStorage1.addText(
+            edit->objectName().toStdString(), [edit] { return edit->text().toStdString(); },
+            [edit](const std::string& text) { edit->setText(QString::fromStdString(text)); });
+    }
+    FormStorage1.addText(
+        "BoardScreen", [this] { return BoardScreen->text().toStdString(); },
+        [this](const std::string& text) { BoardScreen->setText(QString::fromStdString(text)); });
     buildMenu();
     TrayIcon1 = new TTextTrayIcon(this);
     TrayIcon1->setObjectName(QStringLiteral("TrayIcon1"));
@@ -325,11 +320,7 @@ void TMainForm::setBoardScreenChoice(const std::string& choice)
 
 void TMainForm::saveCalibrationTexts(bool save)
 {
-    const QStringList calibrationLines = calibrationTextProps();
-    QStringList lines = FormStorage1.StoredProps();
-    lines.removeIf([&](const QString& line) { return calibrationLines.contains(line, Qt::CaseInsensitive); });
-    FormStorage1.setStoredProps(save ? calibrationLines + lines : lines);
-    FormStorage1.loaded();
+    for (int i = 0; i < 8; ++i) FormStorage1.setStored(calibrationEditName(i), save);
 }
 
 } // namespace oru

@@ -5,7 +5,8 @@
 #include "app/MainWindowController.h"
 #include "calibration/CalibrationProcedure.h"
 #include "settings/AppRegistryStorage.h"
-#include "qtui/FormStorage.h"
+#include "qtui/FormPlacement.h"
+#include "settings/FormTextStorage.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -70,7 +71,10 @@ public:
     QAction* k1 = nullptr;
     QTimer gerisayim;
     TAppRegistryStorage AppRegistryStorage1;
-    TFormStorage FormStorage1;
+    QtPlacementWindow placementWindow_{this};
+    // The stored texts (Edit1..Edit8, BoardScreen) and the placement, as the
+    // Windows shell keeps them.
+    FormTextStorage FormStorage1;
     THidDeviceController* HidDeviceController = nullptr;  // the controller's, while the window lives
 
     void FormCreate();

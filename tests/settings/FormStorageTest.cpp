@@ -1,4 +1,5 @@
-#include "qtui/FormStorage.h"
+#include "qtui/FormPlacement.h"
+#include "settings/FormTextStorage.h"
 
 #include "platform/linux/FileRegistryStore.h"
 #include "settings/AppRegistryStorage.h"
@@ -43,26 +44,15 @@ private:
 };
 [[maybe_unused]] testing::Environment* const qtEnvironment = testing::AddGlobalTestEnvironment(new QtEnvironment);
 
-/// A component whose text property is declared as "Text", like the main window's fields.
-class PascalTextField final : public QObject {
-    Q_OBJECT
-    Q_PROPERTY(QString Text READ text WRITE setText)
-public:
-    using QObject::QObject;
-    QString text() const { return text_; }
-    void setText(const QString& text) { text_ = text; }
-
-private:
-    QString text_ = QStringLiteral("0");
-};
-
 /// A stand-in for the main window: a fixed-size window owning Edit1..Edit8,
 /// each starting with the text "0", and the two storage components configured
 /// as the driver configures them.
 class StandInWindow {
 public:
     explicit StandInWindow(RegistryStore& store, ScreenMetrics screen = {1024, 768, 96})
-        : storage(store), formStorage(&window, &storage, [this](const std::exception& e) { errors.push_back(e.what()); })
+        : storage(store),
+          formStorage(placementWindow, &storage, [this](const std::exception& e) { errors.push_back(e.what()); },
+                      &TFormPlacement::primaryScreenMetrics)
     {
         window.setObjectName("MainForm");
         window.setFixedSize(139, 147);
@@ -74,9 +64,11 @@ public:
         storage.setRoot("%NONE%");
         formStorage.setAppStoragePath(R"(Software\oruDriver\)");
         formStorage.Options = {fpLocation};
-        QStringList lines;
-        for (int i = 1; i <= 8; ++i) lines << QStringLiteral("Edit%1.Text").arg(i);
-        formStorage.setStoredProps(lines);
+        for (QLineEdit* edit : edits) {
+            formStorage.addText(
+                edit->objectName().toStdString(), [edit] { return edit->text().toStdString(); },
+                [edit](const std::string& text) { edit->setText(QString::fromStdString(text)); });
+        }
         setScreen(screen);
     }
 
@@ -95,7 +87,8 @@ public:
     QWidget window;
     std::array<QLineEdit*, 8> edits{};
     TAppRegistryStorage storage;
-    TFormStorage formStorage;
+    QtPlacementWindow placementWindow{&window};
+    FormTextStorage formStorage;
     std::vector<std::string> errors;
 };
 
@@ -105,7 +98,7 @@ std::string text(const MemoryRegistryStore& store, const std::string& name)
     return value && value->kind == StoredKind::Text ? value->text : "<none>";
 }
 
-TEST(TFormStorage, RestoresTextsBeforeTheWindowsOwnShow)
+TEST(FormTextStorageOverQt, RestoresTextsBeforeTheWindowsOwnShow)
 {
     MemoryRegistryStore store;
     for (int i = 1; i <= 8; ++i) store.put(kKey, "Edit" + std::to_string(i) + "_Text", StoredValue::ofText(std::to_string(i * 100)));
@@ -119,58 +112,7 @@ TEST(TFormStorage, RestoresTextsBeforeTheWindowsOwnShow)
     EXPECT_TRUE(w.errors.empty());
 }
 
-TEST(TFormStorage, LinesAreBoundToComponentsIgnoringCaseAndNamedAfterTheirCurrentName)
-{
-    MemoryRegistryStore store;
-    StandInWindow w(store);
-    w.formStorage.setStoredProps({"EDIT1.TEXT", " edit2 . text "});
-    w.formStorage.loaded();
-    w.edits[0]->setObjectName("Renamed");
-    w.edits[0]->setText("11");
-    w.edits[1]->setText("22");
-
-    w.formStorage.PersistState();
-
-    EXPECT_EQ(text(store, "Renamed_Text"), "11");
-    EXPECT_EQ(text(store, "Edit2_Text"), "22");
-    EXPECT_EQ(store.find(kKey, "Edit1_Text"), nullptr);
-    EXPECT_EQ(w.formStorage.StoredProps(), (QStringList{"Renamed.TEXT", "Edit2.text"}));
-}
-
-TEST(TFormStorage, DropsLinesWithoutComponentAndSkipsUnknownProperties)
-{
-    MemoryRegistryStore store;
-    StandInWindow w(store);
-    w.formStorage.setStoredProps({"Edit1Text", ".Text", "Edit1.", "Edit9.Text", "Edit2.Colour", "Edit3.Text", "Edit4.Text"});
-    w.formStorage.loaded();
-    EXPECT_EQ(w.formStorage.StoredProps(), (QStringList{"Edit2.Colour", "Edit3.Text", "Edit4.Text"}));
-
-    delete w.edits[3];  // a component destroyed while the storage lives on loses its lines
-    EXPECT_EQ(w.formStorage.StoredProps(), (QStringList{"Edit2.Colour", "Edit3.Text"}));
-
-    w.formStorage.PersistState();
-    for (const std::string& name : {"Edit1Text", "Edit1_Text", "Edit9_Text", "Edit2_Colour", "Edit4_Text"}) {
-        EXPECT_EQ(store.find(kKey, name), nullptr) << name;
-    }
-    EXPECT_EQ(text(store, "Edit3_Text"), "0");
-}
-
-TEST(TFormStorage, StoresPropertiesDeclaredWithEitherCase)
-{
-    MemoryRegistryStore store;
-    StandInWindow w(store);
-    auto* field = new PascalTextField(&w.window);
-    field->setObjectName("Edit9");
-    field->setText("99");
-    w.formStorage.setStoredProps({"Edit9.Text", "Edit1.text"});
-    w.formStorage.loaded();
-
-    w.formStorage.PersistState();
-    EXPECT_EQ(text(store, "Edit9_Text"), "99");
-    EXPECT_EQ(text(store, "Edit1_Text"), "0");
-}
-
-TEST(TFormStorage, TwoSavesInOneRunWriteOnceUnlessARestoreCameBetween)
+TEST(FormTextStorageOverQt, TwoSavesInOneRunWriteOnceUnlessARestoreCameBetween)
 {
     MemoryRegistryStore store;
     StandInWindow w(store);
@@ -197,7 +139,7 @@ TEST(TFormStorage, TwoSavesInOneRunWriteOnceUnlessARestoreCameBetween)
     EXPECT_EQ(store.updates, 3);
 }
 
-TEST(TFormStorage, SaveAfterCalibrationMakesTheSaveAtDestructionNeedless)
+TEST(FormTextStorageOverQt, SaveAfterCalibrationMakesTheSaveAtDestructionNeedless)
 {
     MemoryRegistryStore store;
     StandInWindow w(store);
@@ -211,7 +153,7 @@ TEST(TFormStorage, SaveAfterCalibrationMakesTheSaveAtDestructionNeedless)
     EXPECT_EQ(store.updates, 1);
 }
 
-TEST(TFormStorage, AnEndBeforeTheFirstShowLeavesTheStoredTexts)
+TEST(FormTextStorageOverQt, AnEndBeforeTheFirstShowLeavesTheStoredTexts)
 {
     MemoryRegistryStore store;
     store.put(kKey, "Edit1_Text", StoredValue::ofText("1234"));
@@ -228,7 +170,7 @@ TEST(TFormStorage, AnEndBeforeTheFirstShowLeavesTheStoredTexts)
     EXPECT_EQ(text(store, "Edit1_Text"), "1234");
 }
 
-TEST(TFormStorage, InactiveOrWithoutStorageOnlyRunsTheWindowsHandlers)
+TEST(FormTextStorageOverQt, InactiveOrWithoutStorageOnlyRunsTheWindowsHandlers)
 {
     for (const bool inactive : {true, false}) {
         MemoryRegistryStore store;
@@ -427,7 +369,7 @@ TEST(TFormPlacement, ErrorsOfRestoreAndSaveAreReportedAndTheHandlersStillRun)
     EXPECT_EQ(text(clean, "Edit8_Text"), "0");
 }
 
-TEST(TFormStorage, PropertiesThatCantBeRestoredKeepTheirTextSilently)
+TEST(FormTextStorageOverQt, PropertiesThatCantBeRestoredKeepTheirTextSilently)
 {
     MemoryRegistryStore store;
     store.put(kKey, "Edit1_Text", StoredValue::ofText("1"));
@@ -551,4 +493,3 @@ TEST_F(FormStorageOnDisk, SaveWithoutAPlaceForTheStoreIsReportedAndTriedAgain)
 } // namespace
 } // namespace oru
 
-#include "FormStorageTest.moc"
