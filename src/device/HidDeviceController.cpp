@@ -49,6 +49,7 @@ void THidDeviceController::Loaded()
     loading_ = false;
     if (!system_.available()) return;
     monitor_ = system_.openMonitor();
+    if (monitor_) monitor_->setOnChange([this] { DeviceNotificationReady(); });
     rescanPosted_ = true;
     waker_.wake();
 }

@@ -9,7 +9,6 @@
 #include "winui/WinAboutBox.h"
 #include "winui/WinCalibrationWindow.h"
 
-#include <dbt.h>
 #include <wtsapi32.h>
 
 #include <stdexcept>
@@ -38,9 +37,6 @@ constexpr int kClientHeightPx = 147;
 constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_DLGFRAME;
 // No taskbar button, whatever the window's state.
 constexpr DWORD kExStyle = WS_EX_TOOLWINDOW | WS_EX_DLGMODALFRAME;
-
-// The HID interface class: arrivals and removals of HID interfaces.
-constexpr GUID kHidInterfaceClass = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 
 PlacementRect placementRect(const RECT& rect)
 {
@@ -95,7 +91,7 @@ WinMainWindow::WinMainWindow(HINSTANCE instance, const Services& services)
     taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
 
     HidDeviceController_ = &controller_.attachDevices(services.hid, waker_);
-    registerForHidChanges();
+    registerForSessionChanges();
     FormCreate();
 }
 
@@ -134,23 +130,12 @@ void WinMainWindow::createWindow()
     }
 }
 
-void WinMainWindow::registerForHidChanges()
+void WinMainWindow::registerForSessionChanges()
 {
-    // Windows broadcasts DBT_DEVNODES_CHANGED to every top-level window; the
-    // arrivals and removals of HID interfaces come only to windows that ask.
-    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
-    filter.dbcc_size = sizeof filter;
-    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    filter.dbcc_classguid = kHidInterfaceClass;
-    // Session changes (lock, switch user) come only to windows that ask, too.
+    // Session changes (lock, switch user) come only to windows that ask.
     if (!WTSRegisterSessionNotification(window_, NOTIFY_FOR_THIS_SESSION)) {
         diagnostic("session changes are not reported to the driver (" + windowsErrorText(GetLastError()) +
                    "); a pen button held when the session is locked goes up at the pen's next report");
-    }
-    hidNotification_ = RegisterDeviceNotificationW(window_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-    if (!hidNotification_) {
-        diagnostic("HID arrivals and removals are not reported to the driver (" + windowsErrorText(GetLastError()) +
-                   "); it follows the pen tracker through the system's device-change broadcasts only");
     }
 }
 
@@ -250,13 +235,6 @@ LRESULT WinMainWindow::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
         if (wParam == kWatchdogTimer) gerisayimTimer();
         if (wParam == kTrayRetryTimer && TrayIcon1_) TrayIcon1_->addAgain();
         return 0;
-    case WM_DEVICECHANGE:
-        // A burst of changes becomes one rescan in the controller.
-        if ((wParam == DBT_DEVNODES_CHANGED || wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE) &&
-            HidDeviceController_) {
-            HidDeviceController_->DeviceNotificationReady();
-        }
-        return TRUE;
     case WM_WTSSESSION_CHANGE:
         // Locked (Win+L), switched to another user, disconnected or logged
         // off: let go of a held button before the secure desktop takes the input.
@@ -483,8 +461,6 @@ void WinMainWindow::removeTray()
 void WinMainWindow::unwatchDevices()
 {
     WTSUnRegisterSessionNotification(window_);
-    if (hidNotification_) UnregisterDeviceNotification(hidNotification_);
-    hidNotification_ = nullptr;
     HidDeviceController_ = nullptr;
 }
 

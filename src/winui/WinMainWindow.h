@@ -84,7 +84,7 @@ private:
     void buildMenu();
     void openMenuAtCursor();
     void runMenuCommand(UINT id);
-    void registerForHidChanges();
+    void registerForSessionChanges();
     void runCommand(WinDriverCommand command);
     TrayIconLook trayLook() const;
 
@@ -129,7 +129,6 @@ private:
     HINSTANCE instance_;
     HWND window_ = nullptr;
     UINT taskbarCreated_ = 0;
-    HDEVNOTIFY hidNotification_ = nullptr;
     CalibrationTexts edits_;   // Edit1..Edit8
     std::string boardScreen_;  // BoardScreen: an output name, "" for the primary
     TAppRegistryStorage AppRegistryStorage1_;

@@ -4,6 +4,7 @@
 #include "platform/windows/WinHidLibraries.h"
 #include "platform/windows/WinHidReadPort.h"
 
+#include <dbt.h>
 #include <devpropdef.h>
 
 #include <cstdio>
@@ -17,11 +18,68 @@ namespace {
 constexpr DEVPROPKEY kLastArrivalDate = {
     {0x83da6326, 0x97a6, 0x4088, {0x94, 0x53, 0xa1, 0x92, 0x3f, 0x57, 0x3b, 0x29}}, 102};
 
+// The HID interface class, GUID_DEVINTERFACE_HID (hidclass.h).
+constexpr GUID kHidInterfaceClass = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+
+// A hidden top-level window of the main thread: Windows broadcasts
+// DBT_DEVNODES_CHANGED to every top-level window, and sends the arrivals and
+// removals of HID interfaces to windows that ask. Either says that something
+// changed, not what: the controller compares the lists.
 class DeviceChangeMonitor final : public HidDeviceMonitor {
 public:
-    // Called for WM_DEVICECHANGE with DBT_DEVNODES_CHANGED only, which says
-    // that some device node changed, not which: let the controller compare.
+    DeviceChangeMonitor()
+    {
+        static const ATOM windowClass = [] {
+            WNDCLASSEXW windowClassInfo{};
+            windowClassInfo.cbSize = sizeof windowClassInfo;
+            windowClassInfo.lpfnWndProc = &DeviceChangeMonitor::windowProc;
+            windowClassInfo.hInstance = GetModuleHandleW(nullptr);
+            windowClassInfo.lpszClassName = L"oruDriverDeviceChanges";
+            return RegisterClassExW(&windowClassInfo);
+        }();
+        window_ = CreateWindowExW(WS_EX_TOOLWINDOW, MAKEINTATOM(windowClass), L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                  nullptr, GetModuleHandleW(nullptr), nullptr);
+        if (!window_) return;
+        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+        filter.dbcc_size = sizeof filter;
+        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        filter.dbcc_classguid = kHidInterfaceClass;
+        notification_ = RegisterDeviceNotificationW(window_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+        if (!notification_) {
+            diagnostic("HID arrivals and removals are not reported to the driver (" +
+                       windowsErrorText(GetLastError()) +
+                       "); it follows the pen tracker through the system's device-change broadcasts only");
+        }
+    }
+    ~DeviceChangeMonitor() override
+    {
+        if (notification_) UnregisterDeviceNotification(notification_);
+        if (window_) DestroyWindow(window_);
+    }
+    DeviceChangeMonitor(const DeviceChangeMonitor&) = delete;
+    DeviceChangeMonitor& operator=(const DeviceChangeMonitor&) = delete;
+
+    bool made() const { return window_ != nullptr; }
+    void setOnChange(std::function<void()> onChange) override { onChange_ = std::move(onChange); }
     bool drainChanges() override { return true; }
+
+private:
+    static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        auto* self = reinterpret_cast<DeviceChangeMonitor*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (message != WM_DEVICECHANGE || !self) return DefWindowProcW(window, message, wParam, lParam);
+        // A burst of changes becomes one rescan in the controller.
+        if ((wParam == DBT_DEVNODES_CHANGED || wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE) &&
+            self->onChange_) {
+            self->onChange_();
+        }
+        return TRUE;
+    }
+
+    HWND window_ = nullptr;
+    HDEVNOTIFY notification_ = nullptr;
+    std::function<void()> onChange_;
 };
 
 class DeviceInfoSet {
@@ -194,7 +252,13 @@ std::unique_ptr<HidReadPort> WinHidSystem::makeReadPort() { return makeWinHidRea
 std::unique_ptr<HidDeviceMonitor> WinHidSystem::openMonitor()
 {
     if (!libraries_) return nullptr;
-    return std::make_unique<DeviceChangeMonitor>();
+    auto monitor = std::make_unique<DeviceChangeMonitor>();
+    if (!monitor->made()) {
+        diagnostic("device changes can't be followed: no window for them (" + windowsErrorText(GetLastError()) +
+                   "); a pen tracker plugged in later is found at the next start");
+        return nullptr;
+    }
+    return monitor;
 }
 
 std::string WinHidSystem::errorText(int code) const { return windowsErrorText(static_cast<unsigned long>(code)); }

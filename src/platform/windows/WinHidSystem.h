@@ -35,10 +35,12 @@ public:
     HidInputReportInfo inputReportInfo(const std::string& path) override;
     std::unique_ptr<HidReadPort> makeReadPort() override;
 
-    /// A monitor that counts every call as a change: Windows announces
-    /// changes by broadcasting WM_DEVICECHANGE with DBT_DEVNODES_CHANGED to
-    /// top-level windows, and the program's window calls the controller's
-    /// DeviceNotificationReady() for that message only.
+    /// A monitor with a hidden top-level window of its own on the calling
+    /// (main) thread: Windows broadcasts WM_DEVICECHANGE with
+    /// DBT_DEVNODES_CHANGED to top-level windows, and sends HID interface
+    /// arrivals and removals to the window, which asked for them. Each calls
+    /// onChange; every drain counts as a change. nullptr without HID services
+    /// or when the window can't be made (said in the debugger's output).
     std::unique_ptr<HidDeviceMonitor> openMonitor() override;
 
     std::string errorText(int code) const override;
