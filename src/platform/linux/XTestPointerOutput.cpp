@@ -94,7 +94,30 @@ XTestPointerOutput::XTestPointerOutput(const char* displayName, int originXPx, i
     // server then sends ConfigureNotify to clients watching its structure.
     const std::uint32_t events = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
     xcb_change_window_attributes(c, root_, XCB_CW_EVENT_MASK, &events);
-    xcb_flush(c);
+    readPointerMapping();
+}
+
+void XTestPointerOutput::readPointerMapping()
+{
+    xcb_connection_t* const c = connection_.get();
+    pointerMapLength_ = 0;
+    pointerMapStale_ = false;
+    xcb_get_pointer_mapping_reply_t* reply = xcb_get_pointer_mapping_reply(c, xcb_get_pointer_mapping(c), nullptr);
+    if (!reply) return;
+    const std::uint8_t* map = xcb_get_pointer_mapping_map(reply);
+    pointerMapLength_ = std::min<std::size_t>(xcb_get_pointer_mapping_map_length(reply), pointerMap_.size());
+    std::copy(map, map + pointerMapLength_, pointerMap_.begin());
+    std::free(reply);
+}
+
+std::uint8_t XTestPointerOutput::physicalButton(std::uint8_t logical)
+{
+    followDesktopSize();
+    if (pointerMapStale_) readPointerMapping();
+    for (std::size_t i = 0; i < pointerMapLength_; ++i) {
+        if (pointerMap_[i] == logical) return static_cast<std::uint8_t>(i + 1);
+    }
+    return logical;
 }
 
 XTestPointerOutput::~XTestPointerOutput() = default;
@@ -127,6 +150,11 @@ void XTestPointerOutput::followDesktopSize()
     // sent by then, so looking at the queue costs no system call; a resize is
     // followed from the placement after the flush that read it.
     while (xcb_generic_event_t* event = xcb_poll_for_queued_event(connection_.get())) {
+        // Sent to every client when someone (a mouse setting) changes it.
+        if ((event->response_type & 0x7F) == XCB_MAPPING_NOTIFY &&
+            reinterpret_cast<const xcb_mapping_notify_event_t*>(event)->request == XCB_MAPPING_POINTER) {
+            pointerMapStale_ = true;
+        }
         if ((event->response_type & 0x7F) == XCB_CONFIGURE_NOTIFY) {
             const auto* configure = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
             if (configure->window == root_) {
@@ -169,15 +197,15 @@ void XTestPointerOutput::setCursorPos(int xPx, int yPx)
 
 void XTestPointerOutput::mouseEvent(MouseButtonEvent event, int /*dx*/, int /*dy*/)
 {
-    std::uint8_t button = kButtonLeft;
-    std::uint8_t type = XCB_BUTTON_PRESS;
-    switch (event) {
-    case MouseButtonEvent::LeftDown: button = kButtonLeft; type = XCB_BUTTON_PRESS; break;
-    case MouseButtonEvent::LeftUp: button = kButtonLeft; type = XCB_BUTTON_RELEASE; break;
-    case MouseButtonEvent::RightDown: button = kButtonRight; type = XCB_BUTTON_PRESS; break;
-    case MouseButtonEvent::RightUp: button = kButtonRight; type = XCB_BUTTON_RELEASE; break;
-    }
-    fakeInput(type, button, 0, 0);
+    // The tip is the primary button and the side button the secondary one on
+    // every account.
+    const bool press = event == MouseButtonEvent::LeftDown || event == MouseButtonEvent::RightDown;
+    const bool tip = event == MouseButtonEvent::LeftDown || event == MouseButtonEvent::LeftUp;
+    std::uint8_t& held = tip ? heldTip_ : heldSide_;
+    std::uint8_t button = held;
+    if (press || !held) button = physicalButton(tip ? kButtonLeft : kButtonRight);
+    held = press ? button : 0;
+    fakeInput(press ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, button, 0, 0);
     xcb_flush(connection_.get());
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/PointerOutput.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -36,8 +37,15 @@ public:
 
 private:
     /// Takes the root window's size changes (monitors added, resolution
-    /// changed) that arrived since the last placement.
+    /// changed) and pointer mapping changes that arrived since the last
+    /// placement.
     void followDesktopSize();
+    /// The physical button that the pointer mapping makes logical: XTest
+    /// presses physical buttons, and an account's left-handed mapping (3 2 1)
+    /// would make the tip's press a secondary click. Read at the start and
+    /// again after the server said the mapping changed.
+    std::uint8_t physicalButton(std::uint8_t logical);
+    void readPointerMapping();
     /// Queues one XTest FakeInput request: a core event as if from the pointer.
     void fakeInput(std::uint8_t type, std::uint8_t detail, int rootXPx, int rootYPx);
 
@@ -50,6 +58,13 @@ private:
     int originYPx_;
     int desktopWidthPx_ = 1;
     int desktopHeightPx_ = 1;
+    std::array<std::uint8_t, 32> pointerMap_{};  // the logical button of physical button i + 1
+    std::size_t pointerMapLength_ = 0;
+    bool pointerMapStale_ = false;
+    // The physical buttons the tip's and the side button's presses pressed:
+    // their releases let go of the same ones, whatever the mapping is by then.
+    std::uint8_t heldTip_ = 0;
+    std::uint8_t heldSide_ = 0;
 };
 
 } // namespace oru

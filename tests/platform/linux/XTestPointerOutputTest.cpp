@@ -195,20 +195,48 @@ private:
     Window window_ = 0;
 };
 
+// The tip is the primary button and the side button the secondary one on
+// every account: a left-handed pointer mapping (3 2 1), set before the
+// driver starts or while it runs, changes nothing the windows see.
 TEST_F(XTestPointer, WindowUnderThePointerReceivesPressesAndReleasesWhereTheCursorIs)
 {
+    struct Row {
+        const char* what;
+        bool leftHanded;
+        bool whileRunning;
+    };
+    const Row rows[] = {
+        {"as it comes", false, false},
+        {"left-handed", true, false},
+        {"made left-handed while the driver runs", true, true},
+    };
     ClickCatcher catcher(watcher.get(), root, screenWidthPx, screenHeightPx);
-    {
-        XTestPointerOutput output;
-        output.setCursorPos(300, 400);
-        output.mouseEvent(MouseButtonEvent::LeftDown, 300, 400);
-        output.setCursorPos(320, 410);  // a drag
-        output.mouseEvent(MouseButtonEvent::LeftUp, 320, 410);
-        output.mouseEvent(MouseButtonEvent::RightDown, 320, 410);
-        output.mouseEvent(MouseButtonEvent::RightUp, 320, 410);
+    // Every button the pointer has must be given: 1 and 3 swapped, or not.
+    const auto setMapping = [this](bool leftHanded) {
+        unsigned char map[256];
+        const int count = XGetPointerMapping(watcher.get(), map, sizeof map);
+        map[0] = leftHanded ? 3 : 1;
+        map[2] = leftHanded ? 1 : 3;
+        while (XSetPointerMapping(watcher.get(), map, count) == MappingBusy) XSync(watcher.get(), False);
+        XSync(watcher.get(), False);
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (!row.whileRunning) setMapping(row.leftHanded);
+        {
+            XTestPointerOutput output;
+            if (row.whileRunning) setMapping(row.leftHanded);
+            output.setCursorPos(300, 400);
+            output.mouseEvent(MouseButtonEvent::LeftDown, 300, 400);
+            output.setCursorPos(320, 410);  // a drag
+            output.mouseEvent(MouseButtonEvent::LeftUp, 320, 410);
+            output.mouseEvent(MouseButtonEvent::RightDown, 320, 410);
+            output.mouseEvent(MouseButtonEvent::RightUp, 320, 410);
+        }
+        EXPECT_EQ(catcher.next(4), (std::vector<std::string>{"press 1 300 400", "release 1 320 410",
+                                                             "press 3 320 410", "release 3 320 410"}));
+        setMapping(false);
     }
-    EXPECT_EQ(catcher.next(4), (std::vector<std::string>{"press 1 300 400", "release 1 320 410", "press 3 320 410",
-                                                         "release 3 320 410"}));
 }
 
 // XTest carries 16-bit coordinates: a point far off the screen must reach the
