@@ -16,12 +16,7 @@ PlacementRect placementRect(const QRect& rect)
 
 } // namespace
 
-TFormPlacement::TFormPlacement(QWidget* owner, TCustomAppStorage* storage, ErrorReport reportError)
-    : QtPlacementWindow(owner), FormPlacementKeeper(*this, storage, std::move(reportError), primaryScreenMetrics)
-{
-}
-
-ScreenMetrics TFormPlacement::primaryScreenMetrics()
+ScreenMetrics QtPlacementWindow::primaryScreenMetrics()
 {
     ScreenMetrics metrics;
     const QScreen* screen = QGuiApplication::primaryScreen();

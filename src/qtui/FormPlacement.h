@@ -16,6 +16,10 @@ public:
     explicit QtPlacementWindow(QWidget* owner) : owner_(owner) {}
     QWidget* window() const { return owner_; }
 
+    /// Size of the primary screen in physical pixels, its logical DPI rounded:
+    /// the keeper's primaryScreen source.
+    static ScreenMetrics primaryScreenMetrics();
+
     bool exists() const override { return owner_ != nullptr; }
     std::string name() const override { return owner_->objectName().toStdString(); }
     PlacementRect frame() const override;
@@ -29,22 +33,6 @@ public:
 
 private:
     QPointer<QWidget> owner_;
-};
-
-/// FormPlacementKeeper over a Qt window: the placement of owner is kept. The
-/// window side comes first, so it exists when the keeper takes it.
-class TFormPlacement : private QtPlacementWindow, public FormPlacementKeeper {
-public:
-    /// owner: the window; storage: the back-end (may be null: nothing is kept).
-    /// Both must outlive this component. Without an error report, caught errors
-    /// go to stderr.
-    TFormPlacement(QWidget* owner, TCustomAppStorage* storage, ErrorReport reportError = {});
-
-    /// Size of the primary screen in physical pixels, its logical DPI rounded.
-    static ScreenMetrics primaryScreenMetrics();
-
-protected:
-    QWidget* owner() const { return window(); }
 };
 
 } // namespace oru

@@ -26,7 +26,7 @@ TMainForm::TMainForm(const Services& services, QWidget* parent)
       AppRegistryStorage1(services.store),
       FormStorage1(placementWindow_, &AppRegistryStorage1,
                    [this](const std::exception& error) { controller_.reportStorageError(error); },
-                   &TFormPlacement::primaryScreenMetrics),
+                   &QtPlacementWindow::primaryScreenMetrics),
       controller_(state, services.pointer, *this),
       waker_(services.waker),
       screenSource_(&ScreenWatcher::currentScreens)

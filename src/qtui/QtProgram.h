@@ -15,6 +15,7 @@ class QSocketNotifier;
 
 namespace oru {
 
+class DriverBusService;
 class OruApplication;
 class TMainForm;
 
@@ -49,7 +50,7 @@ public:
 private:
     TMainForm& form_;
     int quitFd_;
-    class DriverBusService* busService_;
+    DriverBusService* busService_;
     std::unique_ptr<QSocketNotifier> quitNotifier_;
     QMetaObject::Connection sessionConnection_;
 };

@@ -52,7 +52,7 @@ public:
     explicit StandInWindow(RegistryStore& store, ScreenMetrics screen = {1024, 768, 96})
         : storage(store),
           formStorage(placementWindow, &storage, [this](const std::exception& e) { errors.push_back(e.what()); },
-                      &TFormPlacement::primaryScreenMetrics)
+                      &QtPlacementWindow::primaryScreenMetrics)
     {
         window.setObjectName("MainForm");
         window.setFixedSize(139, 147);
@@ -233,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, VersionCheckTable,
                                          VersionCase{3, fpvcCheckEqual, 3, true},
                                          VersionCase{-5, fpvcNocheck, 0, true}));
 
-TEST(TFormPlacement, ReadsTheValuesOfTheCurrentScreenSizeAndKeepsOthers)
+TEST(FormPlacementOverQt, ReadsTheValuesOfTheCurrentScreenSizeAndKeepsOthers)
 {
     MemoryRegistryStore store;
     StandInWindow w(store, {1024, 768, 96});
@@ -258,22 +258,23 @@ TEST(TFormPlacement, ReadsTheValuesOfTheCurrentScreenSizeAndKeepsOthers)
     EXPECT_EQ(text(store, "NormPos(1024x768)"), "10,20,149,167");
 }
 
-TEST(TFormPlacement, ScreenSuffixComesFromThePrimaryScreenInPhysicalPixels)
+TEST(FormPlacementOverQt, ScreenSuffixComesFromThePrimaryScreenInPhysicalPixels)
 {
     const QScreen* screen = QGuiApplication::primaryScreen();
     ASSERT_NE(screen, nullptr);
-    const ScreenMetrics metrics = TFormPlacement::primaryScreenMetrics();
+    const ScreenMetrics metrics = QtPlacementWindow::primaryScreenMetrics();
     EXPECT_EQ(metrics.widthPx, qRound(screen->geometry().width() * screen->devicePixelRatio()));
     EXPECT_EQ(metrics.heightPx, qRound(screen->geometry().height() * screen->devicePixelRatio()));
     EXPECT_EQ(metrics.pixelsPerInch, qRound(screen->logicalDotsPerInch()));
 
     QWidget owner;
-    TFormPlacement placement(&owner, nullptr);
+    QtPlacementWindow window(&owner);
+    FormPlacementKeeper placement(window, nullptr, {}, &QtPlacementWindow::primaryScreenMetrics);
     EXPECT_EQ(placement.ScreenSuffix(),
               "(" + std::to_string(metrics.widthPx) + "x" + std::to_string(metrics.heightPx) + ")");
 }
 
-TEST(TFormPlacement, OtherPixelDensityKeepsThePlacementButRestoresTexts)
+TEST(FormPlacementOverQt, OtherPixelDensityKeepsThePlacementButRestoresTexts)
 {
     MemoryRegistryStore store;
     store.put(kKey, "PixelsPerInch", StoredValue::ofNumber(120));
@@ -323,7 +324,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, PositionWordsTable,
                                          PositionCase{"", "5", {50, 60}, "5,0,-1,-1"},
                                          PositionCase{"10,20", "5,y,7,8", {10, 20}, "5,0,-1,-1"}));
 
-TEST(TFormPlacement, SizeIsRestoredOnlyForASizeableWindowWithFpSize)
+TEST(FormPlacementOverQt, SizeIsRestoredOnlyForASizeableWindowWithFpSize)
 {
     MemoryRegistryStore store;
     store.put(kKey, "NormPos", StoredValue::ofText("10,20,310,420"));
@@ -336,7 +337,7 @@ TEST(TFormPlacement, SizeIsRestoredOnlyForASizeableWindowWithFpSize)
     EXPECT_EQ(w.window.frameGeometry(), QRect(10, 20, 300, 400));
 }
 
-TEST(TFormPlacement, ErrorsOfRestoreAndSaveAreReportedAndTheHandlersStillRun)
+TEST(FormPlacementOverQt, ErrorsOfRestoreAndSaveAreReportedAndTheHandlersStillRun)
 {
     MemoryRegistryStore store;
     store.put(kKey, "Edit1_Text", StoredValue::ofText("42"));
@@ -386,11 +387,12 @@ TEST(FormTextStorageOverQt, PropertiesThatCantBeRestoredKeepTheirTextSilently)
     EXPECT_TRUE(w.errors.empty());
 }
 
-TEST(TFormPlacement, AppStoragePathEndsInASeparatorAndNamesTheForm)
+TEST(FormPlacementOverQt, AppStoragePathEndsInASeparatorAndNamesTheForm)
 {
     QWidget owner;
     owner.setObjectName("MainForm");
-    TFormPlacement placement(&owner, nullptr);
+    QtPlacementWindow window(&owner);
+    FormPlacementKeeper placement(window, nullptr, {}, &QtPlacementWindow::primaryScreenMetrics);
     const std::pair<std::string, std::string> rows[] = {
         {R"(Software\oruDriver\)", R"(Software\oruDriver\)"},
         {R"(Software\oruDriver)", R"(Software\oruDriver\)"},
