@@ -70,26 +70,40 @@ protected:
     void queue(const Report& report, int times = 1)
     {
         lastQueued = report;
-        for (int i = 0; i < times; ++i) script.push_back(report);
+        for (int i = 0; i < times; ++i) script.push_back({report});
         if (!feeder.isActive()) feeder.start();
     }
+    // The pen held on the shown target until the run has taken it: on a busy
+    // machine one look of the run may meet several reports, so a fixed number
+    // of them could fall short.
     void queueSteadyTarget(double x, double y)
     {
         queue(emulated::reportAt(psUp, x, y));
-        queue(emulated::reportAt(psLeft, x, y), 25);
+        lastQueued = emulated::reportAt(psLeft, x, y);
+        script.push_back({lastQueued, Step::Touch});
+        queue(lastQueued, 24);
+        script.push_back({lastQueued, Step::HoldUntilTaken});
         queue(emulated::reportAt(psUp, x, y));
     }
     void queueEscape()
     {
-        script.push_back(std::nullopt);
+        script.push_back({});
         if (!feeder.isActive()) feeder.start();
     }
     void feedOne()
     {
         if (main->state.Calibrated != 1) callsBeforeCalibrated = pointer.calls.size();
         if (script.empty()) return;
-        const auto next = script.front();
+        const Step step = script.front();
+        const QPoint target = calibration->target1->pos();
+        if (step.kind == Step::Touch) touchedAt = target;
+        if (step.kind == Step::HoldUntilTaken && calibration->running() && target == touchedAt) {
+            hid.pushReport(kTracker, std::vector<std::uint8_t>(step.report->begin(), step.report->end()));
+            return;
+        }
         script.pop_front();
+        if (step.kind == Step::HoldUntilTaken) return;
+        const auto& next = step.report;
         if (!next) {
             QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
             QApplication::sendEvent(calibration.get(), &press);
@@ -145,7 +159,14 @@ protected:
     }
     TColor trayColor() const { return main->TrayIcon1->Color(); }
 
-    std::deque<std::optional<Report>> script;
+    // A report, or ESC when none; Touch notes where the shown target is,
+    // HoldUntilTaken repeats its report while the run still shows it there.
+    struct Step {
+        std::optional<Report> report;
+        enum Kind { Send, Touch, HoldUntilTaken } kind = Send;
+    };
+    std::deque<Step> script;
+    QPoint touchedAt;
     Report lastQueued{};
     std::size_t callsBeforeCalibrated = 0;
     QTimer feeder;
