@@ -70,7 +70,8 @@ std::string describeScreen(const DesktopScreen& screen)
 ScreenArea logicalArea(const ScreenRecord& g)
 {
     return {toLogical(g.xPx, g.pixelRatio),     toLogical(g.yPx, g.pixelRatio), toLogical(g.widthPx, g.pixelRatio),
-            toLogical(g.heightPx, g.pixelRatio), g.pixelRatio,                   g.physicalWidthMm};
+            toLogical(g.heightPx, g.pixelRatio), g.pixelRatio,                   g.physicalWidthMm,
+            g.name};
 }
 
 std::vector<ScreenArea> screenAreas(const std::vector<DesktopScreen>& screens)

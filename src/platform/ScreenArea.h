@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace oru {
 
 /// One screen as the windowing system reports it: its geometry in Qt's
@@ -12,6 +14,7 @@ struct ScreenArea {
     int heightLogical = 0;
     double pixelRatio = 1.0;
     int physicalWidthMm = 0;
+    std::string name;  // output name ("HDMI-1"); may be empty
 };
 
 } // namespace oru

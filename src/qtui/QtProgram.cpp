@@ -3,7 +3,6 @@
 #include "app/DriverProgram.h"
 #include "common/HandlerErrors.h"
 #include "platform/NullPointerOutput.h"
-#include "platform/linux/DesktopLayout.h"
 #include "platform/linux/LinuxMachineCalibration.h"
 #include "platform/linux/PointerBackendChoice.h"
 #include "platform/linux/QuitSignalPipe.h"
@@ -39,21 +38,6 @@ std::string environmentValue(const char* name)
 {
     const char* value = std::getenv(name);
     return value ? value : "";
-}
-
-// The pointer placement over Qt's screens; the board is on the primary one.
-PointerPlacement placementOverScreens()
-{
-    std::vector<ScreenArea> areas;
-    const auto screens = QGuiApplication::screens();
-    std::size_t board = 0;
-    for (QScreen* screen : screens) {
-        if (screen == QGuiApplication::primaryScreen()) board = areas.size();
-        const QRect geometry = screen->geometry();
-        areas.push_back({geometry.x(), geometry.y(), geometry.width(), geometry.height(), screen->devicePixelRatio(),
-                         qRound(screen->physicalSize().width())});
-    }
-    return pointerPlacement(areas, board);
 }
 
 // --calibrate while this user's driver holds the lock: handed to it. When it
@@ -160,13 +144,9 @@ std::unique_ptr<PointerOutput> makePointerOutput(const std::string& pointerOptio
         break;
     case PointerBackend::Uinput:
         try {
-            const PointerPlacement placement = placementOverScreens();
-            if (placement.mixedScales) {
-                std::fprintf(stderr, "oruDriver: the screens run at different scale factors; the pen may miss the "
-                                     "board's screen. Give all screens the same scale in the display settings\n");
-            }
-            return UinputPointerOutput::open("/dev/uinput", placement.box, placement.originXPx,
-                                             placement.originYPx);
+            const std::string compositor =
+                waylandCompositorName(environmentValue("XDG_RUNTIME_DIR"), environmentValue("WAYLAND_DISPLAY"));
+            return UinputPointerOutput::open("/dev/uinput", pointerSpanOf(compositor));
         } catch (const UinputUnavailable& error) {
             std::fprintf(stderr, "oruDriver: %s\n", error.what());
             uinputRefused = true;

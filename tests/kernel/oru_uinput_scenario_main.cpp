@@ -402,8 +402,9 @@ public:
 private:
     void backend()
     {
-        oru::DesktopBox box{0, 0, 1280, 800, 4};
-        auto pointer = oru::UinputPointerOutput::open("/dev/uinput", box, 0, 0);
+        oru::DesktopBox box{0, 0, 1280, 800, 4, {}};
+        auto pointer = oru::UinputPointerOutput::open("/dev/uinput", oru::PointerSpan::Desktop);
+        pointer->recreate(box);
         std::string node = waitForPointerNode();
         if (!check("backend: one event node named 'oruDriver pen'", !node.empty())) return;
         {
@@ -424,7 +425,7 @@ private:
         // Re-creation with a bounding box of two screens: a new node with the
         // new ranges, the old one gone.
         const std::string sysfsBefore = std::filesystem::canonical("/sys/class/input/" + node.substr(11)).string();
-        pointer->recreate({0, 0, 3200, 1080, 4});
+        pointer->recreate({0, 0, 3200, 1080, 4, {}});
         const bool oldGone = waitFor([&] { return !std::filesystem::exists(sysfsBefore); }, kEventLimit);
         node = waitForPointerNode();
         check("re-creation: the old device is gone and one new one is there", oldGone && !node.empty(), node);
@@ -441,6 +442,14 @@ private:
                                                           "SYN_REPORT"},
                   joined(lines(seen)));
         }
+        // Bound to one output (weston): the shipped rule hands the output's
+        // name, the device's phys, to the compositor as WL_OUTPUT.
+        pointer->recreate({0, 0, 1024, 768, 4, "Virtual-2"});
+        node = waitForPointerNode();
+        shell("udevadm settle --timeout=30");
+        const std::string bound = node.empty() ? "" : shell("udevadm info --query=property --name=" + node);
+        check("binding: udev gives the device WL_OUTPUT=Virtual-2",
+              bound.find("WL_OUTPUT=Virtual-2\n") != std::string::npos, oneLine(bound));
         pointer.reset();
         check("backend: no device left after its end", waitFor([] { return pointerNodes().empty(); }, kEventLimit));
     }

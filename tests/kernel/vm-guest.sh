@@ -34,6 +34,7 @@ say "second stage"
 if ! getent passwd oru-test >/dev/null; then
   echo "oru-test:x:4242:4242:oruDriver test user:/home/oru-test:/bin/bash" >>/etc/passwd
   echo "oru-test:x:4242:" >>/etc/group
+  echo "oru-test:!:19000::::::" >>/etc/shadow  # for PAM's account check in a logind session
   mkdir -p /home/oru-test
   chown 4242:4242 /home/oru-test
 fi
@@ -50,10 +51,12 @@ fi
 # udev as on a desktop: the daemon, then the devices of the subsystems the
 # tests look at announced once (all of them would take seconds more under
 # TCG), then settled. Devices added later go through udevd as usual.
+# Under systemd as init (vm-run.sh --init systemd) udevd runs and every
+# device has been announced already.
 udevd=/lib/systemd/systemd-udevd
 [[ -x $udevd ]] || fail "$udevd missing: install the Debian package udev"
-"$udevd" --daemon || fail "systemd-udevd did not start"
-udevadm trigger --action=add --type=devices --subsystem-match=hid --subsystem-match=hidraw \
+[[ -d /run/systemd/system ]] || "$udevd" --daemon || fail "systemd-udevd did not start"
+[[ -d /run/systemd/system ]] || udevadm trigger --action=add --type=devices --subsystem-match=hid --subsystem-match=hidraw \
   --subsystem-match=usb --subsystem-match=misc --subsystem-match=udc
 udevadm settle --timeout=60 || say "udevadm settle timed out"
 [[ -z $fonts ]] || wait "$fonts"

@@ -18,6 +18,10 @@
 #   --memory MIB      guest memory (default 2048)
 #   --env NAME=VALUE  environment of COMMAND (repeatable); COMMAND also gets
 #                     ORU_VM_RUN, the run's directory (writable for root)
+#   --init systemd    systemd as the guest's init (logind sessions, the
+#                     system bus); COMMAND runs from a unit once it is up
+#   --gpu             a virtio GPU with two outputs, the second forced on at
+#                     1024x768, for compositors on DRM
 #   --console         show the guest's console while it runs
 #   --keep            keep the run's directory also when all went well
 #
@@ -35,6 +39,8 @@ limit=240
 memory=2048
 console=0
 keep=0
+init=
+gpu=0
 guest_env=()
 while (($#)); do
   case $1 in
@@ -43,6 +49,8 @@ while (($#)); do
     --timeout) limit=$2; shift 2 ;;
     --memory) memory=$2; shift 2 ;;
     --env) guest_env+=("$2"); shift 2 ;;
+    --init) init=$2; shift 2 ;;
+    --gpu) gpu=1; shift ;;
     --console) console=1; shift ;;
     --keep) keep=1; shift ;;
     --) shift; break ;;
@@ -76,15 +84,17 @@ mkdir -p "$cache" || die "cannot create $cache"
 # Modules the guest loads at boot, each after what it needs: virtio and 9p for
 # the shares, overlay for the tmpfs on top, uhid and hid-generic for emulated
 # HID devices, dummy_hcd with the HID gadget for an emulated USB device,
-# usbhid to drive it, evdev and uinput for input devices.
+# usbhid to drive it, evdev and uinput for input devices, virtio_gpu for
+# compositors.
 modules=(virtio_pci 9pnet_virtio 9p overlay hid-generic uhid usbhid dummy_hcd configfs libcomposite usb_f_hid evdev
-  uinput)
+  uinput virtio_gpu)
 
 # fetch_kernel: the kernel package that linux-image-amd64 stands for, unpacked
 # into $cache/VERSION/ (vmlinuz, the modules above and their load order).
 # Once there, it is used as it is; delete $cache to take a newer one.
 fetch_kernel() {
-  if [[ -s $cache/current && -s $cache/$(<"$cache/current")/modules/load-order ]]; then
+  if [[ -s $cache/current && -s $cache/$(<"$cache/current")/modules/load-order &&
+    $(cat "$cache/$(<"$cache/current")/modules/wanted" 2>/dev/null) == "${modules[*]}" ]]; then
     version=$(<"$cache/current")
     return
   fi
@@ -127,6 +137,7 @@ fetch_kernel() {
     basename "$path" >>"$cache/$version/modules/load-order.tmp"
   done
   mv "$cache/$version/modules/load-order.tmp" "$cache/$version/modules/load-order"
+  echo "${modules[*]}" >"$cache/$version/modules/wanted"
   rm -rf "$tree"
   echo "$version" >"$cache/current"
 }
@@ -190,13 +201,23 @@ cpus=$(nproc)
 root_cache=${ORU_VM_ROOT_CACHE-loose}
 kernel_args="console=ttyS0 loglevel=4 panic=-1 oops=panic mitigations=off tsc=reliable no_timer_check"
 kernel_args+=" oru.run=$run oru.build=$build oru.source=$source${root_cache:+ oru.rootcache=$root_cache}"
+kernel_args+="${init:+ oru.init=$init}"
+cpu=max
+devices=()
+if ((gpu)); then
+  # A virtio GPU's second output is disconnected unless forced on. TCG's
+  # "max" offers AVX2 and VAES, on which llvmpipe's JIT and Qt crash.
+  kernel_args+=" video=Virtual-2:1024x768e"
+  devices=(-device virtio-gpu-pci,max_outputs=2)
+  cpu=max,-avx2,-vaes,-vpclmulqdq
+fi
 
 # "max" offers RDRAND, so the guest's random pool is ready at boot; on a CPU
 # without it getrandom() blocks until the kernel has gathered entropy, about
 # 12 s into a TCG boot.
-qemu=(qemu-system-x86_64 -nodefaults -display none -no-reboot "${accel[@]}" -cpu max -smp "$cpus" -m "$memory"
+qemu=(qemu-system-x86_64 -nodefaults -display none -no-reboot "${accel[@]}" -cpu "$cpu" -smp "$cpus" -m "$memory"
   -kernel "$kernel" -initrd "$initramfs" -append "$kernel_args"
-  -serial "file:$run/console.log"
+  -serial "file:$run/console.log" "${devices[@]}"
   -virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap"
   -virtfs "local,path=$source,mount_tag=sourcetree,security_model=none,readonly=on,multidevs=remap"
   -virtfs "local,path=$build,mount_tag=buildtree,security_model=none,multidevs=remap")

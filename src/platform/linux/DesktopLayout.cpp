@@ -8,11 +8,20 @@
 
 namespace oru {
 
-PointerPlacement pointerPlacement(const std::vector<ScreenArea>& screens, std::size_t boardScreen)
+PointerPlacement pointerPlacement(const std::vector<ScreenArea>& screens, std::size_t boardScreen, PointerSpan span)
 {
     PointerPlacement placement;
     if (screens.empty()) return placement;
     const ScreenArea& board = screens[std::min(boardScreen, screens.size() - 1)];
+    if (span == PointerSpan::BoardOutput) {
+        // The compositor maps the range over the output alone, in its own
+        // pixels: the board at the origin, whatever lies around it.
+        ScreenArea alone = board;
+        alone.xLogical = alone.yLogical = 0;
+        placement = pointerPlacement({alone}, 0);
+        placement.box.boundOutput = board.name;
+        return placement;
+    }
     const Extended ratio = board.pixelRatio > 0 ? board.pixelRatio : 1.0;
     const auto px = [ratio](std::int64_t logical) { return roundHalfEven(static_cast<Extended>(logical) * ratio); };
 
@@ -27,11 +36,11 @@ PointerPlacement pointerPlacement(const std::vector<ScreenArea>& screens, std::s
     }
     placement.box.xPx = px(left);
     placement.box.yPx = px(top);
-    const auto span = [](std::int64_t first, std::int64_t end) {
+    const auto extent = [](std::int64_t first, std::int64_t end) {
         return static_cast<int>(std::clamp<std::int64_t>(end - first, 1, std::numeric_limits<int>::max()));
     };
-    placement.box.widthPx = span(placement.box.xPx, px(right));
-    placement.box.heightPx = span(placement.box.yPx, px(bottom));
+    placement.box.widthPx = extent(placement.box.xPx, px(right));
+    placement.box.heightPx = extent(placement.box.yPx, px(bottom));
     placement.originXPx = px(board.xLogical);
     placement.originYPx = px(board.yLogical);
     // ABS resolution: the board screen's pixels per millimetre, when known.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/ScreenArea.h"
+#include "platform/linux/PointerBackendChoice.h"
 #include "platform/linux/UinputPointerOutput.h"
 
 #include <cstddef>
@@ -22,7 +23,10 @@ struct PointerPlacement {
     bool mixedScales = false;
 };
 
-/// The placement for screens (at least one; boardScreen indexes it).
-PointerPlacement pointerPlacement(const std::vector<ScreenArea>& screens, std::size_t boardScreen);
+/// The placement for screens (at least one; boardScreen indexes it). A
+/// compositor that spans one output gets a box of the board's screen alone,
+/// bound to its output.
+PointerPlacement pointerPlacement(const std::vector<ScreenArea>& screens, std::size_t boardScreen,
+                                  PointerSpan span = PointerSpan::Desktop);
 
 } // namespace oru

@@ -26,4 +26,24 @@ struct PointerSession {
 /// platform without a desktop (offscreen, minimal) gets none.
 PointerBackend choosePointerBackend(const PointerSession& session);
 
+/// How a compositor spreads an absolute pointer device's range.
+enum class PointerSpan {
+    /// Over the bounding box of all its outputs: mutter (GNOME Shell), KWin,
+    /// wlroots (sway) and X11's input drivers.
+    Desktop,
+    /// Over one output only: weston binds every absolute device to the output
+    /// its udev property WL_OUTPUT names, else to its first output.
+    BoardOutput,
+};
+
+/// The span of the compositor whose program is named compositor (as
+/// /proc/PID/comm gives it); an unknown or empty name spans the desktop.
+PointerSpan pointerSpanOf(const std::string& compositor);
+
+/// The program serving the Wayland socket display (a name under runtimeDir,
+/// as $WAYLAND_DISPLAY and $XDG_RUNTIME_DIR give them, or an absolute path;
+/// empty: "wayland-0"), found through the socket's peer credentials; empty
+/// when no compositor answers there.
+std::string waylandCompositorName(const std::string& runtimeDir, const std::string& display);
+
 } // namespace oru

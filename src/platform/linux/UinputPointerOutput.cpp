@@ -13,6 +13,7 @@
 #include <limits>
 #include <sys/ioctl.h>
 #include <thread>
+#include <utility>
 #include <unistd.h>
 
 namespace oru {
@@ -91,15 +92,19 @@ UinputPointerOutput::~UinputPointerOutput()
     destroy();
 }
 
-std::unique_ptr<UinputPointerOutput> UinputPointerOutput::open(const char* path, const DesktopBox& box,
-                                                               int originXPx, int originYPx)
+UinputPointerOutput::UinputPointerOutput(int fd, PointerSpan span, UinputControl control)
+    : fd_(fd), originXPx_(0), originYPx_(0), control_(std::move(control)), span_(span)
+{
+}
+
+std::unique_ptr<UinputPointerOutput> UinputPointerOutput::open(const char* path, PointerSpan span)
 {
     const int fd = ::open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
         throw UinputUnavailable(error, uinputOpenFailure(path, error));
     }
-    return std::make_unique<UinputPointerOutput>(fd, box, originXPx, originYPx);
+    return std::make_unique<UinputPointerOutput>(fd, span);
 }
 
 void UinputPointerOutput::create()
@@ -141,6 +146,9 @@ void UinputPointerOutput::create()
     y.absinfo.value = box_.yPx;
     y.absinfo.resolution = std::max(box_.unitsPerMm, 1);
     step("UI_ABS_SETUP ABS_Y", UI_ABS_SETUP, reinterpret_cast<std::uintptr_t>(&y));
+    if (!box_.boundOutput.empty()) {
+        step("UI_SET_PHYS", UI_SET_PHYS, reinterpret_cast<std::uintptr_t>(box_.boundOutput.c_str()));
+    }
 
     uinput_setup setup{};
     setup.id.bustype = BUS_VIRTUAL;
@@ -171,7 +179,11 @@ void UinputPointerOutput::recreate(const DesktopBox& box)
 void UinputPointerOutput::followScreens(const std::vector<ScreenArea>& screens, std::size_t boardScreen)
 {
     if (screens.empty()) return;
-    const PointerPlacement placement = pointerPlacement(screens, boardScreen);
+    const PointerPlacement placement = pointerPlacement(screens, boardScreen, span_);
+    if (placement.mixedScales && !std::exchange(toldMixedScales_, true)) {
+        std::fprintf(stderr, "oruDriver: the screens run at different scale factors; the pen may miss the board's "
+                             "screen. Give all screens the same scale in the display settings\n");
+    }
     setOrigin(placement.originXPx, placement.originYPx);
     if (created_ && placement.box == box_) return;
     recreate(placement.box);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/PointerOutput.h"
+#include "platform/linux/PointerBackendChoice.h"
 #include "platform/linux/UniqueFd.h"
 
 #include <cstdint>
@@ -20,6 +21,10 @@ struct DesktopBox {
     int widthPx = 1;
     int heightPx = 1;
     int unitsPerMm = 4;  // about 96 dpi
+    /// The output the compositor is to bind the device to, given as the
+    /// device's phys (udev's rule turns it into WL_OUTPUT); empty: none, the
+    /// box is the whole desktop.
+    std::string boundOutput;
     bool operator==(const DesktopBox&) const = default;
 };
 
@@ -56,12 +61,14 @@ private:
 /// Pointer output through a virtual input device of the kernel's uinput: an
 /// absolute pointer (ABS_X, ABS_Y, BTN_LEFT, BTN_RIGHT) whose ranges cover
 /// the desktop's bounding box, one pixel per unit. udev classifies such a
-/// device as a mouse with absolute axes; libinput, and with it every Wayland
-/// compositor and X11's libinput driver, stretches its range over the whole
-/// desktop, so a value lands on the pixel it names. Positions are pixels of
-/// the board's screen; its origin in the box is added and each placement is
-/// clipped to the box, as with XTest. Every placement and every button event
-/// is one write ending in SYN_REPORT; nothing is allocated per event.
+/// device as a mouse with absolute axes; libinput hands its values to the
+/// compositor, which stretches the range over the whole desktop (mutter,
+/// KWin, wlroots, X11's libinput driver) or over the one output it binds the
+/// device to (weston; see PointerSpan), so a value lands on the pixel it
+/// names. Positions are pixels of the board's screen; its origin in the box
+/// is added and each placement is clipped to the box, as with XTest. Every
+/// placement and every button event is one write ending in SYN_REPORT;
+/// nothing is allocated per event.
 class UinputPointerOutput final : public PointerOutput {
 public:
     /// Takes fd (an open uinput node; closed at the end, also on a throw)
@@ -74,10 +81,15 @@ public:
     UinputPointerOutput(const UinputPointerOutput&) = delete;
     UinputPointerOutput& operator=(const UinputPointerOutput&) = delete;
 
-    /// Opens path (normally /dev/uinput) and makes the device. Throws
-    /// UinputUnavailable naming the module or the udev rule to install.
-    static std::unique_ptr<UinputPointerOutput> open(const char* path, const DesktopBox& box, int originXPx,
-                                                     int originYPx);
+    /// Takes fd like the above, but makes the device only at the first
+    /// followScreens, once the board's screen is known: a device made for a
+    /// guessed layout and made again a moment later would make the
+    /// compositor take up two devices.
+    UinputPointerOutput(int fd, PointerSpan span, UinputControl control = kernelUinputControl());
+    /// Opens path (normally /dev/uinput) for a device made at the first
+    /// followScreens. Throws UinputUnavailable naming the module or the udev
+    /// rule to install.
+    static std::unique_ptr<UinputPointerOutput> open(const char* path, PointerSpan span);
 
     /// Moves the board screen's top-left within the box (any int).
     void setOrigin(int originXPx, int originYPx);
@@ -90,8 +102,9 @@ public:
     void setCursorPos(int xPx, int yPx) override;
     void mouseEvent(MouseButtonEvent event, int dx, int dy) override;
     void pause(int ms) override;
-    /// Takes the board screen's origin; a new bounding box makes the device
-    /// afresh (recreate), since its ranges are fixed at creation.
+    /// Takes the board screen's origin; a new bounding box (or a new board
+    /// output, where the compositor spans one) makes the device afresh
+    /// (recreate), since its ranges are fixed at creation.
     void followScreens(const std::vector<ScreenArea>& screens, std::size_t boardScreen) override;
 
 private:
@@ -105,7 +118,9 @@ private:
     int originXPx_;
     int originYPx_;
     UinputControl control_;
+    PointerSpan span_ = PointerSpan::Desktop;
     bool created_ = false;
+    bool toldMixedScales_ = false;
     bool toldWriteFailure_ = false;
 };
 

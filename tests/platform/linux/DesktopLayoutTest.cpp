@@ -11,7 +11,8 @@ std::string text(const PointerPlacement& p)
 {
     return "box " + std::to_string(p.box.xPx) + "," + std::to_string(p.box.yPx) + " " + std::to_string(p.box.widthPx) +
            "x" + std::to_string(p.box.heightPx) + " res " + std::to_string(p.box.unitsPerMm) + " origin " +
-           std::to_string(p.originXPx) + "," + std::to_string(p.originYPx) + (p.mixedScales ? " mixed" : "");
+           std::to_string(p.originXPx) + "," + std::to_string(p.originYPx) + (p.mixedScales ? " mixed" : "") +
+           (p.box.boundOutput.empty() ? "" : " on " + p.box.boundOutput);
 }
 
 TEST(DesktopLayout, ScalesQtsLogicalLayoutByTheBoardScreensRatio)
@@ -21,6 +22,7 @@ TEST(DesktopLayout, ScalesQtsLogicalLayoutByTheBoardScreensRatio)
         std::vector<ScreenArea> screens;  // x, y, width, height (logical), ratio, width mm
         std::size_t board;
         const char* expected;
+        PointerSpan span = PointerSpan::Desktop;
     };
     const Row rows[] = {
         {"one screen", {{0, 0, 1920, 1080, 1.0, 509}}, 0, "box 0,0 1920x1080 res 4 origin 0,0"},
@@ -38,9 +40,15 @@ TEST(DesktopLayout, ScalesQtsLogicalLayoutByTheBoardScreensRatio)
         {"mixed scales", {{0, 0, 1920, 1080, 1.0, 0}, {1920, 0, 1280, 800, 2.0, 0}}, 0,
          "box 0,0 3200x1080 res 4 origin 0,0 mixed"},
         {"empty screen (headless output being set up)", {{0, 0, 0, 0, 1.0, 0}}, 0, "box 0,0 1x1 res 4 origin 0,0"},
+        // weston: the range spans the output the device is bound to.
+        {"bound to the board right of the laptop", {{0, 0, 1920, 1080, 1.0, 0}, {1920, 0, 1280, 1024, 1.0, 0, "DP-2"}},
+         1, "box 0,0 1280x1024 res 4 origin 0,0 on DP-2", PointerSpan::BoardOutput},
+        {"bound to the board at scale 2, left of the laptop",
+         {{0, 0, 1280, 800, 1.0, 0, "eDP-1"}, {-960, 0, 960, 540, 2.0, 0, "HDMI-A-1"}}, 1,
+         "box 0,0 1920x1080 res 4 origin 0,0 on HDMI-A-1", PointerSpan::BoardOutput},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(text(pointerPlacement(row.screens, row.board)), row.expected) << row.name;
+        EXPECT_EQ(text(pointerPlacement(row.screens, row.board, row.span)), row.expected) << row.name;
     }
 }
 

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 namespace oru {
 namespace {
 
@@ -39,6 +45,32 @@ TEST(PointerBackendChoice, FollowsTheOptionElseTheSession)
                      row.session.waylandDisplay);
         EXPECT_EQ(choosePointerBackend(row.session), row.expected);
     }
+}
+
+TEST(PointerBackendChoice, NamesTheProgramServingTheWaylandSocket)
+{
+    // This test program stands in for the compositor: it listens on the socket.
+    char dir[] = "/tmp/oru-wayland.XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = std::string(dir) + "/wayland-7";
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    std::string self;
+    std::getline(std::ifstream("/proc/self/comm"), self);
+
+    EXPECT_EQ(waylandCompositorName(dir, "wayland-7"), self);
+    EXPECT_EQ(waylandCompositorName("/elsewhere", path), self);  // an absolute WAYLAND_DISPLAY
+    EXPECT_EQ(waylandCompositorName(dir, ""), "");               // wayland-0: nobody listens
+    EXPECT_EQ(waylandCompositorName("", "wayland-7"), "");       // no runtime folder to look in
+    EXPECT_EQ(pointerSpanOf("weston"), PointerSpan::BoardOutput);
+    EXPECT_EQ(pointerSpanOf(self), PointerSpan::Desktop);
+    ::close(listener);
+    ::unlink(path.c_str());
+    ::rmdir(dir);
 }
 
 } // namespace

@@ -62,6 +62,7 @@ protected:
         case UI_SET_KEYBIT: return "UI_SET_KEYBIT " + name(keys, argument);
         case UI_SET_ABSBIT: return "UI_SET_ABSBIT " + name(axes, argument);
         case UI_SET_PROPBIT: return "UI_SET_PROPBIT " + std::to_string(argument);
+        case UI_SET_PHYS: return "UI_SET_PHYS " + std::string(reinterpret_cast<const char*>(argument));
         case UI_DEV_CREATE: return "UI_DEV_CREATE";
         case UI_DEV_DESTROY: return "UI_DEV_DESTROY";
         case UI_ABS_SETUP: {
@@ -273,6 +274,37 @@ TEST_F(UinputPointer, FollowsScreensByANewOriginAndANewDeviceOnlyForANewBox)
     EXPECT_EQ(written(), (std::vector<std::string>{"ABS_X 10", "ABS_Y 10", "SYN_REPORT"}));
 }
 
+TEST_F(UinputPointer, MakesOneDeviceOnceTheBoardIsKnownOverTheBoardAloneWhereTheCompositorSpansOneOutput)
+{
+    struct Row {
+        PointerSpan span;
+        std::vector<std::string> made;
+        const char* firstPlacement;
+    };
+    auto alone = creation("0..1023 res 4 fuzz 0 flat 0", "0..767 res 4 fuzz 0 flat 0");
+    alone.insert(alone.end() - 2, "UI_SET_PHYS Virtual-2");
+    const Row rows[] = {
+        {PointerSpan::Desktop, creation("0..2303 res 4 fuzz 0 flat 0", "0..799 res 4 fuzz 0 flat 0"), "ABS_X 1280"},
+        {PointerSpan::BoardOutput, alone, "ABS_X 0"},
+    };
+    for (const auto& row : rows) {
+        TearDown();
+        SetUp();
+        ioctls.clear();
+        handedOver_ = true;
+        UinputPointerOutput pointer(ends_[1], row.span, control());
+        pointer.setCursorPos(0, 0);
+        EXPECT_TRUE(ioctls.empty() && written().empty()) << "a device before the board's screen is known";
+        const std::vector<ScreenArea> screens = {{0, 0, 1280, 800, 1.0, 0, "Virtual-1"},
+                                                 {1280, 0, 1024, 768, 1.0, 0, "Virtual-2"}};
+        pointer.followScreens(screens, 1);
+        pointer.followScreens(screens, 1);
+        EXPECT_EQ(ioctls, row.made);
+        pointer.setCursorPos(0, 0);
+        EXPECT_EQ(written(), (std::vector<std::string>{row.firstPlacement, "ABS_Y 0", "SYN_REPORT"}));
+    }
+}
+
 TEST_F(UinputPointer, ARefusedCreationSaysWhichRequestFailedAndClosesTheNode)
 {
     struct Row {
@@ -325,7 +357,7 @@ TEST(UinputOpenFailure, NamesTheModuleOrTheRuleToInstall)
 TEST(UinputOpenFailure, OpeningAMissingNodeThrowsTheModuleAdvice)
 {
     try {
-        UinputPointerOutput::open("/nonexistent/uinput", {}, 0, 0);
+        UinputPointerOutput::open("/nonexistent/uinput", PointerSpan::Desktop);
         ADD_FAILURE() << "opened a missing node";
     } catch (const UinputUnavailable& error) {
         EXPECT_EQ(error.errorCode(), ENOENT);
