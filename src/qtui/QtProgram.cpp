@@ -11,6 +11,7 @@
 #include "platform/linux/UinputPointerOutput.h"
 #include "platform/linux/XTestPointerOutput.h"
 #include "qtui/DriverBusService.h"
+#include "qtui/LeftHandedWatcher.h"
 #include "qtui/MainForm.h"
 #include "qtui/OruApplication.h"
 #include "qtui/TextTrayIcon.h"
@@ -146,7 +147,9 @@ std::unique_ptr<PointerOutput> makePointerOutput(const std::string& pointerOptio
         try {
             const std::string compositor =
                 waylandCompositorName(environmentValue("XDG_RUNTIME_DIR"), environmentValue("WAYLAND_DISPLAY"));
-            return UinputPointerOutput::open("/dev/uinput", pointerSpanOf(compositor));
+            auto pointer = UinputPointerOutput::open("/dev/uinput", pointerSpanOf(compositor));
+            new LeftHandedWatcher(*pointer, qApp);
+            return pointer;
         } catch (const UinputUnavailable& error) {
             std::fprintf(stderr, "oruDriver: %s\n", error.what());
             uinputRefused = true;

@@ -232,13 +232,16 @@ void UinputPointerOutput::mouseEvent(MouseButtonEvent event, int /*dx*/, int /*d
 {
     // Like a real mouse, the press happens where the pointer is: every
     // placement that put it there was clipped.
+    // A release goes out with its press's code, also when the setting
+    // changed in between: the other code would leave the button held.
+    const bool swapped = swapped_.load(std::memory_order_relaxed);
     input_event frame[2]{};
     frame[0].type = EV_KEY;
     switch (event) {
-    case MouseButtonEvent::LeftDown: frame[0].code = BTN_LEFT; frame[0].value = 1; break;
-    case MouseButtonEvent::LeftUp: frame[0].code = BTN_LEFT; frame[0].value = 0; break;
-    case MouseButtonEvent::RightDown: frame[0].code = BTN_RIGHT; frame[0].value = 1; break;
-    case MouseButtonEvent::RightUp: frame[0].code = BTN_RIGHT; frame[0].value = 0; break;
+    case MouseButtonEvent::LeftDown: frame[0].code = tipCode_ = swapped ? BTN_RIGHT : BTN_LEFT; frame[0].value = 1; break;
+    case MouseButtonEvent::LeftUp: frame[0].code = tipCode_ ? tipCode_ : BTN_LEFT; frame[0].value = 0; break;
+    case MouseButtonEvent::RightDown: frame[0].code = sideCode_ = swapped ? BTN_LEFT : BTN_RIGHT; frame[0].value = 1; break;
+    case MouseButtonEvent::RightUp: frame[0].code = sideCode_ ? sideCode_ : BTN_RIGHT; frame[0].value = 0; break;
     }
     frame[1].type = EV_SYN;
     frame[1].code = SYN_REPORT;

@@ -4,6 +4,7 @@
 #include "platform/linux/PointerBackendChoice.h"
 #include "platform/linux/UniqueFd.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstddef>
 #include <functional>
@@ -98,6 +99,11 @@ public:
     /// be made; the pointer then stays silent until a later call succeeds.
     void recreate(const DesktopBox& box);
     const DesktopBox& box() const { return box_; }
+    /// The compositor swaps the device's buttons (a left-handed setting that
+    /// covers it): the tip goes out as BTN_RIGHT and the side button as
+    /// BTN_LEFT, so what arrives is the tip as the primary button. Any thread;
+    /// a button keeps the code it was pressed with until its release.
+    void setButtonsSwapped(bool swapped) { swapped_.store(swapped, std::memory_order_relaxed); }
 
     void setCursorPos(int xPx, int yPx) override;
     void mouseEvent(MouseButtonEvent event, int dx, int dy) override;
@@ -121,6 +127,10 @@ private:
     PointerSpan span_ = PointerSpan::Desktop;
     bool created_ = false;
     bool toldMixedScales_ = false;
+    std::atomic<bool> swapped_{false};
+    // The code each of the pen's buttons went down with.
+    std::uint16_t tipCode_ = 0;
+    std::uint16_t sideCode_ = 0;
     bool toldWriteFailure_ = false;
 };
 

@@ -305,6 +305,27 @@ TEST_F(UinputPointer, MakesOneDeviceOnceTheBoardIsKnownOverTheBoardAloneWhereThe
     }
 }
 
+TEST_F(UinputPointer, ALeftHandedDesktopGetsTheButtonsSwappedAndEveryReleaseItsPressCode)
+{
+    using E = MouseButtonEvent;
+    const auto pointer = make({0, 0, 1920, 1080, 4});
+    // The setting flips while the tip is down, and back while the side button is.
+    pointer->setButtonsSwapped(true);
+    pointer->mouseEvent(E::LeftDown, 0, 0);
+    pointer->setButtonsSwapped(false);
+    pointer->mouseEvent(E::LeftUp, 0, 0);
+    pointer->mouseEvent(E::RightDown, 0, 0);
+    pointer->setButtonsSwapped(true);
+    pointer->mouseEvent(E::RightUp, 0, 0);
+    pointer->mouseEvent(E::RightDown, 0, 0);
+    pointer->mouseEvent(E::RightUp, 0, 0);
+    std::vector<std::string> keys;
+    for (const auto& line : written())
+        if (line != "SYN_REPORT") keys.push_back(line);
+    EXPECT_EQ(keys, (std::vector<std::string>{"BTN_RIGHT 1", "BTN_RIGHT 0", "BTN_RIGHT 1", "BTN_RIGHT 0",
+                                              "BTN_LEFT 1", "BTN_LEFT 0"}));
+}
+
 TEST_F(UinputPointer, ARefusedCreationSaysWhichRequestFailedAndClosesTheNode)
 {
     struct Row {
