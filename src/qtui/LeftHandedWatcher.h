@@ -2,6 +2,7 @@
 
 #include <QObject>
 
+class QLocalSocket;
 class QProcess;
 
 namespace oru {
@@ -24,12 +25,15 @@ public:
 
 private:
     void startGnome();
-    void startSway();
-    void readLines();
+    void startSway(const QString& socketPath);
+    void sendSway(quint32 type, const QByteArray& payload);
+    void readSway();
+    void readGnome();
 
     UinputPointerOutput& pointer_;
-    QProcess* monitor_ = nullptr;
-    bool sway_ = false;
+    QProcess* gnome_ = nullptr;  // gsettings monitor
+    QLocalSocket* sway_ = nullptr;
+    QByteArray swayBuffer_;
 };
 
 } // namespace oru
