@@ -21,6 +21,7 @@ if [[ ${1:-} != --driver ]]; then
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     imagemagick desktop-file-utils xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils lintian
     weston libinput-tools xfwm4 xfce4-panel gnome-shell gnome-shell-extension-appindicator kwin-wayland libcap2-bin
+    sway seatd dbus-user-session python3
     qemu-system-x86 busybox-static kmod udev xz-utils
     g++-mingw-w64-x86-64-posix wine64 nsis osslsigncode openssl
   )

@@ -34,7 +34,7 @@ say "second stage"
 if ! getent passwd oru-test >/dev/null; then
   echo "oru-test:x:4242:4242:oruDriver test user:/home/oru-test:/bin/bash" >>/etc/passwd
   echo "oru-test:x:4242:" >>/etc/group
-  echo "oru-test:!:19000::::::" >>/etc/shadow  # for PAM's account check in a logind session
+  echo "oru-test:*:19000::::::" >>/etc/shadow  # for PAM's account check in a logind session
   mkdir -p /home/oru-test
   chown 4242:4242 /home/oru-test
 fi
